@@ -1,0 +1,48 @@
+// The one route for "[DEBUG] " diagnostic lines. They go to standard output
+// unless a front end installs its own sink (the CLI sends them to standard
+// error on request; tests capture them).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace meridane::diag {
+
+/// Receives one complete line, "[DEBUG] " prefix included, without newline.
+using Sink = std::function<void(std::string_view line)>;
+
+/// Writes "[DEBUG] " + message as one line through the current sink.
+/// Safe to call from any thread; lines never interleave.
+void debug(std::string_view message);
+
+/// Replaces the sink; an empty function restores standard output.
+void setSink(Sink sink);
+
+/// Installs a sink for the lifetime of the object, then restores the previous one.
+class ScopedSink {
+public:
+    explicit ScopedSink(Sink sink);
+    ~ScopedSink();
+    ScopedSink(const ScopedSink&) = delete;
+    ScopedSink& operator=(const ScopedSink&) = delete;
+
+private:
+    Sink previous_;
+};
+
+/// Collects every line written while it lives; for tests and tools.
+class LineCapture {
+public:
+    LineCapture();
+    const std::vector<std::string>& lines() const { return *lines_; }
+    bool contains(std::string_view line) const;
+
+private:
+    std::shared_ptr<std::vector<std::string>> lines_;
+    ScopedSink sink_;
+};
+
+}  // namespace meridane::diag

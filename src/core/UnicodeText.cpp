@@ -1,0 +1,47 @@
+#include "core/UnicodeText.h"
+
+#include <QString>
+#include <QTextBoundaryFinder>
+
+namespace meridane::text {
+namespace {
+
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toUtf8(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+// Start of the last grapheme cluster, in UTF-16 units.
+qsizetype lastCharacterStart(const QString& text) {
+    if (text.isEmpty())
+        return 0;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    finder.toEnd();
+    const qsizetype start = finder.toPreviousBoundary();
+    return start < 0 ? 0 : start;
+}
+
+}  // namespace
+
+// QChar::isSpace covers exactly category Z plus U+0009..U+000D and U+0085.
+std::string trimmed(std::string_view text) { return toUtf8(fromUtf8(text).trimmed()); }
+
+std::string upperCased(std::string_view text) { return toUtf8(fromUtf8(text).toUpper()); }
+
+std::string lowerCased(std::string_view text) { return toUtf8(fromUtf8(text).toLower()); }
+
+std::string lastCharacter(std::string_view text) {
+    const QString s = fromUtf8(text);
+    return toUtf8(s.mid(lastCharacterStart(s)));
+}
+
+std::string withoutLastCharacter(std::string_view text) {
+    const QString s = fromUtf8(text);
+    return toUtf8(s.left(lastCharacterStart(s)));
+}
+
+}  // namespace meridane::text

@@ -1,0 +1,88 @@
+// A small RAII layer over libxml2 with exactly the DOM operations the sidecar
+// code needs: parse, root element, ordered children, names, string values,
+// new elements, pretty serialisation.
+//
+// Parsing is strict and offline: no network, no external entities or DTD
+// loading, no entity substitution. Whitespace-only text nodes are dropped so
+// that child positions and pretty printing do not depend on the file's
+// indentation. Comments, processing instructions (the xpacket wrapper),
+// attributes and namespace declarations are kept.
+#pragma once
+
+#include "core/Error.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct _xmlDoc;
+struct _xmlNode;
+
+namespace meridane::xmp {
+
+class XmlElement;
+
+/// Non-owning handle to any node of a document; valid while the document lives.
+class XmlNode {
+public:
+    explicit XmlNode(_xmlNode* node) : node_(node) {}
+
+    bool isElement() const;
+    /// The element's qualified name as written (prefix:local), or none for
+    /// nodes that have no name (text, comments, ...).
+    std::optional<std::string> name() const;
+    /// Concatenation of all text inside the node, or none.
+    std::optional<std::string> stringValue() const;
+    std::optional<XmlElement> asElement() const;
+    _xmlNode* raw() const { return node_; }
+
+private:
+    _xmlNode* node_;
+};
+
+/// Non-owning handle to an element node; valid while the document lives.
+class XmlElement {
+public:
+    explicit XmlElement(_xmlNode* node) : node_(node) {}
+
+    std::optional<std::string> name() const;
+    std::vector<XmlNode> children() const;
+    std::optional<std::string> stringValue() const;
+    /// Replaces the whole content by one text node.
+    void setStringValue(std::string_view value);
+    /// Appends a new element with this qualified name and text as the last
+    /// child. A prefix declared on an ancestor is bound to its namespace, so
+    /// the serialised document parses again.
+    XmlElement appendChildElement(std::string_view qualifiedName, std::string_view value);
+    _xmlNode* raw() const { return node_; }
+    bool operator==(const XmlElement& other) const { return node_ == other.node_; }
+
+private:
+    _xmlNode* node_;
+};
+
+class XmlDocument {
+public:
+    /// Parses a whole file's bytes. Fails with domain "XMLParser" and the
+    /// parser's message for text that is not well-formed or is hostile.
+    static Result<XmlDocument> parse(std::string_view bytes);
+
+    XmlDocument(XmlDocument&&) noexcept;
+    XmlDocument& operator=(XmlDocument&&) noexcept;
+    ~XmlDocument();
+
+    std::optional<XmlElement> rootElement() const;
+    /// The document as pretty-printed UTF-8 XML text.
+    std::string serializePretty() const;
+
+private:
+    struct Deleter {
+        void operator()(_xmlDoc* doc) const;
+    };
+    explicit XmlDocument(_xmlDoc* doc);
+    std::unique_ptr<_xmlDoc, Deleter> doc_;
+};
+
+}  // namespace meridane::xmp
