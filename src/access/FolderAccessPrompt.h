@@ -1,0 +1,18 @@
+// The one question the core may ask the user: access to a sidecar's folder.
+// The window answers it with a folder dialog; the CLI has no prompt.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+namespace meridane {
+
+class FolderAccessPrompt {
+public:
+    virtual ~FolderAccessPrompt() = default;
+    /// Runs on the thread that owns the batch run (the GUI thread) while the
+    /// file waits. Returns the chosen folder, or none when the user cancels.
+    virtual std::optional<std::filesystem::path> promptForFolderAccess(const std::filesystem::path& folder) = 0;
+};
+
+}  // namespace meridane
