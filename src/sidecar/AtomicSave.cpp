@@ -1,0 +1,225 @@
+#include "sidecar/AtomicSave.h"
+
+#include "core/Diagnostics.h"
+#include "sidecar/FileSystem.h"
+#include "sidecar/GPSText.h"
+#include "xmp/XMPXML.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+namespace meridane {
+namespace {
+
+using sidecar::FileSystem;
+using sidecar::quotedName;
+using sidecar::withContext;
+
+constexpr std::uint64_t kBytesPerMB = 1'048'576;
+constexpr double kSizeChangeWarningRatio = 0.5;
+/// Mode of a replacement whose predecessor could not be examined.
+constexpr mode_t kDefaultSidecarMode = 0644;
+
+Error validationError(int code, std::string message) { return Error{"Validation", code, std::move(message)}; }
+
+/// Domain, code and message in one line, for the log.
+std::string fullDescription(const Error& error) {
+    return "Error Domain=" + error.domain + " Code=" + std::to_string(error.code) + " \"" + error.message + "\"";
+}
+
+/// The file a save has to replace: the sidecar itself, or, when the sidecar
+/// is a symbolic link, the file it points to, so that the link stays a link.
+Result<std::filesystem::path> fileToReplace(FileSystem& fs, const std::filesystem::path& sidecarURL) {
+    auto link = fs.linkStatus(sidecarURL);
+    if (!link || !link->isSymlink)
+        return sidecarURL;
+    auto target = fs.resolved(sidecarURL);
+    if (!target)
+        return withContext(target.error(), "Could not follow the link " + quotedName(sidecarURL));
+    return std::move(target).value();
+}
+
+Status checkFreeSpace(FileSystem& fs, const std::filesystem::path& folder) {
+    auto capacity = fs.availableCapacity(folder);
+    if (!capacity) {
+        Error error = withContext(capacity.error(), "Could not determine the free space of " + quotedName(folder));
+        diag::debug("Failed to check disk space: " + fullDescription(error));
+        return error;
+    }
+    const std::uint64_t available = capacity->value_or(0);
+    const std::string availableMB = std::to_string(available / kBytesPerMB);
+    if (available < kRequiredFreeBytes) {
+        Error error{"DiskSpace", 1, "Insufficient disk space. Available: " + availableMB + "MB, Required: 100MB"};
+        diag::debug("Failed to check disk space: " + fullDescription(error));
+        return error;
+    }
+    diag::debug("Disk space check passed: " + availableMB + "MB available");
+    return Done{};
+}
+
+/// An open descriptor that is closed on every early return.
+class OpenFile {
+public:
+    OpenFile(FileSystem& fs, int fd) : fs_(fs), fd_(fd) {}
+    ~OpenFile() {
+        if (fd_ >= 0)
+            (void)fs_.close(fd_);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    int fd() const { return fd_; }
+    Status close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fs_.close(fd);
+    }
+
+private:
+    FileSystem& fs_;
+    int fd_;
+};
+
+/// Creates the temporary file (private until it is complete), writes the
+/// whole text, gives it the sidecar's permission bits and flushes it to disk.
+Status writeTemporaryFile(FileSystem& fs, const std::filesystem::path& tempURL, std::string_view text,
+                          mode_t mode) {
+    auto created = fs.createExclusive(tempURL, 0600);
+    if (!created)
+        return withContext(created.error(), "Could not create " + quotedName(tempURL));
+    OpenFile file(fs, created.value());
+
+    const std::string writeContext = "Could not write " + quotedName(tempURL);
+    while (!text.empty()) {
+        auto written = fs.write(file.fd(), text);
+        if (!written)
+            return withContext(written.error(), writeContext);
+        if (written.value() == 0)
+            return withContext(sidecar::systemError(EIO), writeContext);
+        text.remove_prefix(std::min(written.value(), text.size()));
+    }
+    if (auto chmod = fs.setMode(file.fd(), mode); !chmod)
+        return withContext(chmod.error(), "Could not set the permissions of " + quotedName(tempURL));
+    if (auto synced = fs.sync(file.fd()); !synced)
+        return withContext(synced.error(), writeContext);
+    // On some file systems a failed write only shows when the file is closed.
+    if (auto closed = file.close(); !closed)
+        return withContext(closed.error(), writeContext);
+    return Done{};
+}
+
+}  // namespace
+
+std::filesystem::path temporaryFileFor(const std::filesystem::path& sidecarURL) {
+    return sidecarURL.parent_path() / ("." + sidecarURL.filename().string() + ".tmp");
+}
+
+Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem::path& sidecarURL) {
+    FileSystem& fs = sidecar::fileSystem();
+    const std::string name = sidecarURL.filename().string();
+
+    auto target = fileToReplace(fs, sidecarURL);
+    if (!target)
+        return target.error();
+    std::filesystem::path folder = target->parent_path();
+    if (folder.empty())
+        folder = ".";
+    const std::filesystem::path tempURL = temporaryFileFor(target.value());
+
+    if (auto space = checkFreeSpace(fs, folder); !space)
+        return space.error();
+
+    // A leftover of an earlier failed save. Whatever cannot be removed here
+    // (a folder of that name) makes the exclusive creation below fail.
+    (void)fs.remove(tempURL);
+
+    std::uint64_t previousSize = 0;
+    mode_t mode = kDefaultSidecarMode;
+    if (auto previous = fs.status(target.value())) {
+        previousSize = previous->size;
+        mode = previous->mode;
+    }
+
+    if (auto written = writeTemporaryFile(fs, tempURL, document.serializePretty(), mode); !written)
+        return written.error();
+
+    if (auto valid = validateTempFile(tempURL, previousSize); !valid)
+        return valid.error();
+
+    // One rename over the old sidecar: the folder never lacks its sidecar,
+    // even when the move fails.
+    if (auto moved = fs.rename(tempURL, target.value()); !moved)
+        return withContext(moved.error(),
+                           "Could not replace " + quotedName(target.value()) + " with " + quotedName(tempURL));
+    (void)fs.syncFolder(folder);
+
+    diag::debug("Successfully saved XMP: " + name);
+    return Done{};
+}
+
+Status validateTempFile(const std::filesystem::path& tempURL, std::uint64_t previousSize) {
+    FileSystem& fs = sidecar::fileSystem();
+
+    auto info = fs.status(tempURL);
+    if (!info) {
+        if (info.error().code == ENOENT || info.error().code == ENOTDIR)
+            return validationError(1, "Temp file was not created");
+        return withContext(info.error(), "Could not read the attributes of " + quotedName(tempURL));
+    }
+    const std::uint64_t size = info->size;
+    if (size == 0)
+        return validationError(2, "Temp file is empty");
+    if (size < kMinimumSidecarBytes)
+        return validationError(3, "Temp file too small (" + std::to_string(size) + " bytes), likely corrupted");
+
+    if (previousSize > 0) {
+        const double difference = size > previousSize ? static_cast<double>(size - previousSize)
+                                                      : static_cast<double>(previousSize - size);
+        const double change = difference / static_cast<double>(previousSize);
+        if (change > kSizeChangeWarningRatio) {
+            const auto percent = static_cast<std::uint64_t>(change * 100);
+            diag::debug("Warning: Significant size change - Original: " + std::to_string(previousSize) +
+                        " bytes, New: " + std::to_string(size) + " bytes (" + std::to_string(percent) +
+                        "% change)");
+        }
+    }
+    diag::debug("File size validation passed: " + std::to_string(size) + " bytes");
+
+    auto bytes = fs.readFile(tempURL);
+    if (!bytes)
+        return validationError(4, "Temp file is not valid XML: " +
+                                      withContext(bytes.error(), "Could not read " + quotedName(tempURL)).message);
+    auto document = xmp::XmlDocument::parse(bytes.value());
+    if (!document)
+        return validationError(4, "Temp file is not valid XML: " + document.error().message);
+
+    auto description = xmp::XMPXML::findDescriptionElement(document.value());
+    if (!description)
+        return validationError(5, "Temp file missing required XMP structure (rdf:Description)");
+    diag::debug("XML structure validation passed");
+
+    const auto latitude = xmp::XMPXML::getElementValue("exif:GPSLatitude", *description);
+    const auto longitude = xmp::XMPXML::getElementValue("exif:GPSLongitude", *description);
+    const auto latitudeRef = xmp::XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
+    const auto longitudeRef = xmp::XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
+    if (!latitude || !longitude)
+        return validationError(6, "Temp file missing expected GPS coordinates");
+
+    const ParsedGPS parsedLatitude = GPSText::parseXmpGPS(*latitude);
+    const ParsedGPS parsedLongitude = GPSText::parseXmpGPS(*longitude);
+    if (!parsedLatitude.value || !parsedLongitude.value)
+        return validationError(7, "Temp file contains unparseable GPS coordinates");
+
+    const std::string latRef = GPSText::normalizeHemisphereRef(latitudeRef);
+    const std::string lonRef = GPSText::normalizeHemisphereRef(longitudeRef);
+    if (!((latRef == "N" || latRef == "S") && (lonRef == "E" || lonRef == "W")))
+        return validationError(8, "Temp file contains invalid GPS hemisphere references");
+
+    diag::debug("GPS data validation passed: lat=" + *latitude + " lon=" + *longitude + " latRef=" + latRef +
+                " lonRef=" + lonRef);
+    diag::debug("All temp file validations passed successfully");
+    return Done{};
+}
+
+}  // namespace meridane

@@ -1,0 +1,188 @@
+#include "sidecar/SidecarPrecheck.h"
+
+#include "core/Diagnostics.h"
+#include "core/NumberText.h"
+#include "core/ProcessingOptions.h"
+#include "sidecar/FileSystem.h"
+#include "sidecar/GPSText.h"
+#include "xmp/XMPXML.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace meridane {
+namespace {
+
+using xmp::XMPXML;
+
+/// Stands in for a coordinate the sidecar lacks, so that it is never within tolerance.
+constexpr double kMissingCoordinate = 9000000000.0;
+
+std::string orNil(const std::optional<std::string>& text) { return text ? *text : std::string("nil"); }
+
+/// What the sidecar says about one coordinate, measured against the image.
+struct AxisCheck {
+    std::optional<std::string> text;
+    std::optional<std::string> rawRef;
+    ParsedGPS parsed;
+    std::string effectiveRef;
+    std::optional<double> signedValue;
+    bool withinTolerance = false;
+    std::string expectedRef;
+    bool compatible = false;
+    std::string expectedText;
+
+    AxisCheck(std::optional<std::string> text_, std::optional<std::string> rawRef_, ParsedGPS parsed_,
+              double imageValue, std::string expectedRef_)
+        : text(std::move(text_)), rawRef(std::move(rawRef_)), parsed(std::move(parsed_)),
+          expectedRef(std::move(expectedRef_)) {
+        effectiveRef = GPSText::normalizeHemisphereRef(rawRef);
+        if (effectiveRef.empty())
+            effectiveRef = parsed.ref;
+        signedValue = GPSText::applyHemisphere(parsed.value, effectiveRef);
+        const double difference = std::fabs(signedValue.value_or(kMissingCoordinate) - imageValue);
+        withinTolerance = difference <= kPositionTolerance;  // false for NaN
+        compatible = effectiveRef == expectedRef || (effectiveRef.empty() && withinTolerance);
+        expectedText = expectedCoordinateText(imageValue, expectedRef);
+    }
+
+    bool textMatchesExpected() const {
+        return GPSText::canonicalGPSText(text) == GPSText::canonicalGPSText(expectedText);
+    }
+};
+
+std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
+    std::string out;
+    for (const auto& part : parts) {
+        if (!out.empty())
+            out.append(separator);
+        out.append(part);
+    }
+    return out;
+}
+
+void endAccess(ScopedAccess& access) {
+    if (access.stop)
+        access.stop();
+}
+
+std::optional<std::string> firstGPSNamedChild(const xmp::XmlElement& description) {
+    for (const auto& child : description.children()) {
+        if (!child.isElement())
+            continue;
+        auto name = child.name();
+        if (name && name->find("GPS") != std::string::npos)
+            return name;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& imageURL, double latitude,
+                                                   double longitude, const std::filesystem::path& sidecarURL,
+                                                   ScopedAccess& access) {
+    const std::string imageName = imageURL.filename().string();
+
+    // A sidecar that cannot be read or understood goes on to the update,
+    // which loads it again and reports the failure as the file's result.
+    auto bytes = sidecar::fileSystem().readFile(sidecarURL);
+    if (!bytes)
+        return std::nullopt;
+    auto document = xmp::XmlDocument::parse(bytes.value());
+    if (!document)
+        return std::nullopt;
+    auto description = XMPXML::findDescriptionElement(document.value());
+    if (!description)
+        return std::nullopt;
+
+    if (auto gpsName = firstGPSNamedChild(*description)) {
+        diag::debug("Found GPS  " + *gpsName);
+    } else {
+        diag::debug("No GPS data found in XMP");
+        diag::debug("Skipping " + imageName + " - XMP contains no GPS data");
+        endAccess(access);
+        return ProcessingResult::skippedMissing("No GPS data in XMP sidecar");
+    }
+
+    auto latText = XMPXML::getElementValue("exif:GPSLatitude", *description);
+    auto lonText = XMPXML::getElementValue("exif:GPSLongitude", *description);
+    auto latRef = XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
+    auto lonRef = XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
+    diag::debug("Raw XMP GPS values:");
+    diag::debug("  existingLat raw: '" + orNil(latText) + "'");
+    diag::debug("  existingLon raw: '" + orNil(lonText) + "'");
+    diag::debug("  existingLatRef raw: '" + orNil(latRef) + "'");
+    diag::debug("  existingLonRef raw: '" + orNil(lonRef) + "'");
+
+    ParsedGPS parsedLat = GPSText::parseXmpGPS(latText);
+    ParsedGPS parsedLon = GPSText::parseXmpGPS(lonText);
+    const AxisCheck lat(latText, latRef, std::move(parsedLat), latitude, expectedLatitudeRef(latitude));
+    const AxisCheck lon(lonText, lonRef, std::move(parsedLon), longitude, expectedLongitudeRef(longitude));
+    const bool coordinatesMatch = lat.withinTolerance && lon.withinTolerance && lat.compatible && lon.compatible;
+
+    diag::debug(imageName + " XMP pre-check:");
+    diag::debug("  existing: lat=" + orNil(latText) + " lon=" + orNil(lonText) + " latRef=" + orNil(latRef) +
+                " lonRef=" + orNil(lonRef));
+    diag::debug("  parsed:   lat=(" + formatDiagnosticDouble(lat.parsed.value) + "," + lat.parsed.ref + ") lon=(" +
+                formatDiagnosticDouble(lon.parsed.value) + "," + lon.parsed.ref + ")");
+    diag::debug("  existing decimal: lat=" + formatDiagnosticDouble(lat.signedValue) +
+                " lon=" + formatDiagnosticDouble(lon.signedValue));
+    diag::debug("  target decimal:   lat=" + formatDiagnosticDouble(latitude) +
+                " lon=" + formatDiagnosticDouble(longitude));
+    diag::debug(std::string("  matches:  numeric lat=") + formatFlag(lat.withinTolerance) +
+                " lon=" + formatFlag(lon.withinTolerance));
+    diag::debug("  refs:     effective lat=" + lat.effectiveRef + " lon=" + lon.effectiveRef +
+                ", compatible lat=" + formatFlag(lat.compatible) + " lon=" + formatFlag(lon.compatible));
+    diag::debug(std::string("  coordinatesMatch=") + formatFlag(coordinatesMatch) +
+                " (will skip only if false AND not alwaysOverwrite)");
+
+    const std::string proceeding = "Proceeding with update check for " + imageName + " (exceeds tolerance or overwrite)";
+    if (ProcessingOptions::alwaysOverwrite()) {
+        diag::debug(proceeding);
+        return std::nullopt;
+    }
+
+    if (coordinatesMatch) {
+        if (!GPSText::hasTrailingHemisphere(latText) || !GPSText::hasTrailingHemisphere(lonText)) {
+            diag::debug("Within tolerance, but XMP text is missing trailing hemisphere ref \u2014 will update " +
+                        imageName);
+            diag::debug(proceeding);
+            return std::nullopt;
+        }
+
+        std::vector<std::string> notes;
+        if (!lat.textMatchesExpected())
+            notes.push_back("Latitude format: " + orNil(latText) + " \u2192 " + lat.expectedText);
+        if (!lon.textMatchesExpected())
+            notes.push_back("Longitude format: " + orNil(lonText) + " \u2192 " + lon.expectedText);
+        if (notes.empty()) {
+            diag::debug("Within tolerance and text matches \u2014 not updating " + imageName);
+            endAccess(access);
+            return ProcessingResult::alreadyCorrect();
+        }
+        diag::debug("Within tolerance \u2014 not updating " + imageName + ". Differences: " + joined(notes, "; "));
+        endAccess(access);
+        return ProcessingResult::withinTolerance(std::move(notes));
+    }
+
+    std::vector<GPSDifference> rows;
+    if (!lat.withinTolerance)
+        rows.push_back({"Latitude", latText.value_or(formatFixed8(std::fabs(latitude))), lat.expectedText});
+    if (!lon.withinTolerance)
+        rows.push_back({"Longitude", lonText.value_or(formatFixed8(std::fabs(longitude))), lon.expectedText});
+    if (lat.withinTolerance && !lat.effectiveRef.empty() && lat.effectiveRef != lat.expectedRef)
+        rows.push_back({"LatitudeRef", lat.effectiveRef, lat.expectedRef});
+    if (lon.withinTolerance && !lon.effectiveRef.empty() && lon.effectiveRef != lon.expectedRef)
+        rows.push_back({"LongitudeRef", lon.effectiveRef, lon.expectedRef});
+
+    std::vector<std::string> rowTexts;
+    for (const auto& row : rows)
+        rowTexts.push_back(row.field + ": " + row.currentValue + " \u2192 " + row.newValue);
+    diag::debug("Skipped (GPS coordinates differ) for " + imageName + ": " + joined(rowTexts, "; "));
+    endAccess(access);
+    return ProcessingResult::skippedDifferentGPS(std::move(rows));
+}
+
+}  // namespace meridane

@@ -1,0 +1,142 @@
+#include "sidecar/SidecarUpdate.h"
+
+#include "core/Diagnostics.h"
+#include "core/NumberText.h"
+#include "core/ProcessingOptions.h"
+#include "sidecar/AtomicSave.h"
+#include "sidecar/FileSystem.h"
+#include "sidecar/GPSText.h"
+#include "sidecar/XmpWriteQueue.h"
+#include "xmp/XMPXML.h"
+
+#include <cerrno>
+#include <cmath>
+#include <optional>
+
+namespace meridane {
+namespace {
+
+using xmp::XMPXML;
+
+constexpr const char* kArrow = " \u2192 ";
+
+std::string orNil(const std::optional<std::string>& text) { return text ? *text : std::string("nil"); }
+
+Error xmpError(std::string message) { return Error{"XMP", 1, std::move(message)}; }
+
+/// One of the four properties: what the sidecar holds and what it should hold.
+struct Property {
+    const char* name;
+    std::optional<std::string> existing;
+    std::string expected;
+    bool matches;
+    /// The old value shown in the change line when the property is absent.
+    std::string absentText;
+
+    std::string changeLine() const { return std::string(name) + ": " + existing.value_or(absentText) + kArrow + expected; }
+};
+
+}  // namespace
+
+Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidecarURL, double latitude,
+                                              double longitude) {
+    sidecar::FileSystem& fs = sidecar::fileSystem();
+    const std::string name = sidecarURL.filename().string();
+
+    if (auto info = fs.status(sidecarURL); !info && (info.error().code == ENOENT || info.error().code == ENOTDIR))
+        return xmpError("XMP file does not exist and creation is disabled");
+
+    diag::debug("Loading existing XMP: " + name);
+    auto bytes = fs.readFile(sidecarURL);
+    if (!bytes)
+        return sidecar::withContext(bytes.error(), "Could not read " + sidecar::quotedName(sidecarURL));
+    auto document = xmp::XmlDocument::parse(bytes.value());
+    if (!document)
+        return document.error();
+    auto description = XMPXML::findDescriptionElement(document.value());
+    if (!description)
+        return xmpError("Invalid XMP structure: missing rdf:Description");
+
+    auto latText = XMPXML::getElementValue("exif:GPSLatitude", *description);
+    auto lonText = XMPXML::getElementValue("exif:GPSLongitude", *description);
+    auto latRefText = XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
+    auto lonRefText = XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
+
+    const std::string latLetter = expectedLatitudeRef(latitude);
+    const std::string lonLetter = expectedLongitudeRef(longitude);
+    const std::string expectedLat = expectedCoordinateText(latitude, latLetter);
+    const std::string expectedLon = expectedCoordinateText(longitude, lonLetter);
+
+    const ParsedGPS parsedLat = GPSText::parseXmpGPS(latText);
+    const ParsedGPS parsedLon = GPSText::parseXmpGPS(lonText);
+    const std::string normalizedLatRef = GPSText::normalizeHemisphereRef(latRefText);
+    const std::string normalizedLonRef = GPSText::normalizeHemisphereRef(lonRefText);
+    const std::string effectiveLatRef = normalizedLatRef.empty() ? parsedLat.ref : normalizedLatRef;
+    const std::string effectiveLonRef = normalizedLonRef.empty() ? parsedLon.ref : normalizedLonRef;
+    const auto signedLat = GPSText::applyHemisphere(parsedLat.value, effectiveLatRef);
+    const auto signedLon = GPSText::applyHemisphere(parsedLon.value, effectiveLonRef);
+
+    Property properties[] = {
+        {"exif:GPSLatitude", latText, expectedLat,
+         GPSText::canonicalGPSText(latText) == GPSText::canonicalGPSText(expectedLat),
+         formatFixed8(std::fabs(latitude))},
+        {"exif:GPSLongitude", lonText, expectedLon,
+         GPSText::canonicalGPSText(lonText) == GPSText::canonicalGPSText(expectedLon),
+         formatFixed8(std::fabs(longitude))},
+        {"exif:GPSLatitudeRef", latRefText, latLetter, effectiveLatRef == latLetter, "(empty)"},
+        {"exif:GPSLongitudeRef", lonRefText, lonLetter, effectiveLonRef == lonLetter, "(empty)"},
+    };
+    auto& [latProperty, lonProperty, latRefProperty, lonRefProperty] = properties;
+
+    diag::debug(name + " update comparison:");
+    diag::debug("  existing: lat=" + orNil(latText) + " lon=" + orNil(lonText));
+    diag::debug("  existing decimal: lat=" + formatDiagnosticDouble(signedLat) +
+                " lon=" + formatDiagnosticDouble(signedLon));
+    diag::debug("  target:   lat=" + expectedLat + " lon=" + expectedLon);
+    diag::debug("  target decimal: lat=" + formatDiagnosticDouble(latitude) + " lon=" + formatDiagnosticDouble(longitude));
+    diag::debug(std::string("  matches:  latText=") + formatFlag(latProperty.matches) +
+                " lonText=" + formatFlag(lonProperty.matches) + " latRef=" + formatFlag(latRefProperty.matches) +
+                " lonRef=" + formatFlag(lonRefProperty.matches));
+
+    const bool allMatch = latProperty.matches && lonProperty.matches && latRefProperty.matches && lonRefProperty.matches;
+    if (!ProcessingOptions::alwaysOverwrite() && allMatch) {
+        diag::debug("Will not write " + name + " \u2014 already correct");
+        return SidecarUpdateOutcome{};
+    }
+    if (allMatch)
+        return SidecarUpdateOutcome{};
+
+    // Something will be written. A reference that only matched through the
+    // letter at the end of its coordinate text (the element missing, or its
+    // text no hemisphere at all) is written as well: a sidecar is never saved
+    // without both reference properties naming the right hemisphere.
+    if (normalizedLatRef != latLetter)
+        latRefProperty.matches = false;
+    if (normalizedLonRef != lonLetter)
+        lonRefProperty.matches = false;
+
+    const bool dryRun = ProcessingOptions::dryRun();
+    SidecarUpdateOutcome outcome;
+    for (const auto& property : properties) {
+        if (property.matches)
+            continue;
+        outcome.changes.push_back(property.changeLine());
+        if (!dryRun)
+            XMPXML::setElementValue(property.expected, property.name, *description);
+    }
+    outcome.written = true;
+
+    if (dryRun) {
+        diag::debug("Dry run \u2014 would save XMP: " + name);
+        return outcome;
+    }
+
+    diag::debug("Saving XMP atomically: " + name);
+    const xmp::XmlDocument& changed = document.value();
+    Status saved = XmpWriteQueue::shared().sync([&] { return saveXMPAtomically(changed, sidecarURL); });
+    if (!saved)
+        return saved.error();
+    return outcome;
+}
+
+}  // namespace meridane
