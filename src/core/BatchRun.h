@@ -9,8 +9,9 @@
 #include <QObject>
 
 #include <cstdint>
-#include <memory>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,12 @@ public:
     /// such sidecars fail with "Permission denied for XMP sidecar".
     void setFolderAccessPrompt(FolderAccessPrompt* prompt);
 
+    /// What turns one file into its result, on a worker thread; by default
+    /// MediaFileProcessor::processFile with the folder prompt above. Tests
+    /// replace it to observe the grouping.
+    using FileProcessor = std::function<ProcessingResult(const std::filesystem::path& fileURL)>;
+    void setFileProcessor(FileProcessor processor);
+
     /// The front end's own copy of the four options. Setting it copies all
     /// four into the process-wide options (syncProcessingOptions).
     const ProcessingOptionValues& options() const;
@@ -37,7 +44,12 @@ public:
     void syncProcessingOptions();
 
     /// Starts a run; does nothing while one is in progress (returns false).
+    /// Folders are searched on the calling thread; the files are processed
+    /// on worker threads, filesPerGroup at a time, and each result is
+    /// recorded on the owning thread as it arrives. True also when the
+    /// paths hold no media file: the state is cleared and nothing runs.
     bool processURLs(const std::vector<std::filesystem::path>& urls);
+    /// Ignored while a run is in progress.
     void resetRunState();
     void recordResult(const std::filesystem::path& fileURL, ProcessingResult result);
 
@@ -62,6 +74,9 @@ Q_SIGNALS:
     void optionsChanged();
 
 private:
+    void startNextGroup();
+    void fileFinished(const std::filesystem::path& fileURL, ProcessingResult result);
+
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1,0 +1,222 @@
+#include "access/SidecarAccess.h"
+
+#include "access/FolderAccessPrompt.h"
+#include "core/Diagnostics.h"
+#include "core/Utf8Text.h"
+
+#include <QByteArray>
+#include <QSettings>
+#include <QString>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+
+namespace meridane {
+namespace {
+
+struct BookmarkStore {
+    std::mutex mutex;
+    std::unique_ptr<QSettings> settings;
+
+    QSettings& current() {
+        if (!settings)
+            settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                   QStringLiteral("Meridane"), QStringLiteral("Meridane"));
+        return *settings;
+    }
+};
+
+BookmarkStore& store() {
+    static BookmarkStore instance;
+    return instance;
+}
+
+// Only one folder question at a time, whichever front end asks it: a second
+// file waiting for the same folder then finds the grant the first one made.
+std::mutex& promptMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::filesystem::path standardized(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    if (ec)
+        absolute = folder;
+    std::filesystem::path normal = absolute.lexically_normal();
+    std::string text = normal.native();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+std::filesystem::path folderOf(const std::filesystem::path& sidecarURL) {
+    std::filesystem::path folder = sidecarURL.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+QString settingsKey(const std::filesystem::path& folder) { return QString::fromUtf8(bookmarkKey(folder)); }
+
+bool fileExists(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+std::string describe(const Error& error) {
+    return "Error Domain=" + error.domain + " Code=" + std::to_string(error.code) + " \"" + error.message + "\"";
+}
+
+ScopedAccess accessWithoutScope(std::filesystem::path scopedURL) {
+    // Nothing to end: without a sandbox no access was started.
+    return ScopedAccess{std::move(scopedURL), [] {}};
+}
+
+std::optional<ScopedAccess> rememberedGrant(const std::filesystem::path& folder, const std::filesystem::path& name) {
+    const std::optional<std::string> data = FolderBookmarks::bookmarkData(folder);
+    if (!data)
+        return std::nullopt;
+    const Result<std::filesystem::path> resolved = FolderBookmarks::resolveBookmark(*data);
+    if (!resolved)
+        return std::nullopt;
+    std::filesystem::path candidate = resolved.value() / name;
+    if (!fileExists(candidate))
+        return std::nullopt;
+    return accessWithoutScope(std::move(candidate));
+}
+
+struct AccessCheckState {
+    std::mutex mutex;
+    PathAccessCheck check;
+};
+
+AccessCheckState& accessCheckState() {
+    static AccessCheckState instance;
+    return instance;
+}
+
+PathAccessCheck exchangeAccessCheck(PathAccessCheck next) {
+    auto& s = accessCheckState();
+    std::lock_guard lock(s.mutex);
+    std::swap(s.check, next);
+    return next;
+}
+
+bool permitted(const std::filesystem::path& path, int mode) {
+    auto& s = accessCheckState();
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.check)
+            return s.check(path, mode);
+    }
+    return ::access(path.c_str(), mode) == 0;
+}
+
+bool reachableDirectly(const std::filesystem::path& sidecarURL, const std::filesystem::path& folder) {
+    struct stat status {};
+    const bool exists = ::stat(sidecarURL.c_str(), &status) == 0;
+    const int statError = errno;
+    if (exists)
+        return permitted(sidecarURL, R_OK) && permitted(folder, W_OK);
+    // A sidecar that is not there is not a question of access: asking for
+    // the folder cannot make it appear, and the caller reports it missing.
+    return statError == ENOENT && permitted(folder, R_OK);
+}
+
+}  // namespace
+
+std::string bookmarkKey(const std::filesystem::path& folder) {
+    return "xmpBookmark::" + utf8::withPercentEscapes(standardized(folder).native());
+}
+
+std::optional<std::string> FolderBookmarks::bookmarkData(const std::filesystem::path& folder) {
+    const QString key = settingsKey(folder);
+    auto& s = store();
+    std::lock_guard lock(s.mutex);
+    const QVariant value = s.current().value(key);
+    if (!value.isValid())
+        return std::nullopt;
+    const QByteArray bytes = value.toByteArray();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void FolderBookmarks::storeBookmarkData(const std::filesystem::path& folder, const std::string& data) {
+    const QString key = settingsKey(folder);
+    auto& s = store();
+    std::lock_guard lock(s.mutex);
+    s.current().setValue(key, QByteArray(data.data(), static_cast<qsizetype>(data.size())));
+    s.current().sync();  // a grant lasts from the moment it is made
+}
+
+Result<std::string> FolderBookmarks::createBookmark(const std::filesystem::path& folder) {
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::canonical(folder, ec);
+    if (ec)
+        return Error{"Bookmark", ec.value(), ec.message() + ": " + folder.native()};
+    if (!std::filesystem::is_directory(canonical, ec))
+        return Error{"Bookmark", ENOTDIR, std::strerror(ENOTDIR) + std::string(": ") + folder.native()};
+    return canonical.native();
+}
+
+Result<std::filesystem::path> FolderBookmarks::resolveBookmark(const std::string& data) {
+    struct stat status {};
+    if (data.empty() || data.front() != '/' || ::stat(data.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return Error{"Bookmark", ENOENT, "Cannot resolve folder bookmark: " + data};
+    return std::filesystem::path(data);
+}
+
+void FolderBookmarks::useSettings(std::unique_ptr<QSettings> settings) {
+    auto& s = store();
+    std::lock_guard lock(s.mutex);
+    s.settings = std::move(settings);
+}
+
+ScopedBookmarkSettings::ScopedBookmarkSettings(const std::filesystem::path& iniFile) {
+    FolderBookmarks::useSettings(
+        std::make_unique<QSettings>(QString::fromLocal8Bit(iniFile.c_str()), QSettings::IniFormat));
+}
+
+ScopedBookmarkSettings::~ScopedBookmarkSettings() { FolderBookmarks::useSettings(nullptr); }
+
+ScopedPathAccessCheck::ScopedPathAccessCheck(PathAccessCheck check) : previous_(exchangeAccessCheck(std::move(check))) {}
+
+ScopedPathAccessCheck::~ScopedPathAccessCheck() { exchangeAccessCheck(std::move(previous_)); }
+
+std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarURL, FolderAccessPrompt* prompt) {
+    const std::filesystem::path folder = folderOf(sidecarURL);
+    const std::filesystem::path name = sidecarURL.filename();
+
+    if (auto granted = rememberedGrant(folder, name))
+        return granted;
+    if (reachableDirectly(sidecarURL, folder))
+        return accessWithoutScope(sidecarURL);
+    if (!prompt)
+        return std::nullopt;
+
+    std::lock_guard lock(promptMutex());
+    // Another file may have been granted this folder while this one waited.
+    if (auto granted = rememberedGrant(folder, name))
+        return granted;
+    const std::optional<std::filesystem::path> chosen = prompt->promptForFolderAccess(folder);
+    if (!chosen || chosen->empty())
+        return std::nullopt;
+
+    const Result<std::string> bookmark = FolderBookmarks::createBookmark(*chosen);
+    if (!bookmark) {
+        diag::debug("Failed creating bookmark for folder: " + describe(bookmark.error()));
+        return std::nullopt;
+    }
+    FolderBookmarks::storeBookmarkData(*chosen, bookmark.value());
+    const Result<std::filesystem::path> resolved = FolderBookmarks::resolveBookmark(bookmark.value());
+    if (!resolved) {
+        diag::debug("Failed creating bookmark for folder: " + describe(resolved.error()));
+        return std::nullopt;
+    }
+    return accessWithoutScope(resolved.value() / name);
+}
+
+}  // namespace meridane
