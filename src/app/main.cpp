@@ -1,0 +1,71 @@
+// Entry point of the windowed program: one window, and a run on the paths
+// given on the command line as if they had been dropped on it.
+#include "core/BatchRun.h"
+#include "ui/ContentView.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+// Saves a picture of the window once the run on the given paths is over,
+// then quits; used to make the screenshots of the documentation.
+void screenshotWhenIdle(meridane::ui::MainWindow& window, const QString& file) {
+    auto take = [&window, file] {
+        // Give the list a moment to take in the last rows and repaint.
+        QTimer::singleShot(500, &window, [&window, file] {
+            const bool saved = window.grab().save(file, "PNG");
+            if (!saved)
+                std::fprintf(stderr, "meridane: could not save the screenshot to %s\n", qPrintable(file));
+            QApplication::exit(saved ? 0 : 1);
+        });
+    };
+    if (window.run().isProcessing())
+        QObject::connect(&window.run(), &meridane::BatchRun::runFinished, &window, take);
+    else
+        take();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Meridane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Meridane"));
+    QApplication::setOrganizationName(QStringLiteral("Meridane"));
+    QApplication::setApplicationVersion(QStringLiteral(MERIDANE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("meridane"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("meridane"), QIcon(QStringLiteral(":/meridane/meridane.svg"))));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Copies each photo's own GPS position into its XMP sidecar."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshot"), QStringLiteral("Save a PNG of the window after the run, then quit."),
+        QStringLiteral("file"));
+    parser.addOption(screenshotOption);
+    parser.addPositionalArgument(QStringLiteral("paths"), QStringLiteral("Files and folders to process, as if dropped."),
+                                 QStringLiteral("[PATH...]"));
+    parser.process(app);
+
+    meridane::ui::MainWindow window;
+    window.show();
+
+    std::vector<std::filesystem::path> paths;
+    for (const QString& argument : parser.positionalArguments())
+        paths.emplace_back(std::filesystem::absolute(argument.toStdString()));
+    if (!paths.empty())
+        window.content()->handleDrop(paths);
+    if (parser.isSet(screenshotOption))
+        screenshotWhenIdle(window, parser.value(screenshotOption));
+
+    return QApplication::exec();
+}

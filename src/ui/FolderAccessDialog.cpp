@@ -1,0 +1,44 @@
+#include "ui/FolderAccessDialog.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+
+namespace meridane::ui {
+
+FolderAccessDialog::FolderAccessDialog(QWidget* parent) : parent_(parent) {}
+
+QString FolderAccessDialog::message() {
+    return QStringLiteral(
+        "This app needs access to the folder containing your XMP sidecar so it can read and update it.");
+}
+
+QString FolderAccessDialog::acceptLabel() { return QStringLiteral("Allow"); }
+
+std::optional<std::filesystem::path> FolderAccessDialog::promptForFolderAccess(const std::filesystem::path& folder) {
+    QFileDialog dialog(parent_, message(), QString::fromStdString(folder.string()));
+    dialog.setObjectName(QStringLiteral("folderAccessDialog"));
+    // Qt's own dialog, so the message can sit inside it and the accept
+    // button can carry its label on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setOption(QFileDialog::ReadOnly, true);  // no "New Folder"
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setLabelText(QFileDialog::Accept, acceptLabel());
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        auto* label = new QLabel(message(), &dialog);
+        label->setObjectName(QStringLiteral("folderAccessMessage"));
+        label->setWordWrap(true);
+        grid->addWidget(label, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    dialog.setModal(true);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.first().isEmpty())
+        return std::nullopt;
+    return std::filesystem::path(chosen.first().toStdString());
+}
+
+}  // namespace meridane::ui

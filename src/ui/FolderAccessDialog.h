@@ -1,0 +1,27 @@
+// The window's answer to the core's folder-access question: a folder chooser
+// opened at the sidecar's folder, run modally on the GUI thread.
+#pragma once
+
+#include "access/FolderAccessPrompt.h"
+
+#include <QPointer>
+#include <QString>
+
+class QWidget;
+
+namespace meridane::ui {
+
+class FolderAccessDialog : public FolderAccessPrompt {
+public:
+    explicit FolderAccessDialog(QWidget* parent = nullptr);
+
+    static QString message();
+    static QString acceptLabel();
+
+    std::optional<std::filesystem::path> promptForFolderAccess(const std::filesystem::path& folder) override;
+
+private:
+    QPointer<QWidget> parent_;
+};
+
+}  // namespace meridane::ui

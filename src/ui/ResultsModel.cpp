@@ -1,0 +1,132 @@
+#include "ui/ResultsModel.h"
+
+#include "core/BatchRun.h"
+#include "core/Report.h"
+
+#include <algorithm>
+
+namespace meridane::ui {
+
+std::uint32_t reportLineCount(const ProcessingResult& result) {
+    // The dry-run state changes only the wording of a heading line, never the
+    // number of lines, so either state gives the same count.
+    const std::string text = reportText(result, true);
+    return 1 + static_cast<std::uint32_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+ResultsModel::ResultsModel(BatchRun& run, QObject* parent)
+    : QAbstractListModel(parent), run_(run), shownOptions_(run.options()) {
+    batchTimer_.setSingleShot(true);
+    batchTimer_.setInterval(batchIntervalMs);
+    connect(&batchTimer_, &QTimer::timeout, this, &ResultsModel::flushPending);
+    connect(&run_, &BatchRun::runReset, this, &ResultsModel::onRunReset);
+    connect(&run_, &BatchRun::resultRecorded, this, &ResultsModel::onResultRecorded);
+    connect(&run_, &BatchRun::runFinished, this, &ResultsModel::flushPending);
+    connect(&run_, &BatchRun::optionsChanged, this, &ResultsModel::onOptionsChanged);
+    rebuild();
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
+}
+
+const ProcessingResultDetail& ResultsModel::detail(int row) const {
+    return run_.results().at(rows_.at(static_cast<std::size_t>(row)).resultIndex);
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() < 0 || index.row() >= rowCount())
+        return {};
+    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case FileNameRole:
+        return QString::fromStdString(detail(index.row()).fileURL.filename().string());
+    case ReportTextRole:
+        return QString::fromStdString(reportText(detail(index.row()).result, shownOptions_.dryRun));
+    case LineRole:
+        return QString::fromStdString(resultLine(detail(index.row()), shownOptions_.dryRun));
+    case CaseRole:
+        return static_cast<int>(detail(index.row()).result.resultCase());
+    case LineCountRole:
+        return row.lineCount;
+    default:
+        return {};
+    }
+}
+
+bool ResultsModel::isVisible(const ProcessingResult& result) const {
+    return !shownOptions_.silentlyIgnoreSkipped || !BatchRun::isHiddenWhenSilent(result);
+}
+
+ResultsModel::Row ResultsModel::makeRow(std::size_t resultIndex) const {
+    return {static_cast<std::uint32_t>(resultIndex), reportLineCount(run_.results()[resultIndex].result)};
+}
+
+void ResultsModel::onRunReset() {
+    batchTimer_.stop();
+    pending_.clear();
+    if (rows_.empty())
+        return;
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+    Q_EMIT visibleCountChanged(0);
+}
+
+void ResultsModel::onResultRecorded() {
+    const auto& results = run_.results();
+    if (results.empty())
+        return;
+    const std::size_t index = results.size() - 1;
+    if (!isVisible(results[index].result))
+        return;
+    pending_.push_back(makeRow(index));
+    if (!batchTimer_.isActive())
+        batchTimer_.start();
+}
+
+void ResultsModel::flushPending() {
+    batchTimer_.stop();
+    if (pending_.empty())
+        return;
+    const int first = rowCount();
+    beginInsertRows({}, first, first + static_cast<int>(pending_.size()) - 1);
+    rows_.insert(rows_.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+    endInsertRows();
+    Q_EMIT visibleCountChanged(rowCount());
+}
+
+void ResultsModel::onOptionsChanged() {
+    const ProcessingOptionValues options = run_.options();
+    const bool filterChanged = options.silentlyIgnoreSkipped != shownOptions_.silentlyIgnoreSkipped;
+    const bool wordingChanged = options.dryRun != shownOptions_.dryRun;
+    shownOptions_ = options;
+    if (filterChanged) {
+        const int before = rowCount();
+        rebuild();
+        if (rowCount() != before)
+            Q_EMIT visibleCountChanged(rowCount());
+    } else if (wordingChanged && !rows_.empty()) {
+        Q_EMIT dataChanged(index(0), index(rowCount() - 1), {ReportTextRole, LineRole});
+    }
+}
+
+void ResultsModel::rebuild() {
+    batchTimer_.stop();
+    pending_.clear();
+    beginResetModel();
+    rows_.clear();
+    const auto& results = run_.results();
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        if (isVisible(results[i].result))
+            rows_.push_back(makeRow(i));
+    }
+    endResetModel();
+}
+
+}  // namespace meridane::ui

@@ -1,0 +1,80 @@
+// Answers a user's "Check for Updates…": fetches our small release feed
+// (JSON: {"version": "0.2.0", "url": "https://…", "notes": "…"}) and compares
+// its version with the running one. Nothing here blocks the GUI thread.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace meridane::ui {
+
+struct ReleaseFeed {
+    QString version;
+    QUrl url;  ///< the download page
+    QString notes;
+};
+
+/// The feed's release, or none with a reason in *error.
+std::optional<ReleaseFeed> parseReleaseFeed(const QByteArray& json, QString* error);
+
+/// Whether a text is a version we understand: 1 to 4 dot-separated numbers,
+/// optionally followed by "-" and a pre-release label.
+bool isValidVersion(QStringView version);
+
+/// Negative, zero or positive as a is older than, the same as or newer than b.
+/// Numbers compare numerically, missing ones count as 0, and a pre-release
+/// comes before its release (0.2.0-beta < 0.2.0).
+int compareVersions(QStringView a, QStringView b);
+
+struct UpdateCheckOutcome {
+    enum class Kind { upToDate, updateAvailable, failed };
+    Kind kind = Kind::failed;
+    QString currentVersion;
+    ReleaseFeed latest;  ///< set unless failed
+    QString error;       ///< set when failed
+};
+
+/// The feed to ask: $MERIDANE_UPDATE_FEED, else the "updates/feedURL"
+/// setting, else the address built into the program.
+QUrl updateFeedUrl();
+
+class UpdateChecker : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds defaultTimeout{15000};
+    /// Feeds are a few hundred bytes; anything this large is not one.
+    static constexpr qint64 maxFeedBytes = 64 * 1024;
+
+    UpdateChecker(QUrl feedUrl, QString currentVersion, QObject* parent = nullptr);
+    ~UpdateChecker() override;
+
+    void setTimeout(std::chrono::milliseconds timeout);
+    bool isChecking() const { return !reply_.isNull(); }
+
+    /// Starts a check; a check already running is left to finish.
+    void check();
+
+Q_SIGNALS:
+    void finished(const meridane::ui::UpdateCheckOutcome& outcome);
+
+private:
+    void onReplyFinished();
+    void finish(UpdateCheckOutcome outcome);
+
+    QUrl feedUrl_;
+    QString currentVersion_;
+    std::chrono::milliseconds timeout_ = defaultTimeout;
+    QNetworkAccessManager* network_;
+    QPointer<QNetworkReply> reply_;
+    bool tooLarge_ = false;
+};
+
+}  // namespace meridane::ui
