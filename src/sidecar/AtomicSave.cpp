@@ -40,10 +40,10 @@ Result<std::filesystem::path> fileToReplace(FileSystem& fs, const std::filesyste
     return std::move(target).value();
 }
 
-Status checkFreeSpace(FileSystem& fs, const std::filesystem::path& folder) {
+Status checkFreeSpace(FileSystem& fs, const std::filesystem::path& folder, const std::filesystem::path& sidecarURL) {
     auto capacity = fs.availableCapacity(folder);
     if (!capacity) {
-        Error error = withContext(capacity.error(), "Could not determine the free space of " + quotedName(folder));
+        Error error = withContext(capacity.error(), "Could not determine the free space for " + quotedName(sidecarURL));
         diag::debug("Failed to check disk space: " + fullDescription(error));
         return error;
     }
@@ -127,7 +127,7 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem
         folder = ".";
     const std::filesystem::path tempURL = temporaryFileFor(target.value());
 
-    if (auto space = checkFreeSpace(fs, folder); !space)
+    if (auto space = checkFreeSpace(fs, folder, sidecarURL); !space)
         return space.error();
 
     // A leftover of an earlier failed save. Whatever cannot be removed here
