@@ -207,16 +207,17 @@ void BatchRun::startNextGroup() {
     State& s = *state_;
     const size_t end = std::min(s.files.size(), s.nextFile + static_cast<size_t>(filesPerGroup));
     FileProcessor processor = s.processor;
-    if (!processor) {
-        FolderAccessPrompt* prompt = s.bridge.get();
-        processor = [prompt](const std::filesystem::path& file) { return MediaFileProcessor(prompt).processFile(file); };
-    }
+    if (!processor)
+        processor = [](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
+            return MediaFileProcessor(prompt).processFile(file);
+        };
+    FolderAccessPrompt* prompt = s.bridge.get();
     for (; s.nextFile < end; ++s.nextFile) {
         ++s.inFlight;
-        s.pool.start([this, processor, file = s.files[s.nextFile]] {
+        s.pool.start([this, processor, prompt, file = s.files[s.nextFile]] {
             ProcessingResult result = ProcessingResult::failed("Unexpected error");
             try {
-                result = processor(file);
+                result = processor(file, prompt);
             } catch (const std::exception& e) {
                 result = ProcessingResult::failed(e.what());
             } catch (...) {

@@ -32,9 +32,11 @@ public:
     void setFolderAccessPrompt(FolderAccessPrompt* prompt);
 
     /// What turns one file into its result, on a worker thread; by default
-    /// MediaFileProcessor::processFile with the folder prompt above. Tests
-    /// replace it to observe the grouping.
-    using FileProcessor = std::function<ProcessingResult(const std::filesystem::path& fileURL)>;
+    /// MediaFileProcessor::processFile. `prompt` hands questions to the
+    /// prompt above on the owning thread and waits for the answer. Tests
+    /// replace the processor to observe the grouping.
+    using FileProcessor =
+        std::function<ProcessingResult(const std::filesystem::path& fileURL, FolderAccessPrompt* prompt)>;
     void setFileProcessor(FileProcessor processor);
 
     /// The front end's own copy of the four options. Setting it copies all

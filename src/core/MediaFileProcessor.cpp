@@ -57,7 +57,7 @@ MediaFileProcessor::MediaFileProcessor(FolderAccessPrompt* prompt)
 MediaFileProcessor::MediaFileProcessor(SidecarAccessRequest requestAccess) : requestAccess_(std::move(requestAccess)) {}
 
 std::filesystem::path MediaFileProcessor::sidecarURL(const std::filesystem::path& fileURL) {
-    const std::string& name = fileURL.filename().native();
+    const std::string name = fileURL.filename().native();
     const std::string extension = pathExtension(fileURL);
     std::string stem = name;
     if (!extension.empty() || (name.size() > 1 && name.back() == '.'))

@@ -113,7 +113,7 @@ std::string pathExtension(const std::filesystem::path& url) {
 }
 
 bool isSupportedMediaFile(const std::filesystem::path& url) {
-    const std::string& name = url.filename().native();
+    const std::string name = url.filename().native();
     if (isSupportedName(name))
         return true;
     logNotSupported(name);

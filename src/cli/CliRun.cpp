@@ -1,0 +1,220 @@
+#include "cli/CliRun.h"
+
+#include "cli/JsonLines.h"
+#include "core/BatchRun.h"
+#include "core/Diagnostics.h"
+#include "core/Report.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QObject>
+
+#include <dirent.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace meridane::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void write(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
+// Paths that will give no result at all get a plain message, so a typo is
+// not silently ignored; the run goes on with the others.
+void reportUnreachablePaths(const std::vector<std::filesystem::path>& paths, std::FILE* err) {
+    for (const std::filesystem::path& path : paths) {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0) {
+            const int error = errno;
+            write(err, "meridane-cli: cannot access '" + path.native() + "': " + std::strerror(error) + "\n");
+            continue;
+        }
+        if (!S_ISDIR(status.st_mode))
+            continue;
+        DIR* dir = ::opendir(path.c_str());
+        if (!dir) {
+            const int error = errno;
+            write(err, "meridane-cli: cannot read folder '" + path.native() + "': " + std::strerror(error) + "\n");
+            continue;
+        }
+        ::closedir(dir);
+    }
+}
+
+int terminalColumns(std::FILE* stream) {
+    winsize size{};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+std::string formatDuration(double seconds) {
+    const long total = static_cast<long>(seconds + 0.5);
+    if (total < 60)
+        return std::to_string(total) + "s";
+    const long minutes = total / 60;
+    if (minutes < 60)
+        return std::to_string(minutes) + "m " + std::to_string(total % 60) + "s";
+    return std::to_string(minutes / 60) + "h " + std::to_string(minutes % 60) + "m";
+}
+
+// "Processed 12/340 • IMG_0012.HEIC • 85 files/s • 4s left", kept to one
+// terminal line and redrawn at most ten times a second.
+class ProgressLine {
+public:
+    ProgressLine(std::FILE* err, bool enabled) : err_(err), enabled_(enabled), started_(Clock::now()) {}
+
+    void update(std::int64_t processed, std::int64_t total, const std::string& name) {
+        if (!enabled_)
+            return;
+        const Clock::time_point now = Clock::now();
+        if (processed < total && now - lastDrawn_ < std::chrono::milliseconds(100))
+            return;
+        lastDrawn_ = now;
+        const double elapsed = std::chrono::duration<double>(now - started_).count();
+        std::string line = "Processed " + std::to_string(processed) + "/" + std::to_string(total) + " \u2022 ";
+        for (const char c : name)  // a name may hold line breaks or escapes
+            line.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+        if (elapsed > 0.2 && processed > 0) {
+            const double rate = static_cast<double>(processed) / elapsed;
+            line += " \u2022 " + std::to_string(static_cast<long>(rate + 0.5)) + " files/s \u2022 " +
+                    formatDuration(static_cast<double>(total - processed) / rate) + " left";
+        }
+        write(err_, "\r\x1b[2K" + fitted(line, terminalColumns(err_) - 1));
+        std::fflush(err_);
+        drawn_ = true;
+    }
+
+    void clear() {
+        if (drawn_) {
+            write(err_, "\r\x1b[2K");
+            std::fflush(err_);
+        }
+    }
+
+private:
+    // Cuts at a character boundary so that the line never wraps.
+    static std::string fitted(const std::string& line, int columns) {
+        int seen = 0;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80)
+                continue;
+            if (++seen > columns)
+                return line.substr(0, i);
+        }
+        return line;
+    }
+
+    std::FILE* err_;
+    bool enabled_;
+    bool drawn_ = false;
+    Clock::time_point started_;
+    Clock::time_point lastDrawn_{};
+};
+
+std::string summary(const BatchRun& run, double seconds) {
+    if (run.totalCount() == 0)
+        return "Summary: no media files found\n";
+    std::array<std::int64_t, 9> counts{};
+    for (const ProcessingResultDetail& detail : run.results())
+        ++counts[static_cast<size_t>(detail.result.resultCase())];
+    std::string text = "Summary: " + std::to_string(run.processedCount()) + " files in " +
+                       std::to_string(static_cast<long>(seconds * 1000 + 0.5)) + " ms \u2014";
+    bool first = true;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        if (!counts[i])
+            continue;
+        text += (first ? " " : ", ") + std::to_string(counts[i]) + " " +
+                std::string(ProcessingResult::caseName(static_cast<ProcessingResult::Case>(i)));
+        first = false;
+    }
+    const auto hidden = static_cast<std::int64_t>(run.results().size() - run.visibleResults().size());
+    if (hidden > 0)
+        text += " (" + std::to_string(hidden) + " left out of the report by --silently-ignore-skipped)";
+    text += "\n";
+    if (run.options().dryRun && counts[static_cast<size_t>(ProcessingResult::Case::updated)] > 0)
+        text += "Dry run: nothing was written; run with --write to update the sidecars.\n";
+    return text;
+}
+
+}  // namespace
+
+int runCommandLine(const CliOptions& options, const CliOutput& output) {
+    std::FILE* err = output.err;
+    diag::ScopedSink sink([debug = options.debug, err](std::string_view line) {
+        if (!debug)
+            return;
+        write(err, line);
+        std::fputc('\n', err);
+    });
+    reportUnreachablePaths(options.paths, err);
+
+    BatchRun run;
+    run.setOptions(options.processing);  // the CLI has no folder prompt
+    const bool dryRun = options.processing.dryRun;
+    const bool silent = options.processing.silentlyIgnoreSkipped;
+    ProgressLine progress(err, output.progress && !options.debug);
+    QObject::connect(&run, &BatchRun::resultRecorded, &run, [&](const ProcessingResultDetail& detail) {
+        if (options.json && !(silent && BatchRun::isHiddenWhenSilent(detail.result))) {
+            write(output.out, jsonLine(detail, dryRun));
+            std::fputc('\n', output.out);
+        }
+        progress.update(run.processedCount(), run.totalCount(), run.currentFile());
+    });
+
+    const Clock::time_point started = Clock::now();
+    run.processURLs(options.paths);
+    if (run.isProcessing()) {
+        QEventLoop loop;
+        QObject::connect(&run, &BatchRun::runFinished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    progress.clear();
+
+    if (!options.json) {
+        write(output.out, allResultsReport(run.visibleResults(), run.options(), std::chrono::system_clock::now()));
+        std::fputc('\n', output.out);
+    }
+    std::fflush(output.out);
+    write(err, summary(run, seconds));
+    std::fflush(err);
+
+    for (const ProcessingResultDetail& detail : run.results())
+        if (detail.result.resultCase() == ProcessingResult::Case::failed)
+            return 1;
+    return 0;
+}
+
+int cliMain(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+    const ParsedCommandLine parsed = parseCommandLine(arguments);
+    switch (parsed.action) {
+    case ParsedCommandLine::Action::help:
+        write(stdout, usageText());
+        return 0;
+    case ParsedCommandLine::Action::version:
+        write(stdout, versionText());
+        return 0;
+    case ParsedCommandLine::Action::usageError:
+        write(stderr, "meridane-cli: " + parsed.error + "\nTry 'meridane-cli --help' for more information.\n");
+        return 2;
+    case ParsedCommandLine::Action::run:
+        break;
+    }
+    QCoreApplication app(argc, argv);
+    CliOutput output;
+    output.progress = ::isatty(STDERR_FILENO) == 1;
+    return runCommandLine(parsed.options, output);
+}
+
+}  // namespace meridane::cli

@@ -1,0 +1,28 @@
+// meridane-cli's work, apart from main() so that the benchmark and the tests
+// run exactly what the command runs: one batch run over the paths, the report
+// (or JSON lines) on standard output, progress and a summary on standard error.
+#pragma once
+
+#include "cli/CommandLine.h"
+
+#include <cstdio>
+
+namespace meridane::cli {
+
+struct CliOutput {
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    /// Show the one-line progress display (on when standard error is a terminal).
+    bool progress = false;
+};
+
+/// Runs one batch over the options' paths and writes the outputs. Needs a
+/// QCoreApplication; runs its event loop until the batch has finished.
+/// Returns the exit status: 0 when no result failed, 1 otherwise.
+int runCommandLine(const CliOptions& options, const CliOutput& output);
+
+/// The whole command: parses, answers --help, --version and usage errors
+/// (status 2, nothing processed), then makes the application and runs.
+int cliMain(int argc, char** argv);
+
+}  // namespace meridane::cli

@@ -1,0 +1,34 @@
+// The command line of meridane-cli: options, paths, and what to do with them.
+#pragma once
+
+#include "core/ProcessingOptions.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace meridane::cli {
+
+struct CliOptions {
+    /// The window's defaults: dry run on, always-overwrite off, Apple only on,
+    /// silent skip off.
+    ProcessingOptionValues processing;
+    bool debug = false;
+    bool json = false;
+    std::vector<std::filesystem::path> paths;
+};
+
+struct ParsedCommandLine {
+    enum class Action { run, help, version, usageError };
+    Action action = Action::run;
+    CliOptions options;
+    std::string error;  ///< for usageError: what was wrong, one line
+};
+
+/// Arguments without the program name, as bytes (paths need not be UTF-8).
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+std::string usageText();
+std::string versionText();
+
+}  // namespace meridane::cli

@@ -1,0 +1,4 @@
+// meridane-cli: the batch run of the window, from a shell.
+#include "cli/CliRun.h"
+
+int main(int argc, char** argv) { return meridane::cli::cliMain(argc, argv); }
