@@ -88,13 +88,29 @@ Result<std::filesystem::path> FileSystem::resolved(const std::filesystem::path& 
 }
 
 Result<std::string> FileSystem::readFile(const std::filesystem::path& path) {
-    const int fd = retryingOpen(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a named pipe in a sidecar's place must not stall the batch
+    // in open(); it is turned away below like every other special file.
+    const int fd = retryingOpen(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return systemError(errno);
-    std::string bytes;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(st.st_size));
+    if (::fstat(fd, &st) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return systemError(code);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        if (S_ISDIR(st.st_mode))
+            return systemError(EISDIR);
+        return Error{kFileSystemErrorDomain, EINVAL, "Not a regular file"};
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > kMaximumReadBytes) {
+        ::close(fd);
+        return systemError(EFBIG);
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -107,6 +123,10 @@ Result<std::string> FileSystem::readFile(const std::filesystem::path& path) {
         }
         if (n == 0)
             break;
+        if (bytes.size() + static_cast<std::size_t>(n) > kMaximumReadBytes) {  // grew while being read
+            ::close(fd);
+            return systemError(EFBIG);
+        }
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);

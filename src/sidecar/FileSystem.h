@@ -29,6 +29,10 @@ Error withContext(Error error, std::string_view what);
 /// `“name”` with the typographic quotes used in messages.
 std::string quotedName(const std::filesystem::path& path);
 
+/// Largest file readFile accepts. Real sidecars are a few kilobytes; a
+/// multi-gigabyte file in a sidecar's place must not exhaust memory.
+inline constexpr std::uint64_t kMaximumReadBytes = 64ULL * 1024 * 1024;
+
 struct FileInfo {
     std::uint64_t size = 0;
     mode_t mode = 0;  ///< permission bits only (07777)
@@ -53,6 +57,9 @@ public:
     virtual Result<FileInfo> linkStatus(const std::filesystem::path& path);
     /// realpath(3).
     virtual Result<std::filesystem::path> resolved(const std::filesystem::path& path);
+    /// The whole of a regular file (at most kMaximumReadBytes). A folder
+    /// fails with EISDIR, any other special file (a pipe, a device) with
+    /// EINVAL "Not a regular file", without blocking.
     virtual Result<std::string> readFile(const std::filesystem::path& path);
     /// unlink(2).
     virtual Status remove(const std::filesystem::path& path);

@@ -99,6 +99,15 @@ TEST_F(AtomicSaveTest, LeftoverTemporaryFileIsReplaced) {
     EXPECT_FALSE(fs::exists(temp));
 }
 
+TEST_F(AtomicSaveTest, LeftoverTemporaryNameThatIsALinkIsRemovedNotFollowed) {
+    testing::writeFile(dir / "elsewhere.txt", "precious");
+    fs::create_symlink(dir / "elsewhere.txt", temp);
+    ASSERT_TRUE(save());
+    EXPECT_EQ(testing::readFile(dir / "elsewhere.txt"), "precious");
+    EXPECT_EQ(testing::readFile(sidecar), parsed(kNewSidecar).serializePretty());
+    EXPECT_FALSE(fs::exists(temp) || fs::is_symlink(temp));
+}
+
 TEST_F(AtomicSaveTest, LeftoverTemporaryNameThatIsAFolderFailsWithoutTouchingTheSidecar) {
     fs::create_directory(temp);
     testing::writeFile(temp / "keep", "x");

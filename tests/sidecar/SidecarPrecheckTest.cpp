@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ostream>
 
 namespace meridane {
@@ -244,6 +246,14 @@ TEST(PrecheckReport, UnreadableSidecarWritesNothingAndGoesOnToTheUpdate) {
               std::nullopt);
     EXPECT_THAT(capture.lines(), ::testing::IsEmpty());
     EXPECT_EQ(stops, 0);
+}
+
+TEST(PrecheckReport, NamedPipeInTheSidecarsPlaceGoesOnToTheUpdateWithoutHanging) {
+    testing::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "IMG_0001.xmp").c_str(), 0644), 0);
+    ScopedAccess access{dir / "IMG_0001.xmp", [] {}};
+    EXPECT_EQ(precheckSidecarGPS(dir / "IMG_0001.HEIC", kSFLatitude, kSFLongitude, dir / "IMG_0001.xmp", access),
+              std::nullopt);
 }
 
 TEST(PrecheckReport, NotXmlWritesNoLine) {

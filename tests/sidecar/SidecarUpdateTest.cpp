@@ -11,6 +11,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <ostream>
 #include <thread>
@@ -335,6 +337,14 @@ TEST(UpdateFailure, UnreadableSidecarPassesTheReadErrorOn) {
     auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
     ASSERT_FALSE(outcome);
     EXPECT_EQ(outcome.error(), (Error{"FileSystem", EISDIR, "Could not read \u201CIMG_0001.xmp\u201D: Is a directory"}));
+}
+
+TEST(UpdateFailure, NamedPipeInTheSidecarsPlaceFailsWithoutHanging) {
+    testing::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "IMG_0001.xmp").c_str(), 0644), 0);
+    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
+    ASSERT_FALSE(outcome);
+    EXPECT_EQ(outcome.error(), (Error{"FileSystem", EINVAL, "Could not read \u201CIMG_0001.xmp\u201D: Not a regular file"}));
 }
 
 TEST(UpdateFailure, PermissionDeniedOnReadPassesTheReadErrorOn) {
