@@ -125,7 +125,8 @@ std::string summary(const BatchRun& run, double seconds) {
     std::array<std::int64_t, 9> counts{};
     for (const ProcessingResultDetail& detail : run.results())
         ++counts[static_cast<size_t>(detail.result.resultCase())];
-    std::string text = "Summary: " + std::to_string(run.processedCount()) + " files in " +
+    std::string text = "Summary: " + std::to_string(run.processedCount()) +
+                       (run.processedCount() == 1 ? " file in " : " files in ") +
                        std::to_string(static_cast<long>(seconds * 1000 + 0.5)) + " ms \u2014";
     bool first = true;
     for (size_t i = 0; i < counts.size(); ++i) {
