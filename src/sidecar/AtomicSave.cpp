@@ -81,15 +81,10 @@ private:
     int fd_;
 };
 
-/// Creates the temporary file (private until it is complete), writes the
-/// whole text, gives it the sidecar's permission bits and flushes it to disk.
-Status writeTemporaryFile(FileSystem& fs, const std::filesystem::path& tempURL, std::string_view text,
-                          mode_t mode) {
-    auto created = fs.createExclusive(tempURL, 0600);
-    if (!created)
-        return withContext(created.error(), "Could not create " + quotedName(tempURL));
-    OpenFile file(fs, created.value());
-
+/// Writes the whole text, gives the file the sidecar's permission bits and
+/// flushes it to disk.
+Status writeAndFlush(FileSystem& fs, OpenFile& file, const std::filesystem::path& tempURL, std::string_view text,
+                     mode_t mode) {
     const std::string writeContext = "Could not write " + quotedName(tempURL);
     while (!text.empty()) {
         auto written = fs.write(file.fd(), text);
@@ -107,6 +102,24 @@ Status writeTemporaryFile(FileSystem& fs, const std::filesystem::path& tempURL, 
     if (auto closed = file.close(); !closed)
         return withContext(closed.error(), writeContext);
     return Done{};
+}
+
+/// Creates the temporary file, private until it is complete, and fills it.
+/// A file left half-written is removed: it is of no use to anyone and may
+/// hold space on a volume that has just run full. (One that was written
+/// completely but fails validation stays until the next save clears it.)
+Status writeTemporaryFile(FileSystem& fs, const std::filesystem::path& tempURL, std::string_view text,
+                          mode_t mode) {
+    auto created = fs.createExclusive(tempURL, 0600);
+    if (!created)
+        return withContext(created.error(), "Could not create " + quotedName(tempURL));
+    Status written = [&] {
+        OpenFile file(fs, created.value());
+        return writeAndFlush(fs, file, tempURL, text, mode);
+    }();
+    if (!written)
+        (void)fs.remove(tempURL);
+    return written;
 }
 
 }  // namespace

@@ -262,6 +262,32 @@ TEST(SaveFailure, Validation4NotXmlLeavesTheSidecar) {
     EXPECT_EQ(testing::readFile(sidecar), kOldSidecar);
 }
 
+TEST(SaveFailure, HalfWrittenTemporaryFileIsRemoved) {
+    testing::TempDir dir;
+    const fs::path sidecar = dir / "IMG_0001.xmp";
+    testing::writeFile(sidecar, kOldSidecar);
+    FakeFileSystem fake;
+    fake.failWriteAfter = 120;
+    sidecar::ScopedFileSystemOverride override(fake);
+
+    ASSERT_FALSE(saveXMPAtomically(parsed(kNewSidecar), sidecar));
+
+    EXPECT_FALSE(fs::exists(dir / ".IMG_0001.xmp.tmp"));
+}
+
+TEST(SaveFailure, TemporaryFileThatFailedValidationStaysUntilTheNextSave) {
+    testing::TempDir dir;
+    const fs::path sidecar = dir / "IMG_0001.xmp";
+    testing::writeFile(sidecar, kOldSidecar);
+    FakeFileSystem fake;
+    fake.replaceWrittenBytes = testing::sidecarWithoutDescription();
+    sidecar::ScopedFileSystemOverride override(fake);
+
+    ASSERT_FALSE(saveXMPAtomically(parsed(kNewSidecar), sidecar));
+
+    EXPECT_EQ(testing::readFile(dir / ".IMG_0001.xmp.tmp"), testing::sidecarWithoutDescription());
+}
+
 TEST(SaveFailure, FailedRenameKeepsTheSidecarInTheFolder) {
     testing::TempDir dir;
     const fs::path sidecar = dir / "IMG_0001.xmp";
