@@ -1,0 +1,23 @@
+// Counts what one metadata lookup costs in file reads, so a benchmark can
+// show that a photo's metadata is read without reading the picture.
+#pragma once
+
+#include "core/ProcessingResult.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace meridane {
+
+struct ReadStats {
+    std::uint64_t bytesRead = 0;    ///< bytes delivered by read calls
+    std::uint64_t readCalls = 0;
+    std::uint64_t bytesMapped = 0;  ///< bytes mapped by the general reader (TIFF-based files)
+};
+
+/// As readImageGPS and readDeviceData, adding their reads to *stats.
+std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL, ReadStats* stats);
+std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL, ReadStats* stats);
+
+}  // namespace meridane
