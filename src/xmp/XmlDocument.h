@@ -3,8 +3,10 @@
 // new elements, pretty serialisation.
 //
 // Parsing is strict and offline: no network, no external entities or DTD
-// loading, no entity substitution. Whitespace-only text nodes are dropped so
-// that child positions and pretty printing do not depend on the file's
+// loading, no entity substitution, the parser's depth (256) and entity
+// amplification limits on, and internal entities that would expand to more
+// than 10 MB of text refused. Whitespace-only text nodes are dropped so that
+// child positions and pretty printing do not depend on the file's
 // indentation. Comments, processing instructions (the xpacket wrapper),
 // attributes and namespace declarations are kept.
 #pragma once
@@ -53,8 +55,10 @@ public:
     /// Replaces the whole content by one text node.
     void setStringValue(std::string_view value);
     /// Appends a new element with this qualified name and text as the last
-    /// child. A prefix declared on an ancestor is bound to its namespace, so
-    /// the serialised document parses again.
+    /// child. A prefix declared on an ancestor is bound to its namespace; a
+    /// well-known XMP prefix (exif, tiff, xmp, dc, photoshop, rdf) declared
+    /// nowhere is declared on the new element, so the saved sidecar stays
+    /// namespace-well-formed. Any other unbound prefix is kept as written.
     XmlElement appendChildElement(std::string_view qualifiedName, std::string_view value);
     _xmlNode* raw() const { return node_; }
     bool operator==(const XmlElement& other) const { return node_ == other.node_; }
@@ -65,8 +69,10 @@ private:
 
 class XmlDocument {
 public:
-    /// Parses a whole file's bytes. Fails with domain "XMLParser" and the
-    /// parser's message for text that is not well-formed or is hostile.
+    /// Parses a whole file's bytes (UTF-8, or any encoding the file declares
+    /// or marks with a byte-order mark). Fails with domain "XMLParser",
+    /// libxml2's error code and a one-line message with the line number for
+    /// text that is not well-formed or is hostile. Nothing is printed.
     static Result<XmlDocument> parse(std::string_view bytes);
 
     XmlDocument(XmlDocument&&) noexcept;
