@@ -52,7 +52,7 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
-    resize(640, 720);
+    resize(720, 720);
 }
 
 MainWindow::~MainWindow() {

@@ -48,6 +48,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case ReportTextRole:
         return QString::fromStdString(reportText(detail(index.row()).result, shownOptions_.dryRun));
     case LineRole:
+    case Qt::ToolTipRole:  // the whole text, where the row has to cut it short
         return QString::fromStdString(resultLine(detail(index.row()), shownOptions_.dryRun));
     case CaseRole:
         return static_cast<int>(detail(index.row()).result.resultCase());

@@ -1,0 +1,259 @@
+// Drives the real window (offscreen) through a run of many generated files
+// and reports the longest stall of the GUI event loop and the memory taken
+// per row; then fills the list with 50,000 rows and times appending and
+// scrolling. Targets: no stall over 50 ms, under 2 KB of memory per row.
+//
+// Usage: meridane_ui_bench [--files N] [--rows N] [--fixture IMAGE]
+// The fixture is an image with its .xmp sidecar beside it; the bench makes N
+// hard links to the pair (copies where links fail). The run is a dry run.
+#include "core/BatchRun.h"
+#include "core/Diagnostics.h"
+#include "ui/ContentView.h"
+#include "ui/ResultsModel.h"
+#include "ui/ResultsSection.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace meridane;
+
+namespace {
+
+long residentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long peakResidentKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+/// Measures the longest gap between ticks of a 1 ms timer.
+class StallMeter {
+public:
+    StallMeter() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            longestNs_ = std::max(longestNs_, now - lastNs_);
+            lastNs_ = now;
+        });
+    }
+    void start() {
+        clock_.start();
+        lastNs_ = 0;
+        longestNs_ = 0;
+        timer_.start();
+    }
+    double stop() {
+        timer_.stop();
+        return static_cast<double>(longestNs_) / 1e6;
+    }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 lastNs_ = 0;
+    qint64 longestNs_ = 0;
+};
+
+std::optional<fs::path> findFixture(const char* given) {
+    auto hasSidecar = [](const fs::path& image) {
+        fs::path sidecar = image;
+        sidecar.replace_extension("xmp");
+        return fs::exists(image) && fs::exists(sidecar);
+    };
+    if (given)
+        return hasSidecar(given) ? std::optional<fs::path>(given) : std::nullopt;
+    std::error_code error;
+    for (const fs::path& folder : {fs::path(MERIDANE_SOURCE_DIR) / "samples", fs::path(MERIDANE_CORPUS_DIR) / "heic"}) {
+        for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+            std::string ext = it->path().extension().string();
+            std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+            if ((ext == ".heic" || ext == ".heif" || ext == ".dng") && hasSidecar(it->path()))
+                return it->path();
+        }
+    }
+    return std::nullopt;
+}
+
+void linkOrCopy(const fs::path& from, const fs::path& to) {
+    std::error_code error;
+    fs::create_hard_link(from, to, error);
+    if (error)
+        fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+fs::path makeFiles(const fs::path& fixture, int count) {
+    const fs::path folder = fs::temp_directory_path() / ("meridane-ui-bench-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    fs::path sidecar = fixture;
+    sidecar.replace_extension("xmp");
+    const std::string extension = fixture.extension().string();
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "IMG_%05d", i);
+        linkOrCopy(fixture, folder / (std::string(name) + extension));
+        linkOrCopy(sidecar, folder / (std::string(name) + ".xmp"));
+    }
+    return folder;
+}
+
+void realRun(ui::ContentView& view, BatchRun& run, const fs::path& fixture, int files) {
+    std::printf("real run: %d files made from %s\n", files, fixture.filename().c_str());
+    const fs::path folder = makeFiles(fixture, files);
+
+    QApplication::processEvents();
+    const long before = residentKiB();
+    StallMeter stalls;
+    stalls.start();
+    QElapsedTimer clock;
+    clock.start();
+    view.handleDrop(std::vector<fs::path>{folder});
+    std::printf("  the drop itself (folder scan, run start): %.1f ms\n", static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    while (run.isProcessing())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QApplication::processEvents();
+    const double longest = stalls.stop();
+    const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+    const long after = residentKiB();
+
+    std::printf("  results %lld, rows shown %d, %.1f s (%.0f files/s)\n",
+                static_cast<long long>(run.processedCount()), view.resultsSection()->model()->rowCount(), seconds,
+                static_cast<double>(run.processedCount()) / seconds);
+    std::printf("  longest event-loop stall: %.1f ms (target < 50 ms)\n", longest);
+    std::printf("  memory growth: %.0f bytes per row (target < 2048), peak RSS %.1f MiB\n",
+                static_cast<double>(after - before) * 1024.0 / std::max<std::int64_t>(1, run.processedCount()),
+                static_cast<double>(peakResidentKiB()) / 1024.0);
+    std::error_code error;
+    fs::remove_all(folder, error);
+}
+
+ProcessingResult sampleResult(int i) {
+    switch (i % 4) {
+    case 0:
+        return ProcessingResult::updated({"[DRY RUN] would update: exif:GPSLatitude = 37.33182000N",
+                                          "[DRY RUN] would update: exif:GPSLongitude = 122.03118000W"});
+    case 1:
+        return ProcessingResult::alreadyCorrect();
+    case 2:
+        return ProcessingResult::skippedDifferentGPS({{"Latitude", "37.3318", "48.8584"}});
+    default:
+        return ProcessingResult::failed("Permission denied for XMP sidecar");
+    }
+}
+
+void bigList(ui::ContentView& view, BatchRun& run, int rows) {
+    std::printf("list of %d rows fed to the run state\n", rows);
+    run.processURLs({});  // clears the last run
+    QApplication::processEvents();
+    const long before = residentKiB();
+    StallMeter stalls;
+    stalls.start();
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int chunk = 250;  // about what a fast run delivers between two list updates
+    double slowestChunk = 0;
+    double slowestEvents = 0;
+    QElapsedTimer step;
+    step.start();
+    for (int i = 0; i < rows; ++i) {
+        char name[80];
+        std::snprintf(name, sizeof name, "/home/someone/Pictures/Export 2024/Holiday/IMG_%05d.HEIC", i);
+        run.recordResult(name, sampleResult(i));
+        if (i % chunk == chunk - 1) {
+            slowestChunk = std::max(slowestChunk, static_cast<double>(step.nsecsElapsed()) / 1e6);
+            step.start();
+            QApplication::processEvents();
+            slowestEvents = std::max(slowestEvents, static_cast<double>(step.nsecsElapsed()) / 1e6);
+            step.start();
+        }
+    }
+    std::printf("  slowest %d recordResult calls: %.1f ms; slowest pass of the event loop: %.1f ms\n", chunk,
+                slowestChunk, slowestEvents);
+    QApplication::processEvents();
+    QApplication::sendPostedEvents();
+    ui::ResultsModel* model = view.resultsSection()->model();
+    model->flushPending();
+    QApplication::processEvents();
+    const double longest = stalls.stop();
+    const long after = residentKiB();
+    std::printf("  rows shown %d after %.2f s; longest stall while appending: %.1f ms\n", model->rowCount(),
+                static_cast<double>(clock.elapsed()) / 1000.0, longest);
+    std::printf("  memory growth: %.0f bytes per row (target < 2048)\n",
+                static_cast<double>(after - before) * 1024.0 / rows);
+
+    // Scroll from top to bottom in 100 steps, painting each.
+    QScrollBar* bar = view.resultsSection()->list()->verticalScrollBar();
+    QWidget* viewport = view.resultsSection()->list()->viewport();
+    double slowestPaint = 0;
+    for (int step = 0; step <= 100; ++step) {
+        QElapsedTimer paint;
+        paint.start();
+        bar->setValue(bar->maximum() * step / 100);
+        viewport->repaint();
+        slowestPaint = std::max(slowestPaint, static_cast<double>(paint.nsecsElapsed()) / 1e6);
+    }
+    std::printf("  slowest scroll step (move + repaint): %.1f ms\n", slowestPaint);
+    const bool filterOn = true;
+    QElapsedTimer filter;
+    filter.start();
+    ProcessingOptionValues options = run.options();
+    options.silentlyIgnoreSkipped = filterOn;
+    run.setOptions(options);
+    QApplication::processEvents();
+    std::printf("  switching the filter on: %.1f ms, rows shown %d\n", static_cast<double>(filter.nsecsElapsed()) / 1e6,
+                model->rowCount());
+}
+
+const char* argument(int argc, char** argv, const char* name) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return argv[i + 1];
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int files = argument(argc, argv, "--files") ? std::atoi(argument(argc, argv, "--files")) : 20000;
+    const int rows = argument(argc, argv, "--rows") ? std::atoi(argument(argc, argv, "--rows")) : 50000;
+
+    BatchRun run;
+    ui::ContentView view(run);
+    view.resize(640, 720);
+    view.show();
+    QApplication::processEvents();
+
+    // The pipeline's diagnostics would dominate the run's time on a terminal.
+    const diag::ScopedSink quiet([](std::string_view) {});
+    if (const auto fixture = findFixture(argument(argc, argv, "--fixture")))
+        realRun(view, run, *fixture, files);
+    else
+        std::printf("real run skipped: no image with a sidecar found (pass --fixture IMAGE)\n");
+    bigList(view, run, rows);
+    return 0;
+}
