@@ -7,8 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <locale.h>
+#include <random>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -107,6 +112,45 @@ INSTANTIATE_TEST_SUITE_P(
                       rejected("FullwidthDigits", "\xEF\xBC\x93\xEF\xBC\x97"), rejected("EmbeddedNul", "37\0.5"s),
                       rejected("NoBreakSpaceBefore", "\xC2\xA0" "37")),
     [](const auto& info) { return std::string(info.param.name); });
+
+// strtod itself, pinned to the C locale, as the oracle for the syntax.
+std::optional<double> strtodInCLocale(const std::string& text) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())))
+        return std::nullopt;
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    char* end = nullptr;
+    const double value = strtod_l(text.c_str(), &end, c);
+    if (end != text.c_str() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+TEST(ParseNumberSyntax, AgreesWithStrtodOnGeneratedTexts) {
+    // Short texts over the characters the syntax cares about; a fixed seed
+    // keeps the set the same on every run.
+    const std::string alphabet = "0123456789..eEeExXpP+-+-aAfFiInNtTyY()_ ,";
+    std::mt19937 random(20240607);
+    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+    std::uniform_int_distribution<int> length(1, 8);
+    int compared = 0;
+    for (int i = 0; i < 40'000; ++i) {
+        std::string text;
+        for (int n = length(random); n > 0; --n)
+            text += alphabet[pick(random)];
+        if (i % 4 == 0)
+            text.insert(0, i % 8 == 0 ? "0x" : "1");
+        const auto expected = strtodInCLocale(text);
+        const auto actual = GPSText::parseNumber(text);
+        ASSERT_EQ(actual.has_value(), expected.has_value()) << "'" << text << "'";
+        if (expected && std::isnan(*expected)) {
+            EXPECT_TRUE(std::isnan(*actual)) << "'" << text << "'";
+        } else if (expected) {
+            EXPECT_EQ(*actual, *expected) << "'" << text << "'";
+        }
+        compared += expected.has_value();
+    }
+    EXPECT_GT(compared, 1000);
+}
 
 // ---- parseXmpGPS ---------------------------------------------------------------
 
