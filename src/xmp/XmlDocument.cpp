@@ -289,6 +289,8 @@ void XmlElement::setStringValue(std::string_view value) {
 }
 
 XmlElement XmlElement::appendChildElement(std::string_view qualifiedName, std::string_view value) {
+    if (!node_)
+        return XmlElement(nullptr);
     const std::string qname(qualifiedName);
     std::string prefix;
     std::string local = qname;
