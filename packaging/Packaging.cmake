@@ -28,10 +28,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://meridane.example")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt loads these at run time, so dpkg-shlibdeps cannot see them: the X11
-# platform plugin (the window does not open without it) and the SVG icon
-# engine that draws the application icon.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+# Qt loads its platform plugins at run time, so dpkg-shlibdeps cannot see
+# them; without the X11 one the window does not open.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-gtk-platformtheme")
 
 include(CPack)

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -47,34 +48,48 @@ long peakResidentKiB() {
     return usage.ru_maxrss;
 }
 
-/// Measures the longest gap between ticks of a 1 ms timer.
+double threadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+/// Measures the longest gap between ticks of a 1 ms timer, in wall time and
+/// in CPU time of the GUI thread: on a busy machine the wall gap also holds
+/// time the thread waited for a core, the CPU gap only the window's own work.
 class StallMeter {
 public:
     StallMeter() {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(1);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            longestNs_ = std::max(longestNs_, now - lastNs_);
-            lastNs_ = now;
+            const double now = static_cast<double>(clock_.nsecsElapsed()) / 1e6;
+            const double cpu = threadCpuMs();
+            longestMs_ = std::max(longestMs_, now - lastMs_);
+            longestCpuMs_ = std::max(longestCpuMs_, cpu - lastCpuMs_);
+            lastMs_ = now;
+            lastCpuMs_ = cpu;
         });
     }
     void start() {
         clock_.start();
-        lastNs_ = 0;
-        longestNs_ = 0;
+        lastMs_ = 0;
+        lastCpuMs_ = threadCpuMs();
+        longestMs_ = 0;
+        longestCpuMs_ = 0;
         timer_.start();
     }
-    double stop() {
-        timer_.stop();
-        return static_cast<double>(longestNs_) / 1e6;
-    }
+    void stop() { timer_.stop(); }
+    double longestMs() const { return longestMs_; }
+    double longestCpuMs() const { return longestCpuMs_; }
 
 private:
     QTimer timer_;
     QElapsedTimer clock_;
-    qint64 lastNs_ = 0;
-    qint64 longestNs_ = 0;
+    double lastMs_ = 0;
+    double lastCpuMs_ = 0;
+    double longestMs_ = 0;
+    double longestCpuMs_ = 0;
 };
 
 std::optional<fs::path> findFixture(const char* given) {
@@ -126,22 +141,25 @@ void realRun(ui::ContentView& view, BatchRun& run, const fs::path& fixture, int 
     QApplication::processEvents();
     const long before = residentKiB();
     StallMeter stalls;
-    stalls.start();
     QElapsedTimer clock;
     clock.start();
+    // The drop scans the folder before the run starts; it is timed on its own
+    // so the stall figure is the window's, during the run.
     view.handleDrop(std::vector<fs::path>{folder});
     std::printf("  the drop itself (folder scan, run start): %.1f ms\n", static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    stalls.start();
     while (run.isProcessing())
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QApplication::processEvents();
-    const double longest = stalls.stop();
+    stalls.stop();
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     const long after = residentKiB();
 
     std::printf("  results %lld, rows shown %d, %.1f s (%.0f files/s)\n",
                 static_cast<long long>(run.processedCount()), view.resultsSection()->model()->rowCount(), seconds,
                 static_cast<double>(run.processedCount()) / seconds);
-    std::printf("  longest event-loop stall: %.1f ms (target < 50 ms)\n", longest);
+    std::printf("  longest event-loop stall: %.1f ms wall, %.1f ms of GUI-thread CPU (target < 50 ms)\n",
+                stalls.longestMs(), stalls.longestCpuMs());
     std::printf("  memory growth: %.0f bytes per row (target < 2048), peak RSS %.1f MiB\n",
                 static_cast<double>(after - before) * 1024.0 / std::max<std::int64_t>(1, run.processedCount()),
                 static_cast<double>(peakResidentKiB()) / 1024.0);
@@ -168,8 +186,6 @@ void bigList(ui::ContentView& view, BatchRun& run, int rows) {
     run.processURLs({});  // clears the last run
     QApplication::processEvents();
     const long before = residentKiB();
-    StallMeter stalls;
-    stalls.start();
     QElapsedTimer clock;
     clock.start();
     constexpr int chunk = 250;  // about what a fast run delivers between two list updates
@@ -196,10 +212,8 @@ void bigList(ui::ContentView& view, BatchRun& run, int rows) {
     ui::ResultsModel* model = view.resultsSection()->model();
     model->flushPending();
     QApplication::processEvents();
-    const double longest = stalls.stop();
     const long after = residentKiB();
-    std::printf("  rows shown %d after %.2f s; longest stall while appending: %.1f ms\n", model->rowCount(),
-                static_cast<double>(clock.elapsed()) / 1000.0, longest);
+    std::printf("  rows shown %d after %.2f s\n", model->rowCount(), static_cast<double>(clock.elapsed()) / 1000.0);
     std::printf("  memory growth: %.0f bytes per row (target < 2048)\n",
                 static_cast<double>(after - before) * 1024.0 / rows);
 
