@@ -1,17 +1,30 @@
 #!/usr/bin/env bash
-# Builds meridane-cli and runs it on the given paths (options pass through,
-# see --help). Without a path it runs on a copy of samples/, so the committed
-# samples are never modified, even with --write.
+# Builds Meridane and runs it on the given paths: the window when a display
+# is available ($DISPLAY or $WAYLAND_DISPLAY), meridane-cli otherwise (options
+# pass through, see --help). Without a path the CLI runs on a copy of
+# samples/, so the committed samples are never modified, even with --write.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+
+# With a display the window opens on the paths; without one the CLI runs.
+gui=false
+targets=(meridane-cli)
+if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
+  gui=true
+  targets=(meridane)
+fi
 
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
 if ! ( cd "$root" && ./scripts/setup.sh && cmake --preset dev &&
-       cmake --build --preset dev -j "$(nproc 2>/dev/null || echo 2)" --target meridane-cli ) >"$log" 2>&1; then
+       cmake --build --preset dev -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}" ) >"$log" 2>&1; then
   tail -n 40 "$log" >&2
   echo "run.sh: the build failed (output above)" >&2
   exit 2
+fi
+
+if $gui; then
+  exec "$root/build/bin/meridane" "$@"
 fi
 
 has_path=false

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config ccache
-  qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
+  qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev qt6-qpa-plugins
   libxml2-dev libexiv2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libheif-dev libheif-examples libimage-exiftool-perl
