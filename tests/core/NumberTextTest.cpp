@@ -32,7 +32,9 @@ INSTANTIATE_TEST_SUITE_P(
                       DoubleCase{"Zero", 0.0, "0.0"}, DoubleCase{"NegativeZero", -0.0, "-0.0"},
                       DoubleCase{"Fraction", -122.4194, "-122.4194"}, DoubleCase{"Half", 37.5, "37.5"},
                       DoubleCase{"SumNotExact", 0.1 + 0.2, "0.30000000000000004"},
-                      DoubleCase{"Small", 0.00009, "9e-05"},
+                      DoubleCase{"Small", 0.00009, "9e-05"}, DoubleCase{"SmallestPlain", 0.0001, "0.0001"},
+                      DoubleCase{"HundredThousand", 1e5, "100000.0"},
+                      DoubleCase{"Quadrillion", 1e15, "1000000000000000.0"}, DoubleCase{"Huge", 1e16, "1e+16"},
                       DoubleCase{"NaN", std::numeric_limits<double>::quiet_NaN(), "nan"},
                       DoubleCase{"Infinity", std::numeric_limits<double>::infinity(), "inf"}),
     [](const auto& info) { return std::string(info.param.name); });
