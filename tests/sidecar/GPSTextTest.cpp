@@ -276,8 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
                 100000.0,
                 "",
                 {"[DEBUG] parseXmpGPS input: '1E5'", "[DEBUG] parseXmpGPS numberPart: '1E5', ref: ''",
-                 // The number's text is the shared diagnostic form's business.
-                 "[DEBUG] parseXmpGPS parsed as decimal: " + formatDiagnosticDouble(100000.0)}},
+                 "[DEBUG] parseXmpGPS parsed as decimal: 100000.0"}},
         GPSCase{"TrailingEIsALetter",
                 "3E",
                 3.0,
