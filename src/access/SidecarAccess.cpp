@@ -19,15 +19,30 @@
 namespace meridane {
 namespace {
 
+constexpr char kBookmarkPrefix[] = "xmpBookmark::";
+
+// The settings, and whether they hold any grant at all: most runs have none,
+// and then no file pays for working out its folder's key.
 struct BookmarkStore {
     std::mutex mutex;
     std::unique_ptr<QSettings> settings;
+    std::optional<bool> holdsGrants;
 
     QSettings& current() {
         if (!settings)
             settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                                    QStringLiteral("Meridane"), QStringLiteral("Meridane"));
         return *settings;
+    }
+
+    bool anyGrant() {
+        if (!holdsGrants) {
+            holdsGrants = false;
+            for (const QString& key : current().allKeys())
+                if (key.startsWith(QLatin1String(kBookmarkPrefix)))
+                    holdsGrants = true;
+        }
+        return *holdsGrants;
     }
 };
 
@@ -130,12 +145,17 @@ bool reachableDirectly(const std::filesystem::path& sidecarURL, const std::files
 }  // namespace
 
 std::string bookmarkKey(const std::filesystem::path& folder) {
-    return "xmpBookmark::" + utf8::withPercentEscapes(standardized(folder).native());
+    return kBookmarkPrefix + utf8::withPercentEscapes(standardized(folder).native());
 }
 
 std::optional<std::string> FolderBookmarks::bookmarkData(const std::filesystem::path& folder) {
-    const QString key = settingsKey(folder);
     auto& s = store();
+    {
+        std::lock_guard lock(s.mutex);
+        if (!s.anyGrant())
+            return std::nullopt;
+    }
+    const QString key = settingsKey(folder);
     std::lock_guard lock(s.mutex);
     const QVariant value = s.current().value(key);
     if (!value.isValid())
@@ -149,6 +169,7 @@ void FolderBookmarks::storeBookmarkData(const std::filesystem::path& folder, con
     auto& s = store();
     std::lock_guard lock(s.mutex);
     s.current().setValue(key, QByteArray(data.data(), static_cast<qsizetype>(data.size())));
+    s.holdsGrants = true;
     s.current().sync();  // a grant lasts from the moment it is made
 }
 
@@ -173,6 +194,7 @@ void FolderBookmarks::useSettings(std::unique_ptr<QSettings> settings) {
     auto& s = store();
     std::lock_guard lock(s.mutex);
     s.settings = std::move(settings);
+    s.holdsGrants.reset();
 }
 
 ScopedBookmarkSettings::ScopedBookmarkSettings(const std::filesystem::path& iniFile) {

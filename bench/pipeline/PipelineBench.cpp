@@ -1,0 +1,362 @@
+// How close the whole job comes to the cost of the disk accesses it cannot
+// avoid. Generates photo+sidecar pairs in a temporary folder (most sidecars
+// needing an update, some correct, some naming another place, some without
+// GPS), then times, on the same files:
+//   dry-run floor: reading each image's first 64 KiB and each sidecar whole;
+//   dry run:       meridane-cli's core, dry run;
+//   write floor:   the dry-run floor plus writing each sidecar to a temporary
+//                  file, flushing it to disk and renaming it over the sidecar;
+//   write run:     meridane-cli's core with --write.
+// and prints the peak memory of the process.
+//
+// Usage: meridane_pipeline_bench [--pairs N] [--keep] [--dry-only]
+// (--keep --dry-only leaves a tree as generated, to profile the CLI on.)
+#include "cli/CliRun.h"
+#include "core/BatchRun.h"
+#include "core/Diagnostics.h"
+#include "imagemeta/ImageMetadata.h"
+#include "sidecar/GPSText.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace meridane;
+
+namespace {
+
+constexpr size_t kImageBytes = 80 * 1024;  // more than the 64 KiB the floor reads
+constexpr size_t kFilesPerFolder = 100;
+
+struct Template {
+    fs::path image;
+    std::string extension;
+    std::string latitude;   // the sidecar text an exact match carries
+    std::string longitude;
+    std::string latitudeRef;
+    std::string longitudeRef;
+};
+
+std::string readWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeWhole(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The sample image, grown to a realistic size without changing what it says:
+// a "free" box at the end of a HEIC, trailing bytes after a TIFF/DNG.
+std::string paddedImage(const std::string& original, const std::string& extension) {
+    std::string bytes = original;
+    if (bytes.size() + 8 >= kImageBytes)
+        return bytes;
+    const size_t padding = kImageBytes - bytes.size();
+    if (extension == "HEIC") {
+        const auto size = static_cast<std::uint32_t>(padding);
+        bytes.push_back(static_cast<char>(size >> 24));
+        bytes.push_back(static_cast<char>((size >> 16) & 0xFF));
+        bytes.push_back(static_cast<char>((size >> 8) & 0xFF));
+        bytes.push_back(static_cast<char>(size & 0xFF));
+        bytes.append("free");
+        bytes.append(padding - 8, '\0');
+    } else {
+        bytes.append(padding, '\0');
+    }
+    return bytes;
+}
+
+std::string sidecarXml(const std::string& gpsElements) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"XMP Core 6.0.0\">\n"
+           "   <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+           "      <rdf:Description rdf:about=\"\"\n"
+           "            xmlns:exif=\"http://ns.adobe.com/exif/1.0/\"\n"
+           "            xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\"\n"
+           "            xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+           "         <dc:title>\n"
+           "            <rdf:Alt>\n"
+           "               <rdf:li xml:lang=\"x-default\">Holiday</rdf:li>\n"
+           "            </rdf:Alt>\n"
+           "         </dc:title>\n" +
+           gpsElements +
+           "         <photoshop:DateCreated>2023-10-28T14:02:11</photoshop:DateCreated>\n"
+           "      </rdf:Description>\n"
+           "   </rdf:RDF>\n"
+           "</x:xmpmeta>\n";
+}
+
+std::string gpsElements(const std::string& lat, const std::string& lon, const std::string& latRef,
+                        const std::string& lonRef) {
+    return "         <exif:GPSLatitude>" + lat + "</exif:GPSLatitude>\n" + "         <exif:GPSLongitude>" + lon +
+           "</exif:GPSLongitude>\n" + "         <exif:GPSLatitudeRef>" + latRef + "</exif:GPSLatitudeRef>\n" +
+           "         <exif:GPSLongitudeRef>" + lonRef + "</exif:GPSLongitudeRef>\n";
+}
+
+Template makeTemplate(const std::string& name) {
+    Template t;
+    t.image = fs::path(MERIDANE_SAMPLES_DIR) / name;
+    t.extension = name.substr(name.rfind('.') + 1);
+    const std::optional<Coordinate> position = readImageGPS(t.image);
+    if (!position) {
+        std::fprintf(stderr, "cannot read the position of %s\n", t.image.c_str());
+        std::exit(1);
+    }
+    t.latitudeRef = expectedLatitudeRef(position->latitude);
+    t.longitudeRef = expectedLongitudeRef(position->longitude);
+    t.latitude = expectedCoordinateText(position->latitude, t.latitudeRef);
+    t.longitude = expectedCoordinateText(position->longitude, t.longitudeRef);
+    return t;
+}
+
+struct Pair {
+    fs::path image;
+    fs::path sidecar;
+};
+
+struct Mix {
+    size_t needsUpdate = 0, correct = 0, different = 0, noGPS = 0;
+};
+
+std::vector<Pair> generateTree(const fs::path& root, size_t pairs, Mix& mix) {
+    diag::ScopedSink quiet([](std::string_view) {});
+    const std::vector<Template> templates = {makeTemplate("IMG_0001.HEIC"), makeTemplate("IMG_0002.HEIC"),
+                                             makeTemplate("IMG_0003.HEIC"), makeTemplate("IMG_0004.DNG")};
+    std::vector<std::string> images;
+    for (const Template& t : templates)
+        images.push_back(paddedImage(readWhole(t.image), t.extension));
+
+    std::vector<Pair> result;
+    result.reserve(pairs);
+    for (size_t i = 0; i < pairs; ++i) {
+        const size_t which = i % templates.size();
+        const Template& t = templates[which];
+        std::string folderName = std::to_string(i / kFilesPerFolder);
+        folderName.insert(0, folderName.size() < 3 ? 3 - folderName.size() : 0, '0');
+        const fs::path folder = root / folderName;
+        if (i % kFilesPerFolder == 0)
+            fs::create_directories(folder);
+        std::string stem = std::to_string(i);
+        stem.insert(0, stem.size() < 5 ? 5 - stem.size() : 0, '0');
+        stem.insert(0, "IMG_");
+        Pair pair{folder / (std::string(stem) + "." + t.extension), folder / (std::string(stem) + ".xmp")};
+        writeWhole(pair.image, images[which]);
+
+        // 70 % need an update (decimal texts without the letter), 15 % are
+        // correct, 10 % name another place, 5 % carry no GPS.
+        const size_t bucket = (i * 37) % 100;
+        std::string gps;
+        if (bucket < 70) {
+            gps = gpsElements(t.latitude.substr(0, t.latitude.size() - 1),
+                              t.longitude.substr(0, t.longitude.size() - 1), t.latitudeRef, t.longitudeRef);
+            ++mix.needsUpdate;
+        } else if (bucket < 85) {
+            gps = gpsElements(t.latitude, t.longitude, t.latitudeRef, t.longitudeRef);
+            ++mix.correct;
+        } else if (bucket < 95) {
+            gps = gpsElements("10.00000000S", "20.00000000W", "S", "W");
+            ++mix.different;
+        } else {
+            ++mix.noGPS;
+        }
+        writeWhole(pair.sidecar, sidecarXml(gps));
+        result.push_back(std::move(pair));
+    }
+    return result;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+size_t readUpTo(const fs::path& path, std::vector<char>& buffer, size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    buffer.resize(limit);
+    size_t total = 0;
+    while (total < limit) {
+        const ssize_t n = ::read(fd, buffer.data() + total, limit - total);
+        if (n <= 0)
+            break;
+        total += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return total;
+}
+
+std::string readSidecar(const fs::path& path) {
+    std::string bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return bytes;
+    char chunk[16384];
+    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
+        bytes.append(chunk, static_cast<size_t>(n));
+    ::close(fd);
+    return bytes;
+}
+
+// Reading each image's first 64 KiB and each sidecar whole.
+double dryRunFloor(const std::vector<Pair>& pairs, size_t& checksum) {
+    std::vector<char> buffer;
+    const Clock::time_point start = Clock::now();
+    for (const Pair& pair : pairs) {
+        checksum += readUpTo(pair.image, buffer, 64 * 1024);
+        checksum += readSidecar(pair.sidecar).size();
+    }
+    return secondsSince(start);
+}
+
+// The dry-run floor plus writing each sidecar to a temporary file beside it,
+// flushing it to disk and renaming it over the sidecar (same bytes).
+double writeRunFloor(const std::vector<Pair>& pairs, size_t& checksum) {
+    std::vector<char> buffer;
+    const Clock::time_point start = Clock::now();
+    for (const Pair& pair : pairs) {
+        checksum += readUpTo(pair.image, buffer, 64 * 1024);
+        const std::string bytes = readSidecar(pair.sidecar);
+        checksum += bytes.size();
+        std::string tempName = ".";
+        tempName.append(pair.sidecar.filename().native()).append(".tmp");
+        const fs::path temp = pair.sidecar.parent_path() / tempName;
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
+            ::fsync(fd) != 0) {
+            std::perror("write floor");
+            std::exit(1);
+        }
+        ::close(fd);
+        if (::rename(temp.c_str(), pair.sidecar.c_str()) != 0) {
+            std::perror("rename");
+            std::exit(1);
+        }
+    }
+    return secondsSince(start);
+}
+
+double cliRun(const fs::path& root, bool write, int& status) {
+    cli::CliOptions options;
+    options.processing.dryRun = !write;
+    options.paths = {root};
+    std::FILE* devNull = std::fopen("/dev/null", "w");
+    const Clock::time_point start = Clock::now();
+    status = cli::runCommandLine(options, cli::CliOutput{devNull, devNull, false});
+    const double seconds = secondsSince(start);
+    std::fclose(devNull);
+    return seconds;
+}
+
+// The batch run's own share: grouping, hand-offs between threads and
+// recording, with files that take no time.
+double batchOverhead(const fs::path& root) {
+    diag::ScopedSink quiet([](std::string_view) {});
+    BatchRun run;
+    run.setFileProcessor([](const fs::path&, FolderAccessPrompt*) { return ProcessingResult::alreadyCorrect(); });
+    QEventLoop loop;
+    QObject::connect(&run, &BatchRun::runFinished, &loop, &QEventLoop::quit);
+    const Clock::time_point start = Clock::now();
+    run.processURLs({root});
+    if (run.isProcessing())
+        loop.exec();
+    return secondsSince(start);
+}
+
+void printLine(const char* label, double seconds, size_t files, double floor = 0) {
+    std::printf("  %-14s %8.3f s  %8.4f ms/file", label, seconds, seconds * 1000 / static_cast<double>(files));
+    if (floor > 0)
+        std::printf("  %5.2fx its floor", seconds / floor);
+    std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    size_t pairs = 10000;
+    bool keep = false;
+    bool dryOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--pairs") == 0 && i + 1 < argc)
+            pairs = std::strtoul(argv[++i], nullptr, 10);
+        else if (std::strcmp(argv[i], "--keep") == 0)
+            keep = true;
+        else if (std::strcmp(argv[i], "--dry-only") == 0)
+            dryOnly = true;
+    }
+    QCoreApplication app(argc, argv);
+
+    std::string pattern = (fs::temp_directory_path() / "meridane-bench-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path root = pattern;
+    Mix mix;
+    const Clock::time_point generated = Clock::now();
+    const std::vector<Pair> tree = generateTree(root, pairs, mix);
+    std::printf("%zu photo+sidecar pairs in %s (generated in %.1f s): %zu need an update, %zu correct, "
+                "%zu another place, %zu without GPS\n",
+                tree.size(), root.c_str(), secondsSince(generated), mix.needsUpdate, mix.correct, mix.different,
+                mix.noGPS);
+
+    // Every figure is the best of three runs over a warm page cache; the
+    // write run can only run once, as it changes the sidecars.
+    size_t checksum = 0;
+    int status = 0;
+    double dryFloor = 1e9, dryRun = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        dryFloor = std::min(dryFloor, dryRunFloor(tree, checksum));
+        dryRun = std::min(dryRun, cliRun(root, false, status));
+    }
+    double overhead = 1e9;
+    for (int round = 0; round < 3; ++round)
+        overhead = std::min(overhead, batchOverhead(root));
+    double writeFloor = 0, writeRun = 0;
+    if (!dryOnly) {
+        writeFloor = 1e9;
+        for (int round = 0; round < 3; ++round)
+            writeFloor = std::min(writeFloor, writeRunFloor(tree, checksum));
+        writeRun = cliRun(root, true, status);
+    }
+
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("\n");
+    printLine("dry-run floor", dryFloor, tree.size());
+    printLine("dry run", dryRun, tree.size(), dryFloor);
+    printLine("batch alone", overhead, tree.size());
+    if (!dryOnly) {
+        printLine("write floor", writeFloor, tree.size());
+        printLine("write run", writeRun, tree.size(), writeFloor);
+    }
+    std::printf("  peak memory    %8.1f MB (whole benchmark process)\n", static_cast<double>(usage.ru_maxrss) / 1024);
+    std::printf("  targets: dry run within 3x, write run within 1.5x its floor, peak memory under 64 MB\n");
+    if (checksum == 0)
+        std::printf("(nothing was read)\n");
+
+    if (keep) {
+        std::printf("kept %s\n", root.c_str());
+    } else {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    return 0;
+}
