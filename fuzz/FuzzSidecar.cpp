@@ -1,0 +1,179 @@
+// Fuzz target: a sidecar's whole way through the program, in memory: the
+// comparison with the image's position, the update and the atomic save with
+// its validation, over a file system that lives in a map. Besides not
+// crashing, the sidecar afterwards is either exactly the input or a document
+// that parses and carries the image's position with both hemisphere letters.
+#include "core/Diagnostics.h"
+#include "core/ProcessingOptions.h"
+#include "core/ProcessingResult.h"
+#include "sidecar/FileSystem.h"
+#include "sidecar/GPSText.h"
+#include "sidecar/SidecarPrecheck.h"
+#include "sidecar/SidecarUpdate.h"
+#include "xmp/XMPXML.h"
+#include "xmp/XmlDocument.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace {
+namespace fs = std::filesystem;
+using meridane::Result;
+using meridane::Status;
+using meridane::sidecar::FileInfo;
+using meridane::sidecar::systemError;
+
+const fs::path kFolder = "/fuzz";
+const fs::path kSidecar = "/fuzz/IMG_0001.xmp";
+const fs::path kImage = "/fuzz/IMG_0001.HEIC";
+
+void require(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+/// A folder of files in memory with the system calls' semantics that the
+/// save relies on (exclusive creation, rename replacing the target).
+class MemoryFileSystem : public meridane::sidecar::FileSystem {
+public:
+    std::map<fs::path, std::string> files;
+
+    Result<std::optional<std::uint64_t>> availableCapacity(const fs::path&) override {
+        return std::optional<std::uint64_t>(std::uint64_t{1} << 40);
+    }
+    Result<FileInfo> status(const fs::path& path) override {
+        std::lock_guard lock(mutex_);
+        FileInfo info;
+        if (path == kFolder) {
+            info.isDirectory = true;
+            info.mode = 0755;
+            return info;
+        }
+        auto found = files.find(path);
+        if (found == files.end())
+            return systemError(ENOENT);
+        info.size = found->second.size();
+        info.mode = 0644;
+        info.isRegularFile = true;
+        return info;
+    }
+    Result<FileInfo> linkStatus(const fs::path& path) override { return status(path); }
+    Result<fs::path> resolved(const fs::path& path) override { return path; }
+    Result<std::string> readFile(const fs::path& path) override {
+        std::lock_guard lock(mutex_);
+        auto found = files.find(path);
+        if (found == files.end())
+            return systemError(ENOENT);
+        return found->second;
+    }
+    Status remove(const fs::path& path) override {
+        std::lock_guard lock(mutex_);
+        if (!files.erase(path))
+            return systemError(ENOENT);
+        return meridane::Done{};
+    }
+    Result<int> createExclusive(const fs::path& path, mode_t) override {
+        std::lock_guard lock(mutex_);
+        if (files.count(path))
+            return systemError(EEXIST);
+        files[path];
+        const int fd = nextFd_++;
+        open_[fd] = path;
+        return fd;
+    }
+    Result<std::size_t> write(int fd, std::string_view bytes) override {
+        std::lock_guard lock(mutex_);
+        files[open_.at(fd)].append(bytes);
+        return bytes.size();
+    }
+    Status setMode(int, mode_t) override { return meridane::Done{}; }
+    Status sync(int) override { return meridane::Done{}; }
+    Status close(int fd) override {
+        std::lock_guard lock(mutex_);
+        open_.erase(fd);
+        return meridane::Done{};
+    }
+    Status rename(const fs::path& from, const fs::path& to) override {
+        std::lock_guard lock(mutex_);
+        auto found = files.find(from);
+        if (found == files.end())
+            return systemError(ENOENT);
+        std::string bytes = std::move(found->second);
+        files.erase(found);
+        files[to] = std::move(bytes);
+        return meridane::Done{};
+    }
+    Status syncFolder(const fs::path&) override { return meridane::Done{}; }
+
+private:
+    std::mutex mutex_;
+    std::map<int, fs::path> open_;
+    int nextFd_ = 1000;
+};
+
+struct Position {
+    double latitude, longitude;
+};
+
+// Positions chosen by a hash of the input, so that seed files stay intact:
+// places of the corpus sidecars, both hemispheres, zero, and extremes.
+constexpr Position kPositions[] = {{48.85837, 2.2945},         {34.79745, 134.76463333333334},
+                                   {-33.5, -70.25},            {0.0, 0.0},
+                                   {52.5250816, 13.3693672},   {47.675403333333335, -122.31739166666667},
+                                   {-90.0, 180.0},             {40.2346440833333, -76.2871415}};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static meridane::diag::ScopedSink quiet([](std::string_view) {});
+    static MemoryFileSystem* memory = new MemoryFileSystem;
+    static meridane::sidecar::ScopedFileSystemOverride override(*memory);
+
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i)
+        hash = (hash ^ data[i]) * 16777619u;
+    const Position position = kPositions[hash % std::size(kPositions)];
+    const bool force = (hash >> 8) & 1;
+
+    const std::string original(reinterpret_cast<const char*>(data), size);
+    memory->files.clear();
+    memory->files[kSidecar] = original;
+    meridane::ScopedProcessingOptions options(
+        meridane::ProcessingOptionValues{.dryRun = false, .alwaysOverwrite = force, .appleOnly = false});
+
+    meridane::ScopedAccess access{kSidecar, [] {}};
+    if (meridane::precheckSidecarGPS(kImage, position.latitude, position.longitude, kSidecar, access)) {
+        require(memory->files.at(kSidecar) == original);  // ended by the comparison: nothing written
+        return 0;
+    }
+    const auto outcome = meridane::updateSidecarGPS(kSidecar, position.latitude, position.longitude);
+
+    const std::string& now = memory->files.at(kSidecar);
+    if (!outcome || !outcome->written) {
+        require(now == original);
+        return 0;
+    }
+    require(memory->files.size() == 1);  // the temporary file became the sidecar
+    auto document = meridane::xmp::XmlDocument::parse(now);
+    require(bool(document));
+    auto description = meridane::xmp::XMPXML::findDescriptionElement(document.value());
+    require(description.has_value());
+    using meridane::GPSText;
+    const auto lat = meridane::xmp::XMPXML::getElementValue("exif:GPSLatitude", *description);
+    const auto lon = meridane::xmp::XMPXML::getElementValue("exif:GPSLongitude", *description);
+    const auto latRef = meridane::xmp::XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
+    const auto lonRef = meridane::xmp::XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
+    const std::string latLetter = meridane::expectedLatitudeRef(position.latitude);
+    const std::string lonLetter = meridane::expectedLongitudeRef(position.longitude);
+    require(GPSText::canonicalGPSText(lat) ==
+            GPSText::canonicalGPSText(meridane::expectedCoordinateText(position.latitude, latLetter)));
+    require(GPSText::canonicalGPSText(lon) ==
+            GPSText::canonicalGPSText(meridane::expectedCoordinateText(position.longitude, lonLetter)));
+    require(GPSText::normalizeHemisphereRef(latRef) == latLetter);
+    require(GPSText::normalizeHemisphereRef(lonRef) == lonLetter);
+    return 0;
+}
