@@ -136,7 +136,9 @@ void add(std::optional<PropertyDictionary>& dictionary, const Exiv2::Exifdatum& 
 ImageProperties propertiesFrom(const Exiv2::ExifData& data) {
     ImageProperties properties;
     for (const Exiv2::Exifdatum& datum : data) {
-        if (datum.count() < 0)
+        // Exiv2 keeps an entry whose value lies outside the block with no
+        // data at all; such a value was never read and counts as absent.
+        if (datum.size() <= 0)
             continue;
         const std::string group = datum.groupName();
         if (group == "GPSInfo")

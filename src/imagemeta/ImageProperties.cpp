@@ -34,7 +34,7 @@ PropertiesRead readHeif(ImageFile& file, std::span<const std::uint8_t> head) {
     }
     auto decoded = decodeTiffBlock(block.value());
     if (!decoded) {
-        result.problem = "Exif block unreadable: " + decoded.error().message;
+        result.problem = "Exiv2: " + decoded.error().message;
         return result;
     }
     result.properties = std::move(decoded.value());
