@@ -3,6 +3,7 @@
 #include "core/BatchRun.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
+#include "ui/PathText.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::filesystem::path> paths;
     for (const QString& argument : parser.positionalArguments())
-        paths.emplace_back(std::filesystem::absolute(argument.toStdString()));
+        paths.push_back(std::filesystem::absolute(meridane::ui::pathFromText(argument)));
     if (!paths.empty())
         window.content()->handleDrop(paths);
     if (parser.isSet(screenshotOption))

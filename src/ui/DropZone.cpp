@@ -1,5 +1,6 @@
 #include "ui/DropZone.h"
 
+#include "ui/PathText.h"
 #include "ui/UiStyle.h"
 
 #include <QAccessible>
@@ -58,7 +59,7 @@ std::vector<std::filesystem::path> DropZone::localPaths(const QMimeData& mimeDat
             continue;
         const QString local = url.toLocalFile();
         if (!local.isEmpty())
-            paths.emplace_back(local.toStdString());
+            paths.push_back(pathFromText(local));
     }
     return paths;
 }

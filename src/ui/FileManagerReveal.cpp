@@ -1,5 +1,7 @@
 #include "ui/FileManagerReveal.h"
 
+#include "ui/PathText.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -16,7 +18,7 @@ FileManagerReveal::FileManagerReveal(QDBusConnection bus, FolderOpener openFolde
     : QObject(parent), bus_(std::move(bus)), openFolder_(std::move(openFolder)) {}
 
 void FileManagerReveal::reveal(const std::filesystem::path& file) {
-    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+    const QUrl url = QUrl::fromLocalFile(pathText(file));
     if (!bus_.isConnected()) {
         openFolderOf(url);
         return;

@@ -1,5 +1,7 @@
 #include "ui/FolderAccessDialog.h"
 
+#include "ui/PathText.h"
+
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -16,7 +18,7 @@ QString FolderAccessDialog::message() {
 QString FolderAccessDialog::acceptLabel() { return QStringLiteral("Allow"); }
 
 std::optional<std::filesystem::path> FolderAccessDialog::promptForFolderAccess(const std::filesystem::path& folder) {
-    QFileDialog dialog(parent_, message(), QString::fromStdString(folder.string()));
+    QFileDialog dialog(parent_, message(), pathText(folder));
     dialog.setObjectName(QStringLiteral("folderAccessDialog"));
     // Qt's own dialog, so the message can sit inside it and the accept
     // button can carry its label on every desktop.
@@ -38,7 +40,7 @@ std::optional<std::filesystem::path> FolderAccessDialog::promptForFolderAccess(c
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty() || chosen.first().isEmpty())
         return std::nullopt;
-    return std::filesystem::path(chosen.first().toStdString());
+    return pathFromText(chosen.first());
 }
 
 }  // namespace meridane::ui

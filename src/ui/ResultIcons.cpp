@@ -1,7 +1,7 @@
 #include "ui/ResultIcons.h"
 
-#include <QHash>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 #include <QtMath>
 
@@ -36,11 +36,13 @@ QColor resultColor(Case resultCase) {
 }
 
 QPixmap resultIconPixmap(Case resultCase, int logicalSize, qreal devicePixelRatio) {
-    // Painting happens on the GUI thread only, so a plain cache is enough.
-    static QHash<QString, QPixmap> cache;
-    const QString key = QStringLiteral("%1/%2/%3").arg(static_cast<int>(resultCase)).arg(logicalSize).arg(devicePixelRatio);
-    if (auto it = cache.constFind(key); it != cache.constEnd())
-        return *it;
+    const QString key = QStringLiteral("meridane/result/%1/%2/%3")
+                            .arg(static_cast<int>(resultCase))
+                            .arg(logicalSize)
+                            .arg(devicePixelRatio);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached))
+        return cached;
 
     const int pixels = qCeil(logicalSize * devicePixelRatio);
     QPixmap pixmap(pixels, pixels);
@@ -51,7 +53,7 @@ QPixmap resultIconPixmap(Case resultCase, int logicalSize, qreal devicePixelRati
     renderer.render(&painter, QRectF(0, 0, pixels, pixels));
     painter.end();
     pixmap.setDevicePixelRatio(devicePixelRatio);
-    cache.insert(key, pixmap);
+    QPixmapCache::insert(key, pixmap);
     return pixmap;
 }
 

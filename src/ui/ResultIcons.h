@@ -17,7 +17,7 @@ QString resultIcon(ProcessingResult::Case resultCase);
 QColor resultColor(ProcessingResult::Case resultCase);
 
 /// The icon rendered at a logical size for a device pixel ratio; rendered
-/// once per case, size and ratio, then served from a cache.
+/// once per case, size and ratio, then served from Qt's pixmap cache.
 QPixmap resultIconPixmap(ProcessingResult::Case resultCase, int logicalSize, qreal devicePixelRatio);
 
 }  // namespace meridane::ui

@@ -2,6 +2,7 @@
 
 #include "core/BatchRun.h"
 #include "core/Report.h"
+#include "ui/PathText.h"
 
 #include <algorithm>
 
@@ -44,7 +45,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     const Row& row = rows_[static_cast<std::size_t>(index.row())];
     switch (role) {
     case FileNameRole:
-        return QString::fromStdString(detail(index.row()).fileURL.filename().string());
+        return pathText(detail(index.row()).fileURL.filename());
     case ReportTextRole:
         return QString::fromStdString(reportText(detail(index.row()).result, shownOptions_.dryRun));
     case LineRole:

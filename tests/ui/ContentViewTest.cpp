@@ -181,6 +181,14 @@ TEST_F(ContentViewTest, WebAddressesInADropArePassedOver) {
     EXPECT_TRUE(fake.processedNames().empty());
 }
 
+TEST(DropZoneTest, KeepsTheLocalPathsOfADropInDropOrder) {
+    QMimeData mime;
+    mime.setUrls({QUrl(QStringLiteral("file:///photos/z.heic")), QUrl(QStringLiteral("https://example.com/a.heic")),
+                  QUrl(QStringLiteral("file:///photos/trip%20one/a.HEIC")), QUrl(QStringLiteral("file:///photos"))});
+    EXPECT_EQ(DropZone::localPaths(mime), (std::vector<std::filesystem::path>{
+                                              "/photos/z.heic", "/photos/trip one/a.HEIC", "/photos"}));
+}
+
 TEST_F(ContentViewTest, DragOverIsRefusedWhileRunningAndAcceptedOtherwise) {
     auto mime = fileDrop({dir / "a.heic"});
     auto dragEnterAccepted = [&] {

@@ -21,7 +21,8 @@ namespace {
 
 using meridane::testing::TempDir;
 
-/// Answers the dialog once it is up: inspects it, then accepts or cancels.
+/// Answers the dialog once it is up: inspects it, then allows the folder it
+/// shows or cancels.
 class DialogAnswer {
 public:
     struct Seen {
@@ -33,9 +34,9 @@ public:
         bool modal = false;
     };
 
-    explicit DialogAnswer(std::optional<QString> choose) {
+    explicit DialogAnswer(bool allow) {
         timer_.setInterval(20);
-        QObject::connect(&timer_, &QTimer::timeout, [this, choose] {
+        QObject::connect(&timer_, &QTimer::timeout, [this, allow] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
@@ -47,12 +48,10 @@ public:
             seen.modal = dialog->isModal();
             if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("folderAccessMessage")))
                 seen.message = label->text();
-            if (choose) {
-                dialog->selectFile(*choose);
+            if (allow)
                 QMetaObject::invokeMethod(dialog, "accept");
-            } else {
+            else
                 dialog->reject();
-            }
         });
         timer_.start();
     }
@@ -66,7 +65,7 @@ private:
 TEST(FolderAccessDialogTest, OpensAtTheSidecarsFolderWithTheMessageAndAllow) {
     TempDir dir;
     const QString folder = QString::fromStdString(dir.path().string());
-    DialogAnswer answer(folder);
+    DialogAnswer answer(true);
     FolderAccessDialog prompt;
     const auto chosen = prompt.promptForFolderAccess(dir.path());
     ASSERT_TRUE(chosen.has_value());
@@ -82,7 +81,7 @@ TEST(FolderAccessDialogTest, OpensAtTheSidecarsFolderWithTheMessageAndAllow) {
 
 TEST(FolderAccessDialogTest, CancelGivesNoFolder) {
     TempDir dir;
-    DialogAnswer answer(std::nullopt);
+    DialogAnswer answer(false);
     FolderAccessDialog prompt;
     EXPECT_FALSE(prompt.promptForFolderAccess(dir.path()).has_value());
     EXPECT_EQ(answer.seen.acceptLabel, "Allow");
