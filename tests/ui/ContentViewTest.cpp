@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDropEvent>
 #include <QLabel>
@@ -81,6 +82,13 @@ TEST_F(ContentViewTest, DropZoneSaysWhatItTakesAndPromisesNoNewSidecars) {
     EXPECT_EQ(view.dropZone()->toolTip(),
               "Drop HEIC/HEIF/DNG files or folders. Only existing .xmp sidecars will be updated.");
     EXPECT_EQ(view.dropZone()->height(), 120);
+}
+
+TEST_F(ContentViewTest, DropZoneIsAnnouncedAsAButton) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(view.dropZone());
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::Button);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "Drop files/folders");
 }
 
 TEST_F(ContentViewTest, TurningDryRunOffHidesTheBadgeAndReachesTheProcessOptions) {
