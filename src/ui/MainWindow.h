@@ -17,13 +17,14 @@ namespace meridane::ui {
 
 class ContentView;
 class FolderAccessDialog;
+class UpdateChecker;
 class UpdatesViewModel;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     /// updateChecker: the check behind the menu item; the window owns it.
-    explicit MainWindow(class UpdateChecker* updateChecker = nullptr, QWidget* parent = nullptr);
+    explicit MainWindow(UpdateChecker* updateChecker = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     static QString checkForUpdatesText();

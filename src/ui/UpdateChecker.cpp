@@ -11,10 +11,6 @@
 
 #include <algorithm>
 
-#ifndef MERIDANE_UPDATE_FEED_URL
-#define MERIDANE_UPDATE_FEED_URL "https://meridane.example/releases/latest.json"
-#endif
-
 namespace meridane::ui {
 
 namespace {
