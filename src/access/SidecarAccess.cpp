@@ -208,6 +208,8 @@ ScopedPathAccessCheck::ScopedPathAccessCheck(PathAccessCheck check) : previous_(
 
 ScopedPathAccessCheck::~ScopedPathAccessCheck() { exchangeAccessCheck(std::move(previous_)); }
 
+// Only one folder question at a time; see promptMutex. The caller must not be
+// the thread that answers questions for a worker that is waiting for one.
 std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarURL, FolderAccessPrompt* prompt) {
     const std::filesystem::path folder = folderOf(sidecarURL);
     const std::filesystem::path name = sidecarURL.filename();
@@ -238,7 +240,17 @@ std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& si
         diag::debug("Failed creating bookmark for folder: " + describe(resolved.error()));
         return std::nullopt;
     }
-    return accessWithoutScope(resolved.value() / name);
+    // The grant reaches the sidecar only if the chosen folder holds it, as
+    // the sidecar's own folder or one above it. A file of the same name in
+    // an unrelated folder is another photo's sidecar and must not be touched.
+    std::error_code ec;
+    const std::filesystem::path sidecarFolder = std::filesystem::canonical(folder, ec);
+    const std::filesystem::path inside = ec ? std::filesystem::path() : sidecarFolder.lexically_relative(resolved.value());
+    if (inside.empty() || *inside.begin() == "..") {
+        diag::debug("Chosen folder does not contain the XMP sidecar: " + resolved.value().native());
+        return std::nullopt;
+    }
+    return accessWithoutScope((resolved.value() / inside).lexically_normal() / name);
 }
 
 }  // namespace meridane

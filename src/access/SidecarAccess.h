@@ -70,7 +70,9 @@ private:
 /// Yields how to reach the sidecar, or none when it cannot be reached (the
 /// prompt was cancelled, there is no prompt, or the grant could not be made).
 /// A sidecar that does not exist in a readable folder counts as reached:
-/// no grant can make it appear, so the caller reports it as missing.
+/// no grant can make it appear, so the caller reports it as missing. A
+/// chosen folder reaches the sidecar only when it is the sidecar's folder or
+/// one above it; any other choice gives none (the grant is still kept).
 std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarURL, FolderAccessPrompt* prompt);
 
 }  // namespace meridane

@@ -97,7 +97,9 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     const std::filesystem::path sidecar = sidecarURL(fileURL);
     std::optional<ScopedAccess> granted = requestAccess_(sidecar);
     if (!granted) {
-        diag::debug("Permission not granted for XMP sidecar: " + sidecar.native());
+        std::error_code ec;
+        const std::filesystem::path fullPath = std::filesystem::absolute(sidecar, ec);
+        diag::debug("Permission not granted for XMP sidecar: " + (ec ? sidecar : fullPath).native());
         return ProcessingResult::failed("Permission denied for XMP sidecar");
     }
     ScopedAccess access = stoppingOnce(std::move(*granted));

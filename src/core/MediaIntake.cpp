@@ -168,7 +168,9 @@ std::vector<std::filesystem::path> collectMediaFiles(const std::filesystem::path
     }
 
     std::string line = "Enumerated ";
-    line.append(std::to_string(found.size())).append(" media files under ").append(folder.native());
+    std::error_code ec;
+    const std::filesystem::path fullPath = std::filesystem::absolute(folder, ec);
+    line.append(std::to_string(found.size())).append(" media files under ").append((ec ? folder : fullPath).native());
     diag::debug(line);
     return found;
 }

@@ -113,15 +113,25 @@ TEST_F(SidecarAccessTest, CancelledQuestionGivesNothingAndStoresNothing) {
     EXPECT_FALSE(FolderBookmarks::bookmarkData(folder_));
 }
 
-TEST_F(SidecarAccessTest, ADifferentChosenFolderIsStoredUnderItsOwnKeyAndNamesTheFileThere) {
+TEST_F(SidecarAccessTest, UnrelatedChosenFolderIsKeptButNeverReachesItsSameNamedFile) {
     auto check = deny({{sidecar_, R_OK}});
     fs::create_directories(dir_ / "elsewhere");
+    writeFile(dir_ / "elsewhere/IMG_0001.xmp", "<another photo's sidecar/>");
     prompt_.answer = dir_ / "elsewhere";
-    const auto access = requestSidecarAccess(sidecar_, &prompt_);
-    ASSERT_TRUE(access);
-    EXPECT_EQ(access->scopedURL, fs::canonical(dir_ / "elsewhere") / "IMG_0001.xmp");
+    EXPECT_FALSE(requestSidecarAccess(sidecar_, &prompt_));
     EXPECT_TRUE(FolderBookmarks::bookmarkData(dir_ / "elsewhere"));
     EXPECT_FALSE(FolderBookmarks::bookmarkData(folder_));
+    EXPECT_TRUE(capture_.contains("[DEBUG] Chosen folder does not contain the XMP sidecar: " +
+                                  fs::canonical(dir_ / "elsewhere").string()));
+}
+
+TEST_F(SidecarAccessTest, ChosenParentFolderReachesTheSidecarInItsSubfolder) {
+    auto check = deny({{sidecar_, R_OK}});
+    prompt_.answer = dir_.path();
+    const auto access = requestSidecarAccess(sidecar_, &prompt_);
+    ASSERT_TRUE(access);
+    EXPECT_EQ(access->scopedURL, fs::canonical(folder_) / "IMG_0001.xmp");
+    EXPECT_TRUE(FolderBookmarks::bookmarkData(dir_.path()));
 }
 
 TEST_F(SidecarAccessTest, ChosenFolderThatIsGoneFailsWithTheBookmarkLine) {
