@@ -15,6 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 
@@ -298,6 +303,44 @@ TEST_F(Cli, SymbolicLinkLoopsAndOnlyUnsupportedFilesEndCleanly) {
     const CliResult result = run({photos().string(), (dir_ / "notes.txt").string()});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(entries(result.out), std::vector<std::string>{"IMG_0001.HEIC: Already correct"});
+}
+
+// Runs the CLI with standard error on a terminal; gives what the terminal showed.
+std::string runOnTerminal(const std::vector<std::string>& arguments, const fs::path& home) {
+    std::vector<std::string> argv = {MERIDANE_CLI_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devNull, STDOUT_FILENO);
+        ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        std::vector<char*> raw;
+        for (std::string& a : argv)
+            raw.push_back(a.data());
+        raw.push_back(nullptr);
+        ::execv(raw[0], raw.data());
+        ::_exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<size_t>(n));
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(master);
+    return shown;
+}
+
+TEST_F(Cli, OnATerminalShowsOneProgressLineAndClearsIt) {
+    photo("IMG_0001", kCorrect);
+    photo("IMG_0002", kCorrect);
+    photo("IMG_0003", kCorrect);
+    const std::string shown = runOnTerminal({photos().string()}, dir_.path());
+    EXPECT_NE(shown.find("\r\x1b[2KProcessed 1/3 \u2022 IMG_000"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\x1b[2KProcessed 3/3 \u2022 IMG_000"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\x1b[2KSummary: 3 files"), std::string::npos) << "cleared before the summary";
+    EXPECT_EQ(shown.substr(0, shown.find("Summary:")).find('\n'), std::string::npos) << "one line, redrawn in place";
 }
 
 TEST_F(Cli, NoMediaFilesGivesTheHeaderAlone) {
