@@ -34,7 +34,12 @@ std::string fourccText(std::uint32_t code) {
 
 Error structureError(std::string message) { return Error{"HEIF", 1, std::move(message)}; }
 
-std::string boxName(std::uint32_t type) { return "'" + fourccText(type) + "'"; }
+std::string boxName(std::uint32_t type) {
+    std::string name = fourccText(type);
+    name.insert(name.begin(), '\'');
+    name.push_back('\'');
+    return name;
+}
 
 /// Big-endian reading within a span that never steps past its end.
 class Cursor {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -65,6 +66,23 @@ ImageFile& ImageFile::operator=(ImageFile&& other) noexcept {
 ImageFile::~ImageFile() {
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+ImageFile::Mapping::~Mapping() {
+    ::munmap(const_cast<std::uint8_t*>(data_), size_);
+}
+
+Result<std::unique_ptr<ImageFile::Mapping>> ImageFile::map() {
+    if (size_ == 0 || size_ > SIZE_MAX)
+        return fileError(EINVAL, "file cannot be mapped");
+    void* data = ::mmap(nullptr, static_cast<std::size_t>(size_), PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (data == MAP_FAILED) {
+        int errorNumber = errno;
+        return fileError(errorNumber, systemErrorText(errorNumber));
+    }
+    if (stats_)
+        stats_->bytesMapped += size_;
+    return std::unique_ptr<Mapping>(new Mapping(static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size_)));
 }
 
 Status ImageFile::readAt(std::uint64_t offset, std::size_t length, std::vector<std::uint8_t>& out) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,6 +28,23 @@ public:
     ~ImageFile();
 
     std::uint64_t size() const { return size_; }
+
+    /// The whole file mapped read-only, for a format whose metadata may lie
+    /// anywhere in it (TIFF): only the pages the parser touches are read.
+    class Mapping {
+    public:
+        Mapping(const Mapping&) = delete;
+        Mapping& operator=(const Mapping&) = delete;
+        ~Mapping();
+        std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+
+    private:
+        friend class ImageFile;
+        Mapping(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+        const std::uint8_t* data_;
+        std::size_t size_;
+    };
+    Result<std::unique_ptr<Mapping>> map();
 
     /// Reads exactly `length` bytes at `offset` into `out` (resized to fit).
     /// Fails on a range beyond the end of the file or a read error.

@@ -41,6 +41,37 @@ PropertiesRead readHeif(ImageFile& file, std::span<const std::uint8_t> head) {
     return result;
 }
 
+bool isTiff(std::span<const std::uint8_t> head) {
+    static constexpr std::uint8_t little[] = {'I', 'I', 42, 0};
+    static constexpr std::uint8_t big[] = {'M', 'M', 0, 42};
+    return head.size() >= 8 && (std::equal(little, little + 4, head.begin()) || std::equal(big, big + 4, head.begin()));
+}
+
+/// DNG and other classic TIFF files: the file is the TIFF block. Exiv2
+/// decodes it from a read-only mapping, which skips its format probing and
+/// buffered reads and faults in only the pages that hold directories.
+PropertiesRead readTiff(ImageFile& file) {
+    PropertiesRead result;
+    result.stage = PropertiesStage::noProperties;
+    if (file.size() > UINT32_MAX) {
+        result.problem = "TIFF file larger than 4 GiB";
+        return result;
+    }
+    auto mapping = file.map();
+    if (!mapping) {
+        result.problem = mapping.error().message;
+        return result;
+    }
+    auto decoded = decodeTiffBlock(mapping.value()->bytes());
+    if (!decoded) {
+        result.problem = "Exiv2: " + decoded.error().message;
+        return result;
+    }
+    result.stage = PropertiesStage::read;
+    result.properties = std::move(decoded.value());
+    return result;
+}
+
 }  // namespace
 
 PropertiesRead readImageProperties(const std::filesystem::path& path, ReadStats* stats) {
@@ -64,6 +95,8 @@ PropertiesRead readImageProperties(const std::filesystem::path& path, ReadStats*
         }
         if (isHeifFile(head))
             return readHeif(file.value(), head);
+        if (isTiff(head))
+            return readTiff(file.value());
     }
     return readWithExiv2(path, stats);
 }
