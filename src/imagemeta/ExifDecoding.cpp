@@ -20,6 +20,20 @@ constexpr std::size_t kMaxEntriesPerDictionary = 1024;
 
 void discardLogMessage(int /*level*/, const char* /*message*/) {}
 
+// The XMP toolkit inside Exiv2 (reached through the XMP packet of a DNG or a
+// JPEG) is safe on several threads only with a lock around it.
+std::mutex& xmpToolkitMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+void lockXmpToolkit(void* /*data*/, bool lock) {
+    if (lock)
+        xmpToolkitMutex().lock();
+    else
+        xmpToolkitMutex().unlock();
+}
+
 void configureExiv2() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -27,9 +41,7 @@ void configureExiv2() {
         // reader says what matters in its own diagnostic lines instead.
         Exiv2::LogMsg::setHandler(discardLogMessage);
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        // The XMP toolkit must be initialised once before JPEG or PNG reading
-        // can parse an XMP packet.
-        Exiv2::XmpParser::initialize();
+        Exiv2::XmpParser::initialize(lockXmpToolkit, nullptr);
     });
 }
 
