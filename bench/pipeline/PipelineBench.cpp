@@ -303,7 +303,7 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
 
-    std::string pattern = (fs::temp_directory_path() / "meridane-bench-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "meridane-pipeline-bench-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
         std::perror("mkdtemp");
         return 1;

@@ -111,6 +111,76 @@ private:
     std::list<std::shared_ptr<Request>> pending_;
 };
 
+// The files of one run and how far the workers got. The owning thread only
+// starts a run and receives its results; the worker that finishes the last
+// file of a group starts the next group itself, so a group never waits for
+// a busy owning thread.
+struct RunQueue {
+    std::mutex mutex;
+    std::vector<std::filesystem::path> files;  // fixed for the run
+    size_t next = 0;
+    int unfinishedInGroup = 0;
+    bool cancelled = false;
+
+    BatchRun::FileProcessor processor;
+    FolderAccessPrompt* prompt = nullptr;
+    QThreadPool* pool = nullptr;
+    std::function<void(const std::filesystem::path&, ProcessingResult)> deliver;  // to the owning thread
+    std::function<void()> finished;                                               // likewise
+
+    // The indexes of the next group; none when the run is over. Caller holds the mutex.
+    std::vector<size_t> takeGroup() {
+        std::vector<size_t> group;
+        while (!cancelled && next < files.size() && group.size() < static_cast<size_t>(BatchRun::filesPerGroup))
+            group.push_back(next++);
+        unfinishedInGroup = static_cast<int>(group.size());
+        return group;
+    }
+};
+
+ProcessingResult processOne(const RunQueue& queue, const std::filesystem::path& file) {
+    try {
+        return queue.processor(file, queue.prompt);
+    } catch (const std::exception& e) {
+        return ProcessingResult::failed(e.what());
+    } catch (...) {
+        return ProcessingResult::failed("Unexpected error");
+    }
+}
+
+void startFile(const std::shared_ptr<RunQueue>& queue, size_t index);
+
+// Processes a file; the worker that ends a group goes on with the first file
+// of the next one and hands the second to the other worker.
+void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
+    for (;;) {
+        const std::filesystem::path& file = queue->files[index];
+        queue->deliver(file, processOne(*queue, file));
+        std::vector<size_t> group;
+        bool runOver = false;
+        {
+            std::lock_guard lock(queue->mutex);
+            if (--queue->unfinishedInGroup > 0)
+                return;
+            group = queue->takeGroup();
+            runOver = group.empty() && !queue->cancelled;
+        }
+        if (group.empty()) {
+            // Posted after every result, so the owning thread sees them all first.
+            if (runOver)
+                queue->finished();
+            return;
+        }
+        for (size_t i = 1; i < group.size(); ++i)
+            startFile(queue, group[i]);
+        index = group.front();
+    }
+}
+
+void startFile(const std::shared_ptr<RunQueue>& queue, size_t index) {
+    queue->pool->start([queue, index] { runFiles(queue, index); });
+}
+
 }  // namespace
 
 struct BatchRun::State {
@@ -121,11 +191,9 @@ struct BatchRun::State {
     std::int64_t processedCount = 0;
     std::vector<ProcessingResultDetail> results;
 
-    std::vector<std::filesystem::path> files;
-    size_t nextFile = 0;
-    int inFlight = 0;
     FileProcessor processor;
     std::shared_ptr<PromptBridge> bridge;
+    std::shared_ptr<RunQueue> run;
     QThreadPool pool;
 };
 
@@ -136,9 +204,12 @@ BatchRun::BatchRun(QObject* parent) : QObject(parent), state_(std::make_unique<S
 }
 
 BatchRun::~BatchRun() {
+    if (state_->run) {
+        std::lock_guard lock(state_->run->mutex);
+        state_->run->cancelled = true;
+    }
     // Waiting workers must not wait for a prompt this thread can no longer show.
     state_->bridge->close();
-    state_->files.clear();
     state_->pool.waitForDone();
 }
 
@@ -175,11 +246,33 @@ bool BatchRun::processURLs(const std::vector<std::filesystem::path>& urls) {
         return true;
 
     state_->isProcessing = true;
-    state_->files = std::move(files);
-    state_->nextFile = 0;
-    state_->results.reserve(state_->files.size());
+    state_->results.reserve(files.size());
+    auto run = std::make_shared<RunQueue>();
+    run->files = std::move(files);
+    run->processor = state_->processor;
+    if (!run->processor)
+        run->processor = [](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
+            return MediaFileProcessor(prompt).processFile(file);
+        };
+    run->prompt = state_->bridge.get();
+    run->pool = &state_->pool;
+    // Results are recorded on the owning thread in the order the files finish.
+    run->deliver = [this](const std::filesystem::path& file, ProcessingResult result) {
+        QMetaObject::invokeMethod(
+            this, [this, file, result = std::move(result)]() mutable { recordResult(file, std::move(result)); },
+            Qt::QueuedConnection);
+    };
+    run->finished = [this] { QMetaObject::invokeMethod(this, [this] { runEnded(); }, Qt::QueuedConnection); };
+    state_->run = run;
     Q_EMIT runStarted();
-    startNextGroup();
+
+    std::vector<size_t> group;
+    {
+        std::lock_guard lock(run->mutex);
+        group = run->takeGroup();
+    }
+    for (size_t index : group)
+        startFile(run, index);
     return true;
 }
 
@@ -191,8 +284,6 @@ void BatchRun::resetRunState() {
     state_->totalCount = 0;
     state_->processedCount = 0;
     state_->results.clear();
-    state_->files.clear();
-    state_->nextFile = 0;
     Q_EMIT runReset();
 }
 
@@ -203,45 +294,10 @@ void BatchRun::recordResult(const std::filesystem::path& fileURL, ProcessingResu
     Q_EMIT resultRecorded(state_->results.back());
 }
 
-void BatchRun::startNextGroup() {
-    State& s = *state_;
-    const size_t end = std::min(s.files.size(), s.nextFile + static_cast<size_t>(filesPerGroup));
-    FileProcessor processor = s.processor;
-    if (!processor)
-        processor = [](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
-            return MediaFileProcessor(prompt).processFile(file);
-        };
-    FolderAccessPrompt* prompt = s.bridge.get();
-    for (; s.nextFile < end; ++s.nextFile) {
-        ++s.inFlight;
-        s.pool.start([this, processor, prompt, file = s.files[s.nextFile]] {
-            ProcessingResult result = ProcessingResult::failed("Unexpected error");
-            try {
-                result = processor(file, prompt);
-            } catch (const std::exception& e) {
-                result = ProcessingResult::failed(e.what());
-            } catch (...) {
-            }
-            // Results are recorded on the owning thread in the order the files finish.
-            QMetaObject::invokeMethod(
-                this, [this, file, result = std::move(result)]() mutable { fileFinished(file, std::move(result)); },
-                Qt::QueuedConnection);
-        });
-    }
-}
-
-void BatchRun::fileFinished(const std::filesystem::path& fileURL, ProcessingResult result) {
-    recordResult(fileURL, std::move(result));
-    if (--state_->inFlight > 0)
-        return;
-    if (state_->nextFile < state_->files.size()) {
-        startNextGroup();
-        return;
-    }
+void BatchRun::runEnded() {
     state_->isProcessing = false;
     state_->currentFile.clear();
-    state_->files.clear();
-    state_->files.shrink_to_fit();
+    state_->run.reset();
     Q_EMIT runFinished();
 }
 

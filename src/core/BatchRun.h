@@ -47,8 +47,9 @@ public:
 
     /// Starts a run; does nothing while one is in progress (returns false).
     /// Folders are searched on the calling thread; the files are processed
-    /// on worker threads, filesPerGroup at a time, and each result is
-    /// recorded on the owning thread as it arrives. True also when the
+    /// on worker threads in groups of filesPerGroup, a group starting when
+    /// the previous one has finished, and each result is recorded on the
+    /// owning thread in the order the files finish. True also when the
     /// paths hold no media file: the state is cleared and nothing runs.
     bool processURLs(const std::vector<std::filesystem::path>& urls);
     /// Ignored while a run is in progress.
@@ -76,8 +77,7 @@ Q_SIGNALS:
     void optionsChanged();
 
 private:
-    void startNextGroup();
-    void fileFinished(const std::filesystem::path& fileURL, ProcessingResult result);
+    void runEnded();
 
     struct State;
     std::unique_ptr<State> state_;
