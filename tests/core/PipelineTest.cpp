@@ -61,8 +61,8 @@ class Pipeline : public ::testing::Test {
 protected:
     Pipeline() : bookmarks_(dir_ / "settings.ini") {}
 
-    fs::path image(const std::string& name, const TestImage& spec = {}) {
-        writeTestImage(dir_ / name, spec);
+    fs::path image(const std::string& name, const TestImage& picture = {}) {
+        writeTestImage(dir_ / name, picture);
         return dir_ / name;
     }
     fs::path sidecar(const std::string& name, const std::string& xml) {
