@@ -125,7 +125,11 @@ Status writeTemporaryFile(FileSystem& fs, const std::filesystem::path& tempURL, 
 }  // namespace
 
 std::filesystem::path temporaryFileFor(const std::filesystem::path& sidecarURL) {
-    return sidecarURL.parent_path() / ("." + sidecarURL.filename().string() + ".tmp");
+    // Appended piecewise: GCC 12 reports a false -Wrestrict for "." + s + ".tmp" at -O2.
+    std::string name = ".";
+    name += sidecarURL.filename().string();
+    name += ".tmp";
+    return sidecarURL.parent_path() / name;
 }
 
 Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem::path& sidecarURL) {
