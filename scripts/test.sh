@@ -12,3 +12,11 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --preset "$preset" -j "$jobs" --output-on-failure
+
+# The same tests once more under AddressSanitizer and UndefinedBehaviorSanitizer
+# (MERIDANE_SKIP_ASAN=1 leaves this out of a quick local run).
+if [[ "${MERIDANE_SKIP_ASAN:-}" != "1" ]]; then
+  cmake --preset asan
+  cmake --build --preset asan -j "$jobs"
+  QT_QPA_PLATFORM=offscreen ctest --preset asan -j "$jobs" --output-on-failure
+fi
