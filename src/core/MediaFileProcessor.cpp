@@ -76,15 +76,17 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     }
     diag::debug("Processing " + name);
 
+    // The camera filter and the position come from one decode of the image.
+    ImageMetadataReader image(fileURL);
     if (ProcessingOptions::appleOnly()) {
-        const std::optional<DeviceData> device = readDeviceData(fileURL);
+        const std::optional<DeviceData> device = image.deviceData();
         if (device && !device->isAppleDevice()) {
             diag::debug("Skipping non-Apple: " + name);
             return ProcessingResult::skippedNonApple(device, "Non-Apple source");
         }
     }
 
-    std::optional<Coordinate> position = knownCoordinate ? knownCoordinate : readImageGPS(fileURL);
+    std::optional<Coordinate> position = knownCoordinate ? knownCoordinate : image.position();
     if (!position) {
         if (ProcessingOptions::silentlyIgnoreSkipped()) {
             diag::debug("Skipped missing GPS: " + name);

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace meridane {
 namespace {
@@ -64,9 +65,19 @@ std::string placeProblem(double latitude, double longitude) {
 
 }  // namespace
 
-std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL, ReadStats* stats) {
+ImageMetadataReader::ImageMetadataReader(std::filesystem::path imageURL, ReadStats* stats)
+    : imageURL_(std::move(imageURL)), stats_(stats) {}
+
+const imagemeta::PropertiesRead& ImageMetadataReader::decoded() {
+    if (!decoded_)
+        decoded_ = imagemeta::readImageProperties(imageURL_, stats_);
+    return *decoded_;
+}
+
+std::optional<Coordinate> ImageMetadataReader::position() {
+    const std::filesystem::path& imageURL = imageURL_;
     const std::string name = fileName(imageURL);
-    auto read = imagemeta::readImageProperties(imageURL, stats);
+    const imagemeta::PropertiesRead& read = decoded();
     reportProblem(read, imageURL);
     if (read.stage == PropertiesStage::cannotOpen) {
         diag::debug("CGImageSourceCreateWithURL failed for " + imageURL.string());
@@ -109,9 +120,10 @@ std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL, Re
     return Coordinate{*latitude, *longitude};
 }
 
-std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL, ReadStats* stats) {
+std::optional<DeviceData> ImageMetadataReader::deviceData() {
+    const std::filesystem::path& imageURL = imageURL_;
     const std::string name = fileName(imageURL);
-    auto read = imagemeta::readImageProperties(imageURL, stats);
+    const imagemeta::PropertiesRead& read = decoded();
     reportProblem(read, imageURL);
     if (read.stage == PropertiesStage::cannotOpen) {
         diag::debug("CGImageSourceCreateWithURL failed for " + imageURL.string());
@@ -128,6 +140,14 @@ std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL, 
     diag::debug(name + " Device: make=" + shown(device.make) + " model=" + shown(device.model) +
                 " software=" + shown(device.software));
     return device;
+}
+
+std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL, ReadStats* stats) {
+    return ImageMetadataReader(imageURL, stats).position();
+}
+
+std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL, ReadStats* stats) {
+    return ImageMetadataReader(imageURL, stats).deviceData();
 }
 
 std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL) {

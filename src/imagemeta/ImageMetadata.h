@@ -4,7 +4,9 @@
 #pragma once
 
 #include "core/ProcessingResult.h"
+#include "imagemeta/ImageProperties.h"
 #include "imagemeta/MetadataValue.h"
+#include "imagemeta/ReadStats.h"
 
 #include <filesystem>
 #include <optional>
@@ -19,6 +21,29 @@ std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL);
 /// Make, model and software; none only when the image or its properties
 /// cannot be opened.
 std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL);
+
+/// One image whose metadata is decoded at most once, however many readings
+/// are taken from it: a caller that needs both the camera identity and the
+/// position pays for one decode. Each reading writes exactly the lines the
+/// matching free function writes, a failure to open the image included, so
+/// asking for both still reports that failure once per reading.
+class ImageMetadataReader {
+public:
+    /// Touches nothing until the first reading.
+    explicit ImageMetadataReader(std::filesystem::path imageURL, ReadStats* stats = nullptr);
+
+    /// As readImageGPS.
+    std::optional<Coordinate> position();
+    /// As readDeviceData.
+    std::optional<DeviceData> deviceData();
+
+private:
+    const imagemeta::PropertiesRead& decoded();
+
+    std::filesystem::path imageURL_;
+    ReadStats* stats_;
+    std::optional<imagemeta::PropertiesRead> decoded_;
+};
 
 /// Decimal degrees of one raw latitude or longitude: a number; a list of one
 /// to three values (degrees, minutes, seconds); or a text, read as a number

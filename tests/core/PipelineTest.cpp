@@ -6,6 +6,7 @@
 #include "access/SidecarAccess.h"
 #include "core/Diagnostics.h"
 #include "core/ProcessingOptions.h"
+#include "imagemeta/ImageMetadata.h"
 #include "ResultPrinting.h"
 #include "TestImages.h"
 #include "TestSupport.h"
@@ -13,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <algorithm>
+#include <functional>
 
 namespace meridane {
 namespace {
@@ -328,6 +332,66 @@ TEST_F(Pipeline, StopIsCalledExactlyOncePerFileForEveryOutcome) {
     ++files;
     EXPECT_EQ(requests_, files);
     EXPECT_EQ(stops_, files);
+}
+
+// The camera filter and the position share one decode of the image; the lines
+// are still exactly those of the two readings one after the other, a failure
+// to open the image written once for each.
+struct ImageLinesCase {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    bool appleOnly;
+    bool positionRead;  ///< false when the camera filter ends the file first
+};
+
+void PrintTo(const ImageLinesCase& c, std::ostream* os) { *os << c.name; }
+
+class PipelineImageLines : public Pipeline, public ::testing::WithParamInterface<ImageLinesCase> {};
+
+TEST_P(PipelineImageLines, AreThoseOfTheDeviceReadingThenThePositionReading) {
+    const ImageLinesCase& c = GetParam();
+    options(true, false, c.appleOnly);
+    const fs::path file = dir_ / "IMG_0001.HEIC";
+    c.make(file);
+    std::vector<std::string> expected{"[DEBUG] Processing IMG_0001.HEIC"};
+    {
+        diag::LineCapture separate;
+        if (c.appleOnly)
+            readDeviceData(file);
+        if (c.positionRead)
+            readImageGPS(file);
+        expected.insert(expected.end(), separate.lines().begin(), separate.lines().end());
+    }
+    ASSERT_GT(expected.size(), 1u);
+    process(file);
+    ASSERT_GE(capture_.lines().size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(capture_.lines().begin(), capture_.lines().begin() + expected.size()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, PipelineImageLines,
+    ::testing::Values(
+        ImageLinesCase{"AppleWithPosition", [](const fs::path& p) { writeTestImage(p); }, true, true},
+        ImageLinesCase{"AppleOnlyOff", [](const fs::path& p) { writeTestImage(p); }, false, true},
+        ImageLinesCase{"NoPosition",
+                       [](const fs::path& p) { writeTestImage(p, {"Apple", "iPhone", "17.1", std::nullopt}); },
+                       true, true},
+        ImageLinesCase{"NonApple",
+                       [](const fs::path& p) { writeTestImage(p, {"Canon", "EOS R5", std::nullopt, Coordinate{1, 2}}); },
+                       true, false},
+        ImageLinesCase{"NotAnImage", [](const fs::path& p) { writeFile(p, "not an image at all"); }, true, true},
+        ImageLinesCase{"Missing", [](const fs::path&) {}, true, true},
+        ImageLinesCase{"EmptyFile", [](const fs::path& p) { writeFile(p, ""); }, true, true},
+        ImageLinesCase{"BrokenTiff", [](const fs::path& p) { writeFile(p, std::string("II*\0\xFF\xFF\xFF\x7F", 8) + std::string(200, '\0')); },
+                       true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Pipeline, UnreadableImageReportsItsFailureForBothReadings) {
+    writeFile(dir_ / "broken.heic", "not an image at all");
+    sidecar("broken.xmp", kNeedsLetters);
+    process(dir_ / "broken.heic");
+    const std::string failure = "[DEBUG] CGImageSourceCreateWithURL failed for " + (dir_ / "broken.heic").string();
+    EXPECT_EQ(std::count(capture_.lines().begin(), capture_.lines().end(), failure), 2);
 }
 
 }  // namespace

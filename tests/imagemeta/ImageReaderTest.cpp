@@ -286,6 +286,18 @@ TEST_P(FixtureTest, ReadsDeviceAndPosition) {
     EXPECT_EQ(position, c.position);
 }
 
+TEST_P(FixtureTest, OneReaderGivesWhatBothReadingsGive) {
+    const FixtureCase& c = GetParam();
+    auto path = testDataDir() / "imagemeta" / c.file;
+    diag::LineCapture lines;
+    ImageMetadataReader reader(path);
+    auto device = reader.deviceData();
+    auto position = reader.position();
+    EXPECT_EQ(lines.lines(), (std::vector<std::string>{line(c.deviceLine), line(c.gpsLine)}));
+    EXPECT_EQ(device, readDeviceData(path));
+    EXPECT_EQ(position, c.position);
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, FixtureTest, ::testing::ValuesIn(kFixtures), [](const auto& info) {
     std::string name = info.param.file;
     for (char& ch : name)
@@ -324,6 +336,35 @@ TEST(ImageReader, EachOperationOpensTheFileItself) {
     readDeviceData(path, &deviceStats);
     EXPECT_GT(gpsStats.bytesRead, 0u);
     EXPECT_EQ(gpsStats.bytesRead, deviceStats.bytesRead);
+}
+
+TEST(ImageReader, OneReaderDecodesTheFileOnceForBothReadings) {
+    TempDir dir;
+    auto path = writeHeic(dir, rationals("1/1 0/1 0/1", "N", "2/1 0/1 0/1", "E"));
+    diag::LineCapture quiet;
+    ReadStats single, both;
+    readImageGPS(path, &single);
+    ImageMetadataReader reader(path, &both);
+    EXPECT_TRUE(reader.deviceData());
+    EXPECT_TRUE(reader.position());
+    EXPECT_GT(single.bytesRead, 0u);
+    EXPECT_EQ(both.bytesRead, single.bytesRead);
+    EXPECT_EQ(both.readCalls, single.readCalls);
+}
+
+TEST(ImageReader, OneReaderReportsAFileThatIsNoImageOncePerReading) {
+    TempDir dir;
+    writeFile(dir / "notes.heic", "not an image");
+    diag::LineCapture separate;
+    readDeviceData(dir / "notes.heic");
+    readImageGPS(dir / "notes.heic");
+    const std::vector<std::string> expected = separate.lines();
+    ASSERT_EQ(expected.size(), 4u);  // the reason and the failure, for each reading
+    diag::LineCapture together;
+    ImageMetadataReader reader(dir / "notes.heic");
+    EXPECT_FALSE(reader.deviceData());
+    EXPECT_FALSE(reader.position());
+    EXPECT_EQ(together.lines(), expected);
 }
 
 }  // namespace
