@@ -28,10 +28,17 @@ void screenshotWhenIdle(meridane::ui::MainWindow& window, const QString& file) {
             QApplication::exit(saved ? 0 : 1);
         });
     };
-    if (window.run().isProcessing())
-        QObject::connect(&window.run(), &meridane::BatchRun::runFinished, &window, take);
-    else
+    if (!window.run().isProcessing()) {
         take();
+        return;
+    }
+    // A search that finds no media file ends the run without runFinished.
+    auto takeWhenIdle = [&window, take] {
+        if (!window.run().isProcessing())
+            take();
+    };
+    QObject::connect(&window.run(), &meridane::BatchRun::collectingFinished, &window, takeWhenIdle);
+    QObject::connect(&window.run(), &meridane::BatchRun::runFinished, &window, takeWhenIdle);
 }
 
 }  // namespace

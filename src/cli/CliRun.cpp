@@ -173,8 +173,15 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     const Clock::time_point started = Clock::now();
     run.processURLs(options.paths);
     if (run.isProcessing()) {
+        // The paths are searched first; when they hold no media file the run
+        // ends with that search and no runFinished follows.
         QEventLoop loop;
-        QObject::connect(&run, &BatchRun::runFinished, &loop, &QEventLoop::quit);
+        const auto quitWhenIdle = [&run, &loop] {
+            if (!run.isProcessing())
+                loop.quit();
+        };
+        QObject::connect(&run, &BatchRun::collectingFinished, &loop, quitWhenIdle);
+        QObject::connect(&run, &BatchRun::runFinished, &loop, quitWhenIdle);
         loop.exec();
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();

@@ -26,6 +26,29 @@ bool isDirectory(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// The media files of the dropped items, in their order: a folder gives what
+// its walk finds, anything else itself when its extension is supported. Runs
+// on a worker thread; stops between items once the run is going away.
+std::vector<std::filesystem::path> mediaFilesOf(const std::vector<std::filesystem::path>& urls,
+                                                const std::atomic<bool>& abandoned) {
+    std::vector<std::filesystem::path> files;
+    for (const std::filesystem::path& url : urls) {
+        if (abandoned.load())
+            break;
+        if (isDirectory(url)) {
+            std::vector<std::filesystem::path> found = collectMediaFiles(url);
+            if (files.empty())
+                files = std::move(found);
+            else
+                files.insert(files.end(), std::make_move_iterator(found.begin()),
+                             std::make_move_iterator(found.end()));
+        } else if (isSupportedMediaFile(url)) {
+            files.push_back(url);
+        }
+    }
+    return files;
+}
+
 // Hands a worker's folder question to the front end's prompt on the owning
 // thread and lets the worker wait for the answer. Closing it answers every
 // waiting question with "none", so the owner never waits on a worker that
@@ -186,6 +209,7 @@ void startFile(const std::shared_ptr<RunQueue>& queue, size_t index) {
 struct BatchRun::State {
     ProcessingOptionValues options;
     bool isProcessing = false;
+    bool isCollecting = false;
     std::string currentFile;
     std::int64_t totalCount = 0;
     std::int64_t processedCount = 0;
@@ -194,6 +218,7 @@ struct BatchRun::State {
     FileProcessor processor;
     std::shared_ptr<PromptBridge> bridge;
     std::shared_ptr<RunQueue> run;
+    std::shared_ptr<std::atomic<bool>> walkAbandoned;  // set while a walk is under way
     QThreadPool pool;
 };
 
@@ -204,6 +229,8 @@ BatchRun::BatchRun(QObject* parent) : QObject(parent), state_(std::make_unique<S
 }
 
 BatchRun::~BatchRun() {
+    if (state_->walkAbandoned)
+        state_->walkAbandoned->store(true);
     if (state_->run) {
         std::lock_guard lock(state_->run->mutex);
         state_->run->cancelled = true;
@@ -231,21 +258,40 @@ bool BatchRun::processURLs(const std::vector<std::filesystem::path>& urls) {
     if (state_->isProcessing)
         return false;
     resetRunState();
-
-    std::vector<std::filesystem::path> files;
-    for (const std::filesystem::path& url : urls) {
-        if (isDirectory(url)) {
-            std::vector<std::filesystem::path> found = collectMediaFiles(url);
-            files.insert(files.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
-        } else if (isSupportedMediaFile(url)) {
-            files.push_back(url);
-        }
-    }
-    state_->totalCount = static_cast<std::int64_t>(files.size());
-    if (files.empty())
-        return true;
-
+    // In progress from now on, so a second drop during the walk is refused.
     state_->isProcessing = true;
+    state_->isCollecting = true;
+    auto abandoned = std::make_shared<std::atomic<bool>>(false);
+    state_->walkAbandoned = abandoned;
+    Q_EMIT collectingStarted();
+
+    // Folders on a slow or network disk can take seconds to walk; the owning
+    // thread only hears of the outcome.
+    state_->pool.start([this, urls, abandoned] {
+        std::vector<std::filesystem::path> files = mediaFilesOf(urls, *abandoned);
+        if (abandoned->load())
+            return;
+        QMetaObject::invokeMethod(
+            this, [this, files = std::move(files)]() mutable { collectingEnded(std::move(files)); },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void BatchRun::collectingEnded(std::vector<std::filesystem::path> files) {
+    state_->isCollecting = false;
+    state_->walkAbandoned.reset();
+    state_->totalCount = static_cast<std::int64_t>(files.size());
+    if (files.empty()) {
+        state_->isProcessing = false;
+        Q_EMIT collectingFinished();
+        return;
+    }
+    Q_EMIT collectingFinished();
+    startRun(std::move(files));
+}
+
+void BatchRun::startRun(std::vector<std::filesystem::path> files) {
     state_->results.reserve(files.size());
     auto run = std::make_shared<RunQueue>();
     run->files = std::move(files);
@@ -273,7 +319,6 @@ bool BatchRun::processURLs(const std::vector<std::filesystem::path>& urls) {
     }
     for (size_t index : group)
         startFile(run, index);
-    return true;
 }
 
 void BatchRun::resetRunState() {
@@ -302,6 +347,7 @@ void BatchRun::runEnded() {
 }
 
 bool BatchRun::isProcessing() const { return state_->isProcessing; }
+bool BatchRun::isCollecting() const { return state_->isCollecting; }
 const std::string& BatchRun::currentFile() const { return state_->currentFile; }
 std::int64_t BatchRun::totalCount() const { return state_->totalCount; }
 std::int64_t BatchRun::processedCount() const { return state_->processedCount; }

@@ -46,17 +46,23 @@ public:
     void syncProcessingOptions();
 
     /// Starts a run; does nothing while one is in progress (returns false).
-    /// Folders are searched on the calling thread; the files are processed
+    /// The state is cleared and isProcessing set at once; the dropped items
+    /// are then walked in order on a worker thread (folders searched), so a
+    /// slow disk never blocks the owning thread. When the walk ends,
+    /// totalCount is set on the owning thread and the files are processed
     /// on worker threads in groups of filesPerGroup, a group starting when
     /// the previous one has finished, and each result is recorded on the
-    /// owning thread in the order the files finish. True also when the
-    /// paths hold no media file: the state is cleared and nothing runs.
+    /// owning thread in the order the files finish. When the walk finds no
+    /// media file, the run goes back to idle and nothing runs.
     bool processURLs(const std::vector<std::filesystem::path>& urls);
     /// Ignored while a run is in progress.
     void resetRunState();
     void recordResult(const std::filesystem::path& fileURL, ProcessingResult result);
 
     bool isProcessing() const;
+    /// True from processURLs until the walk of the dropped items has ended
+    /// (isProcessing is set meanwhile; totalCount is still 0).
+    bool isCollecting() const;
     const std::string& currentFile() const;
     std::int64_t totalCount() const;
     std::int64_t processedCount() const;
@@ -70,6 +76,12 @@ public:
 
 Q_SIGNALS:
     void runReset();
+    /// The dropped items are being walked; emitted right after runReset.
+    void collectingStarted();
+    /// The walk has ended and totalCount is set. Without media files the run
+    /// is idle again (isProcessing false) and neither runStarted nor
+    /// runFinished follows; otherwise runStarted comes next.
+    void collectingFinished();
     void runStarted();
     /// A result was appended to results() (its index is results().size()-1).
     void resultRecorded(const meridane::ProcessingResultDetail& detail);
@@ -77,6 +89,8 @@ Q_SIGNALS:
     void optionsChanged();
 
 private:
+    void collectingEnded(std::vector<std::filesystem::path> files);
+    void startRun(std::vector<std::filesystem::path> files);
     void runEnded();
 
     struct State;

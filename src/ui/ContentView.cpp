@@ -67,6 +67,8 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
     connect(silentSwitch_, &QCheckBox::toggled, this, &ContentView::applySwitches);
     connect(&run_, &BatchRun::optionsChanged, this, &ContentView::showOptions);
     connect(&run_, &BatchRun::runReset, this, &ContentView::refreshProgress);
+    connect(&run_, &BatchRun::collectingStarted, this, &ContentView::refreshProgress);
+    connect(&run_, &BatchRun::collectingFinished, this, &ContentView::refreshProgress);
     connect(&run_, &BatchRun::runStarted, this, &ContentView::refreshProgress);
     connect(&run_, &BatchRun::runFinished, this, &ContentView::refreshProgress);
     connect(&run_, &BatchRun::resultRecorded, this, &ContentView::scheduleProgressRefresh);
@@ -108,7 +110,10 @@ void ContentView::showOptions() {
 
 void ContentView::refreshProgress() {
     progressRefreshPending_ = false;
-    progress_->showProgress(run_.processedCount(), run_.totalCount(), run_.currentFile());
+    if (run_.isCollecting())
+        progress_->showCollecting();
+    else
+        progress_->showProgress(run_.processedCount(), run_.totalCount(), run_.currentFile());
 }
 
 // Results can arrive far faster than anyone reads a counter; update the

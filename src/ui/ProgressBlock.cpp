@@ -18,6 +18,8 @@ QString progressText(std::int64_t processed, std::int64_t total, const std::stri
     return text;
 }
 
+QString collectingText() { return QStringLiteral("Collecting files\u2026"); }
+
 ProgressBlock::ProgressBlock(QWidget* parent)
     : QWidget(parent), bar_(new QProgressBar(this)), label_(new QLabel(this)) {
     setObjectName(QStringLiteral("progressBlock"));
@@ -57,6 +59,14 @@ void ProgressBlock::showProgress(std::int64_t processed, std::int64_t total, con
     label_->setText(progressText(processed, total, currentFile));
     setVisible(true);
 }
+
+void ProgressBlock::showCollecting() {
+    bar_->setRange(0, 0);  // a moving bar: how many files there are is not known yet
+    label_->setText(collectingText());
+    setVisible(true);
+}
+
+bool ProgressBlock::isBusy() const { return bar_->minimum() == 0 && bar_->maximum() == 0; }
 
 QString ProgressBlock::text() const { return label_->text(); }
 int ProgressBlock::value() const { return bar_->value(); }

@@ -1,5 +1,5 @@
 // The progress bar and its caption under the drop zone; present while the
-// current or last run has files.
+// dropped items are being walked, and while the current or last run has files.
 #pragma once
 
 #include <QWidget>
@@ -15,6 +15,9 @@ namespace meridane::ui {
 /// "Processed 2/5 • IMG_0002.HEIC", or without the file part when none.
 QString progressText(std::int64_t processed, std::int64_t total, const std::string& currentFile);
 
+/// "Collecting files…", while the dropped folders are being searched.
+QString collectingText();
+
 class ProgressBlock : public QWidget {
     Q_OBJECT
 public:
@@ -22,6 +25,11 @@ public:
 
     /// Shows the block while total > 0, hides it otherwise.
     void showProgress(std::int64_t processed, std::int64_t total, const std::string& currentFile);
+    /// Shows the block with a busy bar and collectingText(): the number of
+    /// files is not known yet.
+    void showCollecting();
+    /// Whether the bar is the busy one of showCollecting.
+    bool isBusy() const;
 
     QString text() const;
     int value() const;

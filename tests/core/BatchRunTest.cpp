@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace meridane {
@@ -26,17 +28,36 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::writeFile;
 
-// Runs the owning thread's event loop until the run has finished.
-bool runToEnd(BatchRun& run, const std::vector<fs::path>& urls) {
-    if (!run.processURLs(urls))
-        return false;
+// Runs the owning thread's event loop until the run is idle again: after
+// its last result, or after a walk that found no media file.
+bool waitUntilIdle(BatchRun& run) {
     if (!run.isProcessing())
         return true;
     QEventLoop loop;
-    QObject::connect(&run, &BatchRun::runFinished, &loop, &QEventLoop::quit);
+    const auto quitWhenIdle = [&] {
+        if (!run.isProcessing())
+            loop.quit();
+    };
+    QObject::connect(&run, &BatchRun::collectingFinished, &loop, quitWhenIdle);
+    QObject::connect(&run, &BatchRun::runFinished, &loop, quitWhenIdle);
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);
     loop.exec();
     return !run.isProcessing();
+}
+
+// Runs the owning thread's event loop until the dropped items have been walked.
+bool waitForWalk(BatchRun& run) {
+    if (!run.isCollecting())
+        return true;
+    QEventLoop loop;
+    QObject::connect(&run, &BatchRun::collectingFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !run.isCollecting();
+}
+
+bool runToEnd(BatchRun& run, const std::vector<fs::path>& urls) {
+    return run.processURLs(urls) && waitUntilIdle(run);
 }
 
 std::vector<std::string> names(const std::vector<ProcessingResultDetail>& results) {
@@ -203,6 +224,7 @@ TEST_F(BatchRunTest, OptionSwitchedDuringARunAppliesToLaterReadsAlsoOfFilesInFli
     std::vector<std::string> seen;
     for (const auto& r : run_.results())
         seen.push_back(r.fileURL.filename().string() + "=" + r.result.get<ProcessingResult::Failed>()->error);
+    std::sort(seen.begin(), seen.end());  // f3 and f4 finish in either order
     EXPECT_EQ(seen, (std::vector<std::string>{"f1.heic=dry", "f2.heic=wet", "f3.heic=wet", "f4.heic=wet"}));
 }
 
@@ -228,14 +250,137 @@ TEST_F(BatchRunTest, ASecondStartWhileRunningIsRefusedAndChangesNothing) {
     });
     const auto files = mediaFiles(3);
     ASSERT_TRUE(run_.processURLs(files));
+    ASSERT_TRUE(waitForWalk(run_));
     EXPECT_TRUE(run_.isProcessing());
     EXPECT_FALSE(run_.processURLs({media("other.heic")}));
     run_.resetRunState();
     EXPECT_EQ(run_.totalCount(), 3);
-    QEventLoop loop;
-    QObject::connect(&run_, &BatchRun::runFinished, &loop, &QEventLoop::quit);
-    loop.exec();
+    ASSERT_TRUE(waitUntilIdle(run_));
     EXPECT_EQ(names(run_.results()).size(), 3u);
+}
+
+TEST_F(BatchRunTest, ASecondStartDuringTheWalkOfTheDroppedItemsIsRefused) {
+    std::vector<std::string> processed;
+    std::mutex mutex;
+    run_.setFileProcessor([&](const fs::path& file, FolderAccessPrompt*) {
+        std::lock_guard lock(mutex);
+        processed.push_back(file.filename().string());
+        return ProcessingResult::alreadyCorrect();
+    });
+    fs::create_directories(dir_ / "folder");
+    writeFile(dir_ / "folder/a.heic", "x");
+    writeFile(dir_ / "folder/b.heic", "x");
+    int resets = 0;
+    QObject::connect(&run_, &BatchRun::runReset, [&] { ++resets; });
+
+    ASSERT_TRUE(run_.processURLs({dir_ / "folder"}));
+    // The walk's outcome reaches this thread only through its event loop.
+    EXPECT_TRUE(run_.isCollecting());
+    EXPECT_TRUE(run_.isProcessing());
+    EXPECT_EQ(run_.totalCount(), 0);
+    EXPECT_FALSE(run_.processURLs({media("other.heic")}));
+    run_.resetRunState();
+    EXPECT_EQ(resets, 1);
+
+    ASSERT_TRUE(waitUntilIdle(run_));
+    EXPECT_EQ(run_.totalCount(), 2);
+    std::sort(processed.begin(), processed.end());
+    EXPECT_EQ(processed, (std::vector<std::string>{"a.heic", "b.heic"}));
+}
+
+TEST_F(BatchRunTest, TheWalkSetsTheTotalBeforeTheRunStarts) {
+    run_.setFileProcessor([](const fs::path&, FolderAccessPrompt*) { return ProcessingResult::alreadyCorrect(); });
+    std::vector<std::string> events;
+    QObject::connect(&run_, &BatchRun::collectingStarted, [&] {
+        events.push_back("collecting total=" + std::to_string(run_.totalCount()) +
+                         " processing=" + (run_.isProcessing() ? "yes" : "no"));
+    });
+    QObject::connect(&run_, &BatchRun::collectingFinished, [&] {
+        events.push_back("collected total=" + std::to_string(run_.totalCount()) +
+                         " collecting=" + (run_.isCollecting() ? "yes" : "no"));
+    });
+    QObject::connect(&run_, &BatchRun::runStarted, [&] { events.push_back("started"); });
+    QObject::connect(&run_, &BatchRun::runFinished, [&] { events.push_back("finished"); });
+    ASSERT_TRUE(runToEnd(run_, mediaFiles(3)));
+    EXPECT_EQ(events, (std::vector<std::string>{"collecting total=0 processing=yes", "collected total=3 collecting=no",
+                                                "started", "finished"}));
+}
+
+TEST_F(BatchRunTest, AWalkThatFindsNothingReturnsToIdleWithoutARun) {
+    fs::create_directories(dir_ / "empty");
+    int collected = 0;
+    int started = 0;
+    int finished = 0;
+    QObject::connect(&run_, &BatchRun::collectingFinished, [&] { ++collected; });
+    QObject::connect(&run_, &BatchRun::runStarted, [&] { ++started; });
+    QObject::connect(&run_, &BatchRun::runFinished, [&] { ++finished; });
+    ASSERT_TRUE(run_.processURLs({dir_ / "empty", media("notes.txt")}));
+    EXPECT_TRUE(run_.isProcessing());
+
+    ASSERT_TRUE(waitUntilIdle(run_));
+    EXPECT_FALSE(run_.isProcessing());
+    EXPECT_FALSE(run_.isCollecting());
+    EXPECT_EQ(run_.totalCount(), 0);
+    EXPECT_TRUE(run_.results().empty());
+    EXPECT_EQ(collected, 1);
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(finished, 0);
+    // Idle again: the next drop is taken.
+    run_.setFileProcessor([](const fs::path&, FolderAccessPrompt*) { return ProcessingResult::alreadyCorrect(); });
+    ASSERT_TRUE(runToEnd(run_, mediaFiles(1)));
+    EXPECT_EQ(run_.processedCount(), 1);
+}
+
+TEST_F(BatchRunTest, TheWalkWritesItsLinesInTheOrderOfTheDroppedItems) {
+    run_.setFileProcessor([](const fs::path&, FolderAccessPrompt*) { return ProcessingResult::alreadyCorrect(); });
+    fs::create_directories(dir_ / "folder");
+    writeFile(dir_ / "folder/x.jpg", "x");
+    writeFile(dir_ / "folder/y.heic", "x");
+    diag::LineCapture lines;
+    ASSERT_TRUE(runToEnd(run_, {media("a.txt"), dir_ / "folder", media("b.heic"), media("c.txt")}));
+    EXPECT_EQ(lines.lines(), (std::vector<std::string>{
+                                 "[DEBUG] a.txt is not a supported media file",
+                                 "[DEBUG] x.jpg is not a supported media file",
+                                 "[DEBUG] Enumerated 1 media files under " + (dir_ / "folder").string(),
+                                 "[DEBUG] c.txt is not a supported media file",
+                             }));
+}
+
+TEST_F(BatchRunTest, FilesKeepTheOrderOfTheDroppedItemsAndOfTheirFolders) {
+    // Groups are cut from the file list in order, and a group's results
+    // follow the previous group's, so the pairs of results show the order.
+    run_.setFileProcessor([](const fs::path&, FolderAccessPrompt*) { return ProcessingResult::alreadyCorrect(); });
+    fs::create_directories(dir_ / "folder/sub");
+    writeFile(dir_ / "folder/b.heic", "x");
+    writeFile(dir_ / "folder/a.dng", "x");
+    writeFile(dir_ / "folder/sub/c.heif", "x");
+    ASSERT_TRUE(runToEnd(run_, {media("z.heic"), dir_ / "folder", media("m.heic")}));
+    const auto recorded = names(run_.results());
+    ASSERT_EQ(recorded.size(), 5u);
+    // Groups: (z, a), (b, c), (m); within a group either may finish first.
+    const auto pair = [&](size_t i) {
+        std::vector<std::string> two{recorded[i], recorded[i + 1]};
+        std::sort(two.begin(), two.end());
+        return two;
+    };
+    EXPECT_EQ(pair(0), (std::vector<std::string>{"a.dng", "z.heic"}));
+    EXPECT_EQ(pair(2), (std::vector<std::string>{"b.heic", "c.heif"}));
+    EXPECT_EQ(recorded[4], "m.heic");
+}
+
+TEST_F(BatchRunTest, TheFolderWalkRunsOffTheOwningThread) {
+    fs::create_directories(dir_ / "folder");
+    QThread* owner = QThread::currentThread();
+    std::atomic<QThread*> walker{nullptr};
+    {
+        diag::ScopedSink sink([&](std::string_view line) {
+            if (line.find("Enumerated") != std::string_view::npos)
+                walker = QThread::currentThread();
+        });
+        ASSERT_TRUE(runToEnd(run_, {dir_ / "folder"}));
+    }
+    ASSERT_NE(walker.load(), nullptr);
+    EXPECT_NE(walker.load(), owner);
 }
 
 TEST_F(BatchRunTest, OnlyUnsupportedItemsClearThePreviousRunLogOnceEachAndStartNothing) {
@@ -245,6 +390,10 @@ TEST_F(BatchRunTest, OnlyUnsupportedItemsClearThePreviousRunLogOnceEachAndStartN
     QObject::connect(&run_, &BatchRun::runReset, [&] { ++resets; });
     diag::LineCapture lines;
     EXPECT_TRUE(run_.processURLs({media("notes.txt"), dir_ / "missing.jpg"}));
+    // Cleared at once, before the items are looked at.
+    EXPECT_EQ(resets, 1);
+    EXPECT_TRUE(run_.results().empty());
+    ASSERT_TRUE(waitUntilIdle(run_));
     EXPECT_FALSE(run_.isProcessing());
     EXPECT_EQ(run_.totalCount(), 0);
     EXPECT_EQ(run_.processedCount(), 0);
@@ -277,7 +426,9 @@ TEST_F(BatchRunTest, EmptyFolderBehavesLikeAnEmptyDrop) {
     int started = 0;
     QObject::connect(&run_, &BatchRun::runStarted, [&] { ++started; });
     EXPECT_TRUE(run_.processURLs({dir_ / "empty"}));
+    ASSERT_TRUE(waitUntilIdle(run_));
     EXPECT_FALSE(run_.isProcessing());
+    EXPECT_EQ(run_.totalCount(), 0);
     EXPECT_EQ(started, 0);
 }
 
@@ -402,12 +553,36 @@ TEST(BatchRunLifetime, DestroyingTheRunWhileAFileWaitsForAnAnswerDoesNotHang) {
             return ProcessingResult::alreadyCorrect();
         });
         ASSERT_TRUE(run.processURLs({dir / "a.heic"}));
-        while (!asked)
+        // The walk's outcome starts the file through this thread's event loop.
+        while (!asked) {
+            QCoreApplication::processEvents();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         // The owning thread never served the question; the run goes away now.
     }
     EXPECT_TRUE(answeredNone.load());
     EXPECT_TRUE(prompt.threads.empty());
+}
+
+TEST(BatchRunLifetime, DestroyingTheRunDuringTheWalkDoesNotHangOrStartFiles) {
+    diag::LineCapture capture;
+    ScopedProcessingOptions restore(ProcessingOptions::current());
+    TempDir dir;
+    fs::create_directories(dir / "folder");
+    for (int i = 0; i < 50; ++i)
+        writeFile(dir / "folder" / ("f" + std::to_string(i) + ".heic"), "x");
+    std::atomic<int> processed{0};
+    {
+        BatchRun run;
+        run.setFileProcessor([&](const fs::path&, FolderAccessPrompt*) {
+            ++processed;
+            return ProcessingResult::alreadyCorrect();
+        });
+        ASSERT_TRUE(run.processURLs({dir / "folder", dir / "folder"}));
+    }
+    // What the walk found could only start files through the gone run.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(processed.load(), 0);
 }
 
 }  // namespace

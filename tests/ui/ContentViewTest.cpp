@@ -112,9 +112,9 @@ TEST_F(ContentViewTest, SilentSwitchReachesTheProcessOptionsAndKeepsTheOtherTwo)
 TEST_F(ContentViewTest, DroppedFilesRunInDropOrderAndUnsupportedOnesAreLeftOut) {
     diag::LineCapture lines;
     EXPECT_TRUE(drop({dir / "b.heic", dir / "notes.txt", dir / "a.HEIC", dir / "c.dng"}));
+    ASSERT_TRUE(waitForRunToFinish(run()));
     EXPECT_TRUE(lines.contains("[DEBUG] notes.txt is not a supported media file"));
     EXPECT_EQ(run().totalCount(), 3);
-    ASSERT_TRUE(waitForRunToFinish(run()));
     // The first pair may finish in either order; the third file comes last.
     const auto names = fake.processedNames();
     ASSERT_EQ(names.size(), 3u);
@@ -123,10 +123,17 @@ TEST_F(ContentViewTest, DroppedFilesRunInDropOrderAndUnsupportedOnesAreLeftOut) 
 }
 
 TEST_F(ContentViewTest, ProgressReadsZeroOfTotalAtTheStartAndTheTotalWithoutNameAtTheEnd) {
+    // What the window shows the moment the walk has ended, before any result.
+    QString atStart;
+    bool busyAtStart = true;
+    QObject::connect(&run(), &BatchRun::collectingFinished, &view, [&] {
+        atStart = view.progressBlock()->text();
+        busyAtStart = view.progressBlock()->isBusy();
+    });
     ASSERT_TRUE(drop({dir / "a.heic", dir / "b.heic", dir / "c.heic"}));
-    EXPECT_FALSE(view.progressBlock()->isHidden());
-    EXPECT_EQ(view.progressBlock()->text(), "Processed 0/3");
     ASSERT_TRUE(waitForRunToFinish(run()));
+    EXPECT_EQ(atStart, "Processed 0/3");
+    EXPECT_FALSE(busyAtStart);
     EXPECT_EQ(view.progressBlock()->text(), "Processed 3/3");
     EXPECT_EQ(view.progressBlock()->value(), view.progressBlock()->maximum());
 }
@@ -144,6 +151,7 @@ TEST_F(ContentViewTest, ProgressNamesTheLatestFileWhileRunning) {
 
 TEST_F(ContentViewTest, DropIsRefusedWhileARunIsInProgress) {
     ASSERT_TRUE(drop({dir / "hold.heic", dir / "b.heic", dir / "c.heic"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run().isCollecting(); }, 5000));
     ASSERT_TRUE(run().isProcessing());
     EXPECT_FALSE(drop({dir / "other.heic"}));
     EXPECT_FALSE(view.handleDrop({dir / "other.heic"}));
@@ -161,9 +169,60 @@ TEST_F(ContentViewTest, DroppedFolderContributesItsMediaFiles) {
     writeFile(dir / "photos" / "nested" / "two.DNG", "x");
     writeFile(dir / "photos" / "readme.txt", "x");
     ASSERT_TRUE(drop({dir / "photos"}));
-    EXPECT_EQ(run().totalCount(), 2);
     ASSERT_TRUE(waitForRunToFinish(run()));
+    EXPECT_EQ(run().totalCount(), 2);
     EXPECT_EQ(run().processedCount(), 2);
+}
+
+TEST_F(ContentViewTest, WhileTheDropIsSearchedTheBlockShowsABusyBarAndCollectingFiles) {
+    std::filesystem::create_directories(dir / "photos");
+    writeFile(dir / "photos" / "one.heic", "x");
+    ASSERT_TRUE(drop({dir / "a.heic"}));
+    ASSERT_TRUE(waitForRunToFinish(run()));
+    ASSERT_EQ(view.resultsSection()->model()->rowCount(), 1);
+
+    ASSERT_TRUE(drop({dir / "photos"}));
+    // The search's outcome reaches the window only through its event loop.
+    ASSERT_TRUE(run().isCollecting());
+    EXPECT_FALSE(view.progressBlock()->isHidden());
+    EXPECT_TRUE(view.progressBlock()->isBusy());
+    EXPECT_EQ(view.progressBlock()->text(), "Collecting files\u2026");
+    EXPECT_EQ(view.resultsSection()->model()->rowCount(), 0);
+
+    ASSERT_TRUE(waitForRunToFinish(run()));
+    EXPECT_FALSE(view.progressBlock()->isBusy());
+    EXPECT_EQ(view.progressBlock()->text(), "Processed 1/1");
+}
+
+TEST_F(ContentViewTest, DropDuringTheSearchIsRefusedAndTheWindowDoesNotChange) {
+    std::filesystem::create_directories(dir / "photos");
+    writeFile(dir / "photos" / "one.heic", "x");
+    ASSERT_TRUE(drop({dir / "photos"}));
+    ASSERT_TRUE(run().isCollecting());
+    EXPECT_FALSE(drop({dir / "other.heic"}));
+    EXPECT_FALSE(view.handleDrop({dir / "other.heic"}));
+    EXPECT_EQ(view.progressBlock()->text(), "Collecting files\u2026");
+    ASSERT_TRUE(waitForRunToFinish(run()));
+    EXPECT_EQ(fake.processedNames(), (std::vector<std::string>{"one.heic"}));
+}
+
+TEST_F(ContentViewTest, ASearchThatFindsNothingLeavesTheEmptyWindow) {
+    std::filesystem::create_directories(dir / "empty");
+    ASSERT_TRUE(drop({dir / "a.heic"}));
+    ASSERT_TRUE(waitForRunToFinish(run()));
+
+    ASSERT_TRUE(drop({dir / "empty"}));
+    ASSERT_TRUE(waitForRunToFinish(run()));
+    EXPECT_FALSE(run().isProcessing());
+    EXPECT_EQ(run().totalCount(), 0);
+    EXPECT_TRUE(view.progressBlock()->isHidden());
+    EXPECT_EQ(view.resultsSection()->model()->rowCount(), 0);
+    EXPECT_TRUE(view.resultsSection()->heading()->isHidden());
+    EXPECT_FALSE(view.resultsSection()->copyAllButton()->isEnabled());
+    // And the next drop is taken.
+    EXPECT_TRUE(drop({dir / "b.heic"}));
+    ASSERT_TRUE(waitForRunToFinish(run()));
+    EXPECT_EQ(run().processedCount(), 1);
 }
 
 TEST_F(ContentViewTest, DropOfOnlyUnsupportedItemsClearsThePreviousRunAndStartsNothing) {
@@ -172,6 +231,9 @@ TEST_F(ContentViewTest, DropOfOnlyUnsupportedItemsClearsThePreviousRunAndStartsN
     ASSERT_EQ(view.resultsSection()->model()->rowCount(), 1);
 
     EXPECT_TRUE(drop({dir / "notes.txt"}));
+    // The rows go at once; the items are looked at afterwards.
+    EXPECT_EQ(view.resultsSection()->model()->rowCount(), 0);
+    ASSERT_TRUE(waitForRunToFinish(run()));
     EXPECT_FALSE(run().isProcessing());
     EXPECT_EQ(run().totalCount(), 0);
     EXPECT_TRUE(view.progressBlock()->isHidden());
@@ -184,6 +246,7 @@ TEST_F(ContentViewTest, WebAddressesInADropArePassedOver) {
     QMimeData mime;
     mime.setUrls({QUrl(QStringLiteral("https://example.com/photo.heic"))});
     EXPECT_TRUE(dropMime(mime));
+    ASSERT_TRUE(waitForRunToFinish(run()));
     EXPECT_FALSE(run().isProcessing());
     EXPECT_EQ(run().totalCount(), 0);
     EXPECT_TRUE(fake.processedNames().empty());
@@ -245,6 +308,20 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgressTextCase{"LargeCounts", 1234567, 9876543210, "x.dng",
                                        "Processed 1234567/9876543210 \u2022 x.dng"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProgressBlockTest, CollectingShowsABusyBarUntilTheCountIsKnown) {
+    ProgressBlock block;
+    block.showCollecting();
+    EXPECT_FALSE(block.isHidden());
+    EXPECT_TRUE(block.isBusy());
+    EXPECT_EQ(block.text(), "Collecting files\u2026");
+    block.showProgress(0, 3, "");
+    EXPECT_FALSE(block.isBusy());
+    EXPECT_EQ(block.text(), "Processed 0/3");
+    block.showCollecting();
+    block.showProgress(0, 0, "");
+    EXPECT_TRUE(block.isHidden());
+}
 
 TEST(ProgressBlockTest, HiddenWithoutFilesAndFullAtTheEnd) {
     ProgressBlock block;
