@@ -169,7 +169,11 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem
     if (auto moved = fs.rename(tempURL, target.value()); !moved)
         return withContext(moved.error(),
                            "Could not replace " + quotedName(target.value()) + " with " + quotedName(tempURL));
-    (void)fs.syncFolder(folder);
+    // The folder is not flushed: that would only make the rename itself
+    // survive a power loss, at the cost of one more disk flush per file.
+    // Without it the folder holds, after a power loss, either the old
+    // sidecar, untouched, or the new one, complete, since the temporary
+    // file was flushed before the rename; never a partial sidecar.
 
     diag::debug("Successfully saved XMP: " + name);
     return Done{};

@@ -138,6 +138,11 @@ Status FakeFileSystem::close(int fd) {
 
 Status FakeFileSystem::rename(const std::filesystem::path& from, const std::filesystem::path& to) {
     record("rename", to);
+    {
+        // The rename is a save's last call.
+        std::lock_guard lock(mutex_);
+        --activeSaves_;
+    }
     if (renameError)
         return sidecar::systemError(*renameError);
     return FileSystem::rename(from, to);
@@ -145,10 +150,6 @@ Status FakeFileSystem::rename(const std::filesystem::path& from, const std::file
 
 Status FakeFileSystem::syncFolder(const std::filesystem::path& folder) {
     record("syncFolder", folder);
-    {
-        std::lock_guard lock(mutex_);
-        --activeSaves_;
-    }
     return FileSystem::syncFolder(folder);
 }
 
