@@ -5,6 +5,8 @@
 #include "imagemeta/ImageFile.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace meridane::imagemeta {
 
@@ -47,6 +49,11 @@ bool isTiff(std::span<const std::uint8_t> head) {
     return head.size() >= 8 && (std::equal(little, little + 4, head.begin()) || std::equal(big, big + 4, head.begin()));
 }
 
+/// A TIFF file up to this size is read whole rather than mapped: one read of
+/// a few pages costs less than a mapping, whose removal has to interrupt
+/// every processor that runs one of the process's threads.
+constexpr std::uint64_t kSmallTiffBytes = 256 * 1024;
+
 /// DNG and other classic TIFF files: the file is the TIFF block. Exiv2
 /// decodes it from a read-only mapping, which skips its format probing and
 /// buffered reads and faults in only the pages that hold directories.
@@ -57,12 +64,25 @@ PropertiesRead readTiff(ImageFile& file) {
         result.problem = "TIFF file larger than 4 GiB";
         return result;
     }
-    auto mapping = file.map();
-    if (!mapping) {
-        result.problem = mapping.error().message;
-        return result;
+    std::vector<std::uint8_t> whole;
+    std::unique_ptr<ImageFile::Mapping> mapping;
+    std::span<const std::uint8_t> bytes;
+    if (file.size() <= kSmallTiffBytes) {
+        if (Status status = file.readAt(0, static_cast<std::size_t>(file.size()), whole); !status) {
+            result.problem = status.error().message;
+            return result;
+        }
+        bytes = whole;
+    } else {
+        auto mapped = file.map();
+        if (!mapped) {
+            result.problem = mapped.error().message;
+            return result;
+        }
+        mapping = std::move(mapped).value();
+        bytes = mapping->bytes();
     }
-    auto decoded = decodeTiffBlock(mapping.value()->bytes());
+    auto decoded = decodeTiffBlock(bytes);
     if (!decoded) {
         result.problem = "Exiv2: " + decoded.error().message;
         return result;
