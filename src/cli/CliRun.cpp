@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace meridane::cli {
 namespace {
@@ -149,12 +150,15 @@ std::string summary(const BatchRun& run, double seconds) {
 
 int runCommandLine(const CliOptions& options, const CliOutput& output) {
     std::FILE* err = output.err;
-    diag::ScopedSink sink([debug = options.debug, err](std::string_view line) {
-        if (!debug)
-            return;
-        write(err, line);
-        std::fputc('\n', err);
-    });
+    // Without --debug the diagnostic lines are dropped where they arise.
+    diag::Sink debugLines = &diag::discard;
+    if (options.debug) {
+        debugLines = [err](std::string_view line) {
+            write(err, line);
+            std::fputc('\n', err);
+        };
+    }
+    diag::ScopedSink sink(std::move(debugLines));
     reportUnreachablePaths(options.paths, err);
 
     BatchRun run;

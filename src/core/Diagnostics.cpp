@@ -1,6 +1,7 @@
 #include "core/Diagnostics.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@ namespace {
 struct SinkState {
     std::mutex mutex;
     Sink sink;
+    std::atomic<bool> listening{true};
 };
 
 SinkState& state() {
@@ -28,12 +30,17 @@ Sink exchangeSink(Sink next) {
     auto& s = state();
     std::lock_guard lock(s.mutex);
     std::swap(s.sink, next);
+    using Function = void (*)(std::string_view);
+    const Function* function = s.sink.target<Function>();
+    s.listening.store(!(function && *function == &discard), std::memory_order_relaxed);
     return next;
 }
 
 }  // namespace
 
 void debug(std::string_view message) {
+    if (!isListening())
+        return;
     std::string line;
     line.reserve(8 + message.size());
     line.append("[DEBUG] ").append(message);
@@ -46,6 +53,10 @@ void debug(std::string_view message) {
 }
 
 void setSink(Sink sink) { exchangeSink(std::move(sink)); }
+
+void discard(std::string_view /*line*/) {}
+
+bool isListening() { return state().listening.load(std::memory_order_relaxed); }
 
 ScopedSink::ScopedSink(Sink sink) : previous_(exchangeSink(std::move(sink))) {}
 

@@ -21,6 +21,13 @@ void debug(std::string_view message);
 /// Replaces the sink; an empty function restores standard output.
 void setSink(Sink sink);
 
+/// A sink that drops every line (a front end that shows no diagnostics).
+void discard(std::string_view line);
+
+/// False only while `discard` is the sink: then debug() returns at once, and
+/// a caller may skip building lines that nobody reads.
+bool isListening();
+
 /// Installs a sink for the lifetime of the object, then restores the previous one.
 class ScopedSink {
 public:

@@ -115,8 +115,9 @@ std::optional<Coordinate> ImageMetadataReader::position() {
                     "): lat=" + formatDiagnosticDouble(*latitude) + " lon=" + formatDiagnosticDouble(*longitude));
         return std::nullopt;
     }
-    diag::debug(name + " GPS: lat=" + formatDiagnosticDouble(*latitude) + " (" + (*latitude < 0 ? "S" : "N") +
-                ") lon=" + formatDiagnosticDouble(*longitude) + " (" + (*longitude >= 0 ? "E" : "W") + ")");
+    if (diag::isListening())
+        diag::debug(name + " GPS: lat=" + formatDiagnosticDouble(*latitude) + " (" + (*latitude < 0 ? "S" : "N") +
+                    ") lon=" + formatDiagnosticDouble(*longitude) + " (" + (*longitude >= 0 ? "E" : "W") + ")");
     return Coordinate{*latitude, *longitude};
 }
 
@@ -137,8 +138,9 @@ std::optional<DeviceData> ImageMetadataReader::deviceData() {
                       deviceField(read.properties, imagemeta::tag::model),
                       deviceField(read.properties, imagemeta::tag::software)};
     auto shown = [](const std::optional<std::string>& field) { return field ? *field : std::string("nil"); };
-    diag::debug(name + " Device: make=" + shown(device.make) + " model=" + shown(device.model) +
-                " software=" + shown(device.software));
+    if (diag::isListening())
+        diag::debug(name + " Device: make=" + shown(device.make) + " model=" + shown(device.model) +
+                    " software=" + shown(device.software));
     return device;
 }
 

@@ -174,7 +174,9 @@ ParsedGPS GPSText::parseXmpGPS(std::optional<std::string_view> text) {
     const std::string input = text::trimmed(text.value_or(std::string_view()));
     if (input.empty())
         return {std::nullopt, ""};
-    diag::debug("parseXmpGPS input: '" + input + "'");
+    const bool listening = diag::isListening();
+    if (listening)
+        diag::debug("parseXmpGPS input: '" + input + "'");
 
     const std::string upper = text::upperCased(input);
     std::string ref;
@@ -183,13 +185,15 @@ ParsedGPS GPSText::parseXmpGPS(std::optional<std::string_view> text) {
         ref = last;
         numberPart = text::trimmed(text::withoutLastCharacter(upper));
     }
-    diag::debug("parseXmpGPS numberPart: '" + numberPart + "', ref: '" + ref + "'");
+    if (listening)
+        diag::debug("parseXmpGPS numberPart: '" + numberPart + "', ref: '" + ref + "'");
 
     // Degrees, minutes and seconds, handed over in the letter case as written.
     if (numberPart.find("DEG") != std::string::npos) {
         const std::string dmsText = ref.empty() ? input : text::trimmed(text::withoutLastCharacter(input));
         if (const auto value = parseDMS(dmsText)) {
-            diag::debug("parseXmpGPS parsed DMS: " + dmsText + " = " + formatDiagnosticDouble(*value));
+            if (listening)
+                diag::debug("parseXmpGPS parsed DMS: " + dmsText + " = " + formatDiagnosticDouble(*value));
             return {value, ref};
         }
     }
@@ -202,8 +206,9 @@ ParsedGPS GPSText::parseXmpGPS(std::optional<std::string_view> text) {
             const auto minutes = parseNumber(pieces[1]);
             if (degrees && minutes) {
                 const double value = *degrees + *minutes / 60.0;
-                diag::debug("parseXmpGPS parsed degrees,minutes: " + formatDiagnosticDouble(*degrees) + "," +
-                            formatDiagnosticDouble(*minutes) + " = " + formatDiagnosticDouble(value));
+                if (listening)
+                    diag::debug("parseXmpGPS parsed degrees,minutes: " + formatDiagnosticDouble(*degrees) + "," +
+                                formatDiagnosticDouble(*minutes) + " = " + formatDiagnosticDouble(value));
                 return {value, ref};
             }
         }
@@ -214,7 +219,8 @@ ParsedGPS GPSText::parseXmpGPS(std::optional<std::string_view> text) {
         if (c == ',')
             c = '.';
     if (const auto value = parseNumber(decimal)) {
-        diag::debug("parseXmpGPS parsed as decimal: " + formatDiagnosticDouble(*value));
+        if (listening)
+            diag::debug("parseXmpGPS parsed as decimal: " + formatDiagnosticDouble(*value));
         return {value, ref};
     }
 

@@ -110,11 +110,13 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
     auto lonText = XMPXML::getElementValue("exif:GPSLongitude", *description);
     auto latRef = XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
     auto lonRef = XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
-    diag::debug("Raw XMP GPS values:");
-    diag::debug("  existingLat raw: '" + orNil(latText) + "'");
-    diag::debug("  existingLon raw: '" + orNil(lonText) + "'");
-    diag::debug("  existingLatRef raw: '" + orNil(latRef) + "'");
-    diag::debug("  existingLonRef raw: '" + orNil(lonRef) + "'");
+    if (diag::isListening()) {
+        diag::debug("Raw XMP GPS values:");
+        diag::debug("  existingLat raw: '" + orNil(latText) + "'");
+        diag::debug("  existingLon raw: '" + orNil(lonText) + "'");
+        diag::debug("  existingLatRef raw: '" + orNil(latRef) + "'");
+        diag::debug("  existingLonRef raw: '" + orNil(lonRef) + "'");
+    }
 
     ParsedGPS parsedLat = GPSText::parseXmpGPS(latText);
     ParsedGPS parsedLon = GPSText::parseXmpGPS(lonText);
@@ -122,25 +124,29 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
     const AxisCheck lon(lonText, lonRef, std::move(parsedLon), longitude, expectedLongitudeRef(longitude));
     const bool coordinatesMatch = lat.withinTolerance && lon.withinTolerance && lat.compatible && lon.compatible;
 
-    diag::debug(imageName + " XMP pre-check:");
-    diag::debug("  existing: lat=" + orNil(latText) + " lon=" + orNil(lonText) + " latRef=" + orNil(latRef) +
-                " lonRef=" + orNil(lonRef));
-    diag::debug("  parsed:   lat=(" + formatDiagnosticDouble(lat.parsed.value) + "," + lat.parsed.ref + ") lon=(" +
-                formatDiagnosticDouble(lon.parsed.value) + "," + lon.parsed.ref + ")");
-    diag::debug("  existing decimal: lat=" + formatDiagnosticDouble(lat.signedValue) +
-                " lon=" + formatDiagnosticDouble(lon.signedValue));
-    diag::debug("  target decimal:   lat=" + formatDiagnosticDouble(latitude) +
-                " lon=" + formatDiagnosticDouble(longitude));
-    diag::debug(std::string("  matches:  numeric lat=") + formatFlag(lat.withinTolerance) +
-                " lon=" + formatFlag(lon.withinTolerance));
-    diag::debug("  refs:     effective lat=" + lat.effectiveRef + " lon=" + lon.effectiveRef +
-                ", compatible lat=" + formatFlag(lat.compatible) + " lon=" + formatFlag(lon.compatible));
-    diag::debug(std::string("  coordinatesMatch=") + formatFlag(coordinatesMatch) +
-                " (will skip only if false AND not alwaysOverwrite)");
+    if (diag::isListening()) {
+        diag::debug(imageName + " XMP pre-check:");
+        diag::debug("  existing: lat=" + orNil(latText) + " lon=" + orNil(lonText) + " latRef=" + orNil(latRef) +
+                    " lonRef=" + orNil(lonRef));
+        diag::debug("  parsed:   lat=(" + formatDiagnosticDouble(lat.parsed.value) + "," + lat.parsed.ref +
+                    ") lon=(" + formatDiagnosticDouble(lon.parsed.value) + "," + lon.parsed.ref + ")");
+        diag::debug("  existing decimal: lat=" + formatDiagnosticDouble(lat.signedValue) +
+                    " lon=" + formatDiagnosticDouble(lon.signedValue));
+        diag::debug("  target decimal:   lat=" + formatDiagnosticDouble(latitude) +
+                    " lon=" + formatDiagnosticDouble(longitude));
+        diag::debug(std::string("  matches:  numeric lat=") + formatFlag(lat.withinTolerance) +
+                    " lon=" + formatFlag(lon.withinTolerance));
+        diag::debug("  refs:     effective lat=" + lat.effectiveRef + " lon=" + lon.effectiveRef +
+                    ", compatible lat=" + formatFlag(lat.compatible) + " lon=" + formatFlag(lon.compatible));
+        diag::debug(std::string("  coordinatesMatch=") + formatFlag(coordinatesMatch) +
+                    " (will skip only if false AND not alwaysOverwrite)");
+    }
 
-    const std::string proceeding = "Proceeding with update check for " + imageName + " (exceeds tolerance or overwrite)";
+    auto proceeding = [&imageName] {
+        diag::debug("Proceeding with update check for " + imageName + " (exceeds tolerance or overwrite)");
+    };
     if (ProcessingOptions::alwaysOverwrite()) {
-        diag::debug(proceeding);
+        proceeding();
         return std::nullopt;
     }
 
@@ -148,7 +154,7 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
         if (!GPSText::hasTrailingHemisphere(latText) || !GPSText::hasTrailingHemisphere(lonText)) {
             diag::debug("Within tolerance, but XMP text is missing trailing hemisphere ref \u2014 will update " +
                         imageName);
-            diag::debug(proceeding);
+            proceeding();
             return std::nullopt;
         }
 
@@ -177,10 +183,12 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
     if (lon.withinTolerance && !lon.effectiveRef.empty() && lon.effectiveRef != lon.expectedRef)
         rows.push_back({"LongitudeRef", lon.effectiveRef, lon.expectedRef});
 
-    std::vector<std::string> rowTexts;
-    for (const auto& row : rows)
-        rowTexts.push_back(row.field + ": " + row.currentValue + " \u2192 " + row.newValue);
-    diag::debug("Skipped (GPS coordinates differ) for " + imageName + ": " + joined(rowTexts, "; "));
+    if (diag::isListening()) {
+        std::vector<std::string> rowTexts;
+        for (const auto& row : rows)
+            rowTexts.push_back(row.field + ": " + row.currentValue + " \u2192 " + row.newValue);
+        diag::debug("Skipped (GPS coordinates differ) for " + imageName + ": " + joined(rowTexts, "; "));
+    }
     endAccess(access);
     return ProcessingResult::skippedDifferentGPS(std::move(rows));
 }

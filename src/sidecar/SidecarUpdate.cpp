@@ -88,15 +88,18 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidec
     };
     auto& [latProperty, lonProperty, latRefProperty, lonRefProperty] = properties;
 
-    diag::debug(name + " update comparison:");
-    diag::debug("  existing: lat=" + orNil(latText) + " lon=" + orNil(lonText));
-    diag::debug("  existing decimal: lat=" + formatDiagnosticDouble(signedLat) +
-                " lon=" + formatDiagnosticDouble(signedLon));
-    diag::debug("  target:   lat=" + expectedLat + " lon=" + expectedLon);
-    diag::debug("  target decimal: lat=" + formatDiagnosticDouble(latitude) + " lon=" + formatDiagnosticDouble(longitude));
-    diag::debug(std::string("  matches:  latText=") + formatFlag(latProperty.matches) +
-                " lonText=" + formatFlag(lonProperty.matches) + " latRef=" + formatFlag(latRefProperty.matches) +
-                " lonRef=" + formatFlag(lonRefProperty.matches));
+    if (diag::isListening()) {
+        diag::debug(name + " update comparison:");
+        diag::debug("  existing: lat=" + orNil(latText) + " lon=" + orNil(lonText));
+        diag::debug("  existing decimal: lat=" + formatDiagnosticDouble(signedLat) +
+                    " lon=" + formatDiagnosticDouble(signedLon));
+        diag::debug("  target:   lat=" + expectedLat + " lon=" + expectedLon);
+        diag::debug("  target decimal: lat=" + formatDiagnosticDouble(latitude) +
+                    " lon=" + formatDiagnosticDouble(longitude));
+        diag::debug(std::string("  matches:  latText=") + formatFlag(latProperty.matches) +
+                    " lonText=" + formatFlag(lonProperty.matches) + " latRef=" + formatFlag(latRefProperty.matches) +
+                    " lonRef=" + formatFlag(lonRefProperty.matches));
+    }
 
     const bool allMatch = latProperty.matches && lonProperty.matches && latRefProperty.matches && lonRefProperty.matches;
     if (!ProcessingOptions::alwaysOverwrite() && allMatch) {

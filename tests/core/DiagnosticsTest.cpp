@@ -44,5 +44,31 @@ TEST(Diagnostics, LinesFromManyThreadsNeverInterleave) {
         EXPECT_EQ(line.rfind("[DEBUG] thread ", 0), 0u) << line;
 }
 
+TEST(Diagnostics, NobodyListensOnlyWhileTheDiscardingSinkIsInForce) {
+    EXPECT_TRUE(isListening());
+    {
+        ScopedSink silent(&discard);
+        EXPECT_FALSE(isListening());
+        {
+            LineCapture capture;
+            EXPECT_TRUE(isListening());
+            debug("seen");
+            EXPECT_TRUE(capture.contains("[DEBUG] seen"));
+        }
+        EXPECT_FALSE(isListening());
+    }
+    EXPECT_TRUE(isListening());
+}
+
+TEST(Diagnostics, ASinkThatMerelyIgnoresLinesStillCountsAsListening) {
+    // Only the discarding sink itself is recognised; any other sink may
+    // look at the lines, so they are still built and delivered.
+    int delivered = 0;
+    ScopedSink counting([&delivered](std::string_view) { ++delivered; });
+    EXPECT_TRUE(isListening());
+    debug("one");
+    EXPECT_EQ(delivered, 1);
+}
+
 }  // namespace
 }  // namespace meridane::diag
