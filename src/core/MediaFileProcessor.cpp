@@ -113,13 +113,17 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
         return ProcessingResult::skippedMissing("No XMP sidecar file");
     }
 
-    if (std::optional<ProcessingResult> decided =
-            precheckSidecarGPS(fileURL, position->latitude, position->longitude, scopedSidecar, access)) {
+    // The comparison hands on the bytes it read, so the sidecar is read once;
+    // each step still parses its own document.
+    std::optional<std::string> sidecarBytes;
+    if (std::optional<ProcessingResult> decided = precheckSidecarGPS(
+            fileURL, position->latitude, position->longitude, scopedSidecar, access, &sidecarBytes)) {
         access.stop();
         return std::move(*decided);
     }
 
-    Result<SidecarUpdateOutcome> outcome = updateSidecarGPS(scopedSidecar, position->latitude, position->longitude);
+    Result<SidecarUpdateOutcome> outcome =
+        updateSidecarGPS(scopedSidecar, position->latitude, position->longitude, std::move(sidecarBytes));
     access.stop();
     if (!outcome) {
         const std::string& description = outcome.error().message;

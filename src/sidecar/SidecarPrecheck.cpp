@@ -82,7 +82,7 @@ std::optional<std::string> firstGPSNamedChild(const xmp::XmlElement& description
 
 std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& imageURL, double latitude,
                                                    double longitude, const std::filesystem::path& sidecarURL,
-                                                   ScopedAccess& access) {
+                                                   ScopedAccess& access, std::optional<std::string>* sidecarBytes) {
     const std::string imageName = imageURL.filename().string();
 
     // A sidecar that cannot be read or understood goes on to the update,
@@ -90,12 +90,18 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
     auto bytes = sidecar::fileSystem().readFile(sidecarURL);
     if (!bytes)
         return std::nullopt;
+    // Handed on only when the file goes on; the update parses them afresh.
+    auto handOn = [&bytes, sidecarBytes] {
+        if (sidecarBytes)
+            *sidecarBytes = std::move(bytes).value();
+        return std::nullopt;
+    };
     auto document = xmp::XmlDocument::parse(bytes.value());
     if (!document)
-        return std::nullopt;
+        return handOn();
     auto description = XMPXML::findDescriptionElement(document.value());
     if (!description)
-        return std::nullopt;
+        return handOn();
 
     if (auto gpsName = firstGPSNamedChild(*description)) {
         diag::debug("Found GPS  " + *gpsName);
@@ -147,7 +153,7 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
     };
     if (ProcessingOptions::alwaysOverwrite()) {
         proceeding();
-        return std::nullopt;
+        return handOn();
     }
 
     if (coordinatesMatch) {
@@ -155,7 +161,7 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
             diag::debug("Within tolerance, but XMP text is missing trailing hemisphere ref \u2014 will update " +
                         imageName);
             proceeding();
-            return std::nullopt;
+            return handOn();
         }
 
         std::vector<std::string> notes;

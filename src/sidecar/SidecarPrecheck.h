@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace meridane {
 
@@ -15,8 +16,11 @@ inline constexpr double kPositionTolerance = 0.0001;
 
 /// A result ends the file (the access's stop has then been called once);
 /// none lets the file go on to updateSidecarGPS with the access still open.
+/// sidecarBytes, when given, receives the sidecar's bytes whenever they were
+/// read and the file goes on, so that the update need not read them again.
 std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& imageURL, double latitude,
                                                    double longitude, const std::filesystem::path& sidecarURL,
-                                                   ScopedAccess& access);
+                                                   ScopedAccess& access,
+                                                   std::optional<std::string>* sidecarBytes = nullptr);
 
 }  // namespace meridane

@@ -39,7 +39,7 @@ struct Property {
 }  // namespace
 
 Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidecarURL, double latitude,
-                                              double longitude) {
+                                              double longitude, std::optional<std::string> sidecarBytes) {
     sidecar::FileSystem& fs = sidecar::fileSystem();
     const std::string name = sidecarURL.filename().string();
 
@@ -47,10 +47,13 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidec
         return xmpError("XMP file does not exist and creation is disabled");
 
     diag::debug("Loading existing XMP: " + name);
-    auto bytes = fs.readFile(sidecarURL);
-    if (!bytes)
-        return sidecar::withContext(bytes.error(), "Could not read " + sidecar::quotedName(sidecarURL));
-    auto document = xmp::XmlDocument::parse(bytes.value());
+    if (!sidecarBytes) {
+        auto bytes = fs.readFile(sidecarURL);
+        if (!bytes)
+            return sidecar::withContext(bytes.error(), "Could not read " + sidecar::quotedName(sidecarURL));
+        sidecarBytes = std::move(bytes).value();
+    }
+    auto document = xmp::XmlDocument::parse(*sidecarBytes);
     if (!document)
         return document.error();
     auto description = XMPXML::findDescriptionElement(document.value());

@@ -5,6 +5,7 @@
 #include "core/Error.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,9 @@ struct SidecarUpdateOutcome {
 
 /// Errors: domain "XMP" code 1, the parser's and file system's errors, and
 /// the save's errors, each unchanged.
+/// sidecarBytes: the sidecar's bytes as the comparison just read them, used
+/// instead of reading the file again; none reads it.
 Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidecarURL, double latitude,
-                                              double longitude);
+                                              double longitude, std::optional<std::string> sidecarBytes = std::nullopt);
 
 }  // namespace meridane

@@ -56,6 +56,7 @@ struct Outcome {
     std::size_t linesBeforeStop = 0;
     std::vector<std::string> lines;
     std::vector<std::string> engineLines;
+    std::optional<std::string> handedOn;
 };
 
 Outcome runPrecheck(const std::string& contents, double latitude, double longitude, bool alwaysOverwrite = false) {
@@ -69,7 +70,7 @@ Outcome runPrecheck(const std::string& contents, double latitude, double longitu
                             ++run.stops;
                             run.linesBeforeStop = capture.lines().size();
                         }};
-    run.result = precheckSidecarGPS(dir / "IMG_0001.HEIC", latitude, longitude, sidecar, access);
+    run.result = precheckSidecarGPS(dir / "IMG_0001.HEIC", latitude, longitude, sidecar, access, &run.handedOn);
     run.lines = capture.lines();
     run.engineLines = testing::engineLines(capture);
     return run;
@@ -99,6 +100,15 @@ TEST_P(Precheck, EndsTheAccessOnlyWhenItEndsTheFileAndAfterItsLastLine) {
     } else {
         EXPECT_EQ(run.stops, 0);
     }
+}
+
+TEST_P(Precheck, HandsOnTheBytesItReadExactlyWhenTheFileGoesOn) {
+    const auto& c = GetParam();
+    const Outcome run = runPrecheck(c.sidecar, c.latitude, c.longitude, c.alwaysOverwrite);
+    if (run.result)
+        EXPECT_FALSE(run.handedOn);
+    else
+        EXPECT_EQ(run.handedOn, c.sidecar);
 }
 
 const std::string kProceeding = "[DEBUG] Proceeding with update check for IMG_0001.HEIC (exceeds tolerance or overwrite)";

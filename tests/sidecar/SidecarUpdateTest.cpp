@@ -401,5 +401,31 @@ TEST(UpdateConcurrency, TwoFilesInFlightOnTwoThreadsAreSavedOneAfterTheOther) {
     EXPECT_EQ(gpsIn(second), (GPSProperties{"33.50000000S", "151.20000000E", "S", "E"}));
 }
 
+TEST(UpdateReading, BytesHandedOnAreUsedInsteadOfReadingTheFileAgain) {
+    testing::TempDir dir;
+    const std::string contents = testing::sidecarWith({"48,51.5022N", "2,17.67E", "N", "E"});
+    testing::writeFile(dir / "IMG_0001.xmp", contents);
+    ScopedProcessingOptions options({.dryRun = true});
+    diag::LineCapture readingItself;
+    auto expected = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
+    testing::FakeFileSystem fake;
+    sidecar::ScopedFileSystemOverride override(fake);
+    diag::LineCapture handedOn;
+    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude, contents);
+    ASSERT_TRUE(outcome);
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(outcome.value(), expected.value());
+    EXPECT_EQ(handedOn.lines(), readingItself.lines());
+    EXPECT_THAT(fake.operations(), ::testing::Not(::testing::Contains("read")));
+}
+
+TEST(UpdateReading, AMissingSidecarFailsEvenWithBytesHandedOn) {
+    testing::TempDir dir;
+    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude,
+                                    testing::sidecarWith(kParisExpected));
+    ASSERT_FALSE(outcome);
+    EXPECT_EQ(outcome.error(), (Error{"XMP", 1, "XMP file does not exist and creation is disabled"}));
+}
+
 }  // namespace
 }  // namespace meridane
