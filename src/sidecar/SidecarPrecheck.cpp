@@ -86,7 +86,8 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
     const std::string imageName = imageURL.filename().string();
 
     // A sidecar that cannot be read or understood goes on to the update,
-    // which loads it again and reports the failure as the file's result.
+    // which reads or parses it again and reports the failure as the file's
+    // result.
     auto bytes = sidecar::fileSystem().readFile(sidecarURL);
     if (!bytes)
         return std::nullopt;
