@@ -25,12 +25,42 @@ qsizetype lastCharacterStart(const QString& text) {
     return start < 0 ? 0 : start;
 }
 
+bool isAscii(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+bool isAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 }  // namespace
 
-// QChar::isSpace covers exactly category Z plus U+0009..U+000D and U+0085.
-std::string trimmed(std::string_view text) { return toUtf8(fromUtf8(text).trimmed()); }
+// Sidecar texts are nearly always ASCII; they skip the round trip through
+// QString, which gives the same answers for them.
+std::string trimmed(std::string_view text) {
+    if (isAscii(text)) {
+        size_t begin = 0, end = text.size();
+        while (begin < end && isAsciiSpace(text[begin]))
+            ++begin;
+        while (end > begin && isAsciiSpace(text[end - 1]))
+            --end;
+        return std::string(text.substr(begin, end - begin));
+    }
+    // QChar::isSpace covers exactly category Z plus U+0009..U+000D and U+0085.
+    return toUtf8(fromUtf8(text).trimmed());
+}
 
-std::string upperCased(std::string_view text) { return toUtf8(fromUtf8(text).toUpper()); }
+std::string upperCased(std::string_view text) {
+    if (isAscii(text)) {
+        std::string upper(text);
+        for (char& c : upper)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        return upper;
+    }
+    return toUtf8(fromUtf8(text).toUpper());
+}
 
 std::string lowerCased(std::string_view text) { return toUtf8(fromUtf8(text).toLower()); }
 

@@ -139,6 +139,8 @@ bool XMPXML::nameIndicatesGPS(std::string_view name) {
 }
 
 void XMPXML::logElementContents(const XmlElement& element, std::string_view label) {
+    if (!diag::isListening())
+        return;  // walking and trimming every child is the costly part
     const auto children = element.children();
     diag::debug("XMPXML: " + std::string(label) + " contents:");
     diag::debug("  Element name: " + element.name().value_or("nil"));
@@ -152,6 +154,8 @@ void XMPXML::logElementContents(const XmlElement& element, std::string_view labe
 }
 
 void XMPXML::logChildElements(const XmlElement& element) {
+    if (!diag::isListening())
+        return;
     const auto children = element.children();
     diag::debug("XMPXML: All child elements:");
     for (size_t i = 0; i < children.size(); ++i) {

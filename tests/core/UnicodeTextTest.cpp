@@ -18,6 +18,14 @@ TEST(UnicodeText, UpperCaseIsTheFullMapping) {
     EXPECT_EQ(upperCased("i"), "I");  // never the Turkish dotted capital
 }
 
+// ASCII texts take a shortcut; it must agree with the Unicode path.
+TEST(UnicodeText, AsciiShortcutAgreesWithTheUnicodeRules) {
+    EXPECT_EQ(trimmed("\v\f 37.7749N \r\n"), "37.7749N");
+    EXPECT_EQ(trimmed("\x1c" "37" "\x1f"), "\x1c" "37" "\x1f");  // information separators are not white space
+    EXPECT_EQ(trimmed(""), "");
+    EXPECT_EQ(upperCased("north 37.5w {x}"), "NORTH 37.5W {X}");
+}
+
 TEST(UnicodeText, LowerCase) {
     EXPECT_EQ(lowerCased("APPLE"), "apple");
     EXPECT_EQ(lowerCased("\u0130"), "i\u0307");
