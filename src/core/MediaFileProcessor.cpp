@@ -4,6 +4,7 @@
 #include "core/Diagnostics.h"
 #include "core/MediaIntake.h"
 #include "core/ProcessingOptions.h"
+#include "core/UnicodeText.h"
 #include "imagemeta/ImageMetadata.h"
 #include "sidecar/SidecarPrecheck.h"
 #include "sidecar/SidecarUpdate.h"
@@ -18,16 +19,6 @@ namespace meridane {
 namespace {
 
 constexpr std::string_view kDryRunPrefix = "[DRY RUN] would update: ";
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i)
-            out.append(separator);
-        out.append(parts[i]);
-    }
-    return out;
-}
 
 bool fileExists(const std::filesystem::path& path) {
     struct stat status {};
@@ -139,10 +130,10 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
         prefixed.reserve(outcome->changes.size());
         for (const std::string& change : outcome->changes)
             prefixed.push_back(std::string(kDryRunPrefix) + change);
-        diag::debug("Dry run \u2014 would update " + name + ": " + joined(prefixed, "; "));
+        diag::debug("Dry run \u2014 would update " + name + ": " + text::joined(prefixed, "; "));
         return ProcessingResult::updated(std::move(prefixed));
     }
-    diag::debug("Updated " + name + ": " + joined(outcome->changes, "; "));
+    diag::debug("Updated " + name + ": " + text::joined(outcome->changes, "; "));
     return ProcessingResult::updated(std::move(outcome.value().changes));
 }
 

@@ -1,6 +1,7 @@
 #include "core/Report.h"
 
 #include "core/NumberText.h"
+#include "core/UnicodeText.h"
 
 #include <ctime>
 #include <string_view>
@@ -12,16 +13,6 @@ namespace {
 constexpr std::string_view kBullet = "\u2022 ";
 constexpr std::string_view kEmDash = "\u2014";
 constexpr std::string_view kArrow = " \u2192 ";
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i)
-            out.append(separator);
-        out.append(parts[i]);
-    }
-    return out;
-}
 
 void appendPadded(std::string& out, long value, int width) {
     std::string digits = std::to_string(value < 0 ? -value : value);
@@ -69,7 +60,7 @@ std::string reportText(const ProcessingResult& result, bool dryRun) {
             } else if constexpr (std::is_same_v<T, ProcessingResult::WithinTolerance>) {
                 std::string text = "Within tolerance " + std::string(kEmDash) + " not updated";
                 if (!payload.differences.empty())
-                    text.append(" (").append(joined(payload.differences, "; ")).append(")");
+                    text.append(" (").append(text::joined(payload.differences, "; ")).append(")");
                 return text;
             } else if constexpr (std::is_same_v<T, ProcessingResult::FileNotFound>) {
                 return "File not found: " + payload.reason;
@@ -85,7 +76,7 @@ std::string reportText(const ProcessingResult& result, bool dryRun) {
                         parts.push_back(*payload.device->make);
                     if (payload.device->model)
                         parts.push_back(*payload.device->model);
-                    camera = joined(parts, " ");
+                    camera = text::joined(parts, " ");
                 }
                 if (camera.empty())
                     return "Skipped (non-Apple): " + payload.reason;

@@ -74,4 +74,14 @@ std::string withoutLastCharacter(std::string_view text) {
     return toUtf8(s.left(lastCharacterStart(s)));
 }
 
+std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
+    std::string out;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i)
+            out.append(separator);
+        out.append(parts[i]);
+    }
+    return out;
+}
+
 }  // namespace meridane::text

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace meridane::text {
 
@@ -23,5 +24,8 @@ std::string lastCharacter(std::string_view text);
 
 /// The text without its last user-perceived character.
 std::string withoutLastCharacter(std::string_view text);
+
+/// The parts with the separator between them.
+std::string joined(const std::vector<std::string>& parts, std::string_view separator);
 
 }  // namespace meridane::text

@@ -3,6 +3,7 @@
 #include "core/Diagnostics.h"
 #include "core/NumberText.h"
 #include "core/ProcessingOptions.h"
+#include "core/UnicodeText.h"
 #include "sidecar/FileSystem.h"
 #include "sidecar/GPSText.h"
 #include "xmp/XMPXML.h"
@@ -51,16 +52,6 @@ struct AxisCheck {
         return GPSText::canonicalGPSText(text) == GPSText::canonicalGPSText(expectedText);
     }
 };
-
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (const auto& part : parts) {
-        if (!out.empty())
-            out.append(separator);
-        out.append(part);
-    }
-    return out;
-}
 
 void endAccess(ScopedAccess& access) {
     if (access.stop)
@@ -175,7 +166,7 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
             endAccess(access);
             return ProcessingResult::alreadyCorrect();
         }
-        diag::debug("Within tolerance \u2014 not updating " + imageName + ". Differences: " + joined(notes, "; "));
+        diag::debug("Within tolerance \u2014 not updating " + imageName + ". Differences: " + text::joined(notes, "; "));
         endAccess(access);
         return ProcessingResult::withinTolerance(std::move(notes));
     }
@@ -194,7 +185,7 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
         std::vector<std::string> rowTexts;
         for (const auto& row : rows)
             rowTexts.push_back(row.field + ": " + row.currentValue + " \u2192 " + row.newValue);
-        diag::debug("Skipped (GPS coordinates differ) for " + imageName + ": " + joined(rowTexts, "; "));
+        diag::debug("Skipped (GPS coordinates differ) for " + imageName + ": " + text::joined(rowTexts, "; "));
     }
     endAccess(access);
     return ProcessingResult::skippedDifferentGPS(std::move(rows));
