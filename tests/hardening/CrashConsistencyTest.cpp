@@ -14,13 +14,13 @@
 
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <random>
 #include <set>
+#include <thread>
 
 namespace meridane::hardening {
 namespace {
@@ -183,13 +183,6 @@ KillOutcome inspect(const CrashLibrary& library) {
     return outcome;
 }
 
-void sleepFor(std::chrono::microseconds duration) {
-    timespec ts{static_cast<time_t>(duration.count() / 1'000'000),
-                static_cast<long>((duration.count() % 1'000'000) * 1000)};
-    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
 TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar) {
     const int kills = envInt("MERIDANE_CRASH_KILLS", 200);
     const unsigned seed = static_cast<unsigned>(envInt("MERIDANE_CRASH_SEED", static_cast<int>(std::random_device{}())));
@@ -233,7 +226,7 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
         library.restore();
         const pid_t pid = spawnQuiet(library.arguments());
         ASSERT_GT(pid, 0);
-        sleepFor(std::chrono::microseconds(delay(random)));
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         ::kill(pid, SIGKILL);
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
