@@ -13,8 +13,9 @@ cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --preset "$preset" -j "$jobs" --output-on-failure
 
-# The same tests once more under AddressSanitizer and UndefinedBehaviorSanitizer
-# (MERIDANE_SKIP_ASAN=1 leaves this out of a quick local run).
+# The engine's tests and the hardening tests once more, built with clang under
+# AddressSanitizer and UndefinedBehaviorSanitizer (MERIDANE_SKIP_ASAN=1 leaves
+# this out of a quick local run).
 if [[ "${MERIDANE_SKIP_ASAN:-}" != "1" ]]; then
   cmake --preset asan
   cmake --build --preset asan -j "$jobs"
