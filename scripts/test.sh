@@ -9,6 +9,10 @@ preset=dev
 [[ "${CI:-}" == "true" ]] && preset=ci
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# Let ccache reuse objects across clones in other folders (CI builds a fresh
+# clone each time).
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --preset "$preset" -j "$jobs" --output-on-failure
