@@ -1,8 +1,8 @@
 // Fuzz target: the GPS text operations on arbitrary text. Besides not
 // crashing, every letter they report is one of the four hemisphere letters,
 // and the program's own coordinate text always reads back as its value.
-#include "core/Diagnostics.h"
-#include "sidecar/GPSText.h"
+#include "base/Diagnostics.h"
+#include "base/GPSText.h"
 
 #include <cmath>
 #include <cstdint>
@@ -23,18 +23,18 @@ void require(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using meridane::GPSText;
+    namespace gpstext = meridane::gpstext;
     static meridane::diag::ScopedSink quiet([](std::string_view) {});
     const std::string_view text(reinterpret_cast<const char*>(data), size);
 
-    const meridane::ParsedGPS parsed = GPSText::parseXmpGPS(text);
+    const meridane::ParsedGPS parsed = gpstext::parseXmpGPS(text);
     require(isHemisphere(parsed.ref));
-    require(isHemisphere(GPSText::normalizeHemisphereRef(text)));
-    (void)GPSText::parseDMS(text);
-    (void)GPSText::parseNumber(text);
-    (void)GPSText::canonicalGPSText(text);
-    (void)GPSText::hasTrailingHemisphere(text);
-    const auto signedValue = GPSText::applyHemisphere(parsed.value, parsed.ref);
+    require(isHemisphere(gpstext::normalizeHemisphereRef(text)));
+    (void)gpstext::parseDMS(text);
+    (void)gpstext::parseNumber(text);
+    (void)gpstext::canonicalGPSText(text);
+    (void)gpstext::hasTrailingHemisphere(text);
+    const auto signedValue = gpstext::applyHemisphere(parsed.value, parsed.ref);
     if (parsed.value && signedValue)
         require(std::isnan(*parsed.value) || std::fabs(*signedValue) == std::fabs(*parsed.value));
 
@@ -46,12 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (std::isfinite(value) && std::fabs(value) <= 180) {
             const std::string letter = value < 0 ? "S" : "N";
             const std::string written = meridane::expectedCoordinateText(value, letter);
-            const meridane::ParsedGPS back = GPSText::parseXmpGPS(written);
+            const meridane::ParsedGPS back = gpstext::parseXmpGPS(written);
             require(back.value.has_value());
             require(std::fabs(*back.value - std::fabs(value)) <= 5.000001e-9);
             require(back.ref == letter);
-            require(GPSText::hasTrailingHemisphere(written));
-            require(GPSText::canonicalGPSText(written) == written);
+            require(gpstext::hasTrailingHemisphere(written));
+            require(gpstext::canonicalGPSText(written) == written);
         }
     }
     return 0;

@@ -1,8 +1,8 @@
 // Fuzz target: the image reader on arbitrary file contents, through the same
 // entry points the pipeline uses (the HEIF item walk or Exiv2, chosen by
 // content), and the in-memory Exif decoder on the raw bytes.
-#include "core/Diagnostics.h"
-#include "imagemeta/ExifDecoding.h"
+#include "base/Diagnostics.h"
+#include "imagemeta/internal/ExifDecoding.h"
 #include "imagemeta/ImageMetadata.h"
 
 #include <sys/mman.h>

@@ -3,13 +3,10 @@
 // its validation, over a file system that lives in a map. Besides not
 // crashing, the sidecar afterwards is either exactly the input or a document
 // that parses and carries the image's position with both hemisphere letters.
-#include "core/Diagnostics.h"
-#include "core/ProcessingOptions.h"
-#include "core/ProcessingResult.h"
-#include "sidecar/FileSystem.h"
-#include "sidecar/GPSText.h"
-#include "sidecar/SidecarPrecheck.h"
-#include "sidecar/SidecarUpdate.h"
+#include "base/Diagnostics.h"
+#include "sidecar/internal/FileSystem.h"
+#include "base/GPSText.h"
+#include "sidecar/SidecarGPS.h"
 #include "xmp/XMPXML.h"
 #include "xmp/XmlDocument.h"
 
@@ -107,7 +104,6 @@ public:
         files[to] = std::move(bytes);
         return meridane::Done{};
     }
-    Status syncFolder(const fs::path&) override { return meridane::Done{}; }
 
 private:
     std::mutex mutex_;
@@ -142,15 +138,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string original(reinterpret_cast<const char*>(data), size);
     memory->files.clear();
     memory->files[kSidecar] = original;
-    meridane::ScopedProcessingOptions options(
-        meridane::ProcessingOptionValues{.dryRun = false, .alwaysOverwrite = force, .appleOnly = false});
-
-    meridane::ScopedAccess access{kSidecar, [] {}};
-    if (meridane::precheckSidecarGPS(kImage, position.latitude, position.longitude, kSidecar, access)) {
+    const meridane::SidecarWriteOptions options{.dryRun = false, .alwaysOverwrite = force};
+    if (meridane::precheckSidecarGPS(kImage, position.latitude, position.longitude, kSidecar, force).verdict !=
+        meridane::SidecarComparison::Verdict::proceed) {
         require(memory->files.at(kSidecar) == original);  // ended by the comparison: nothing written
         return 0;
     }
-    const auto outcome = meridane::updateSidecarGPS(kSidecar, position.latitude, position.longitude);
+    const auto outcome = meridane::updateSidecarGPS(kSidecar, position.latitude, position.longitude, options);
 
     const std::string& now = memory->files.at(kSidecar);
     if (!outcome || !outcome->written) {
@@ -160,20 +154,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(memory->files.size() == 1);  // the temporary file became the sidecar
     auto document = meridane::xmp::XmlDocument::parse(now);
     require(bool(document));
-    auto description = meridane::xmp::XMPXML::findDescriptionElement(document.value());
+    auto description = meridane::xmp::findDescriptionElement(document.value());
     require(description.has_value());
-    using meridane::GPSText;
-    const auto lat = meridane::xmp::XMPXML::getElementValue("exif:GPSLatitude", *description);
-    const auto lon = meridane::xmp::XMPXML::getElementValue("exif:GPSLongitude", *description);
-    const auto latRef = meridane::xmp::XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
-    const auto lonRef = meridane::xmp::XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
+    namespace gpstext = meridane::gpstext;
+    const auto lat = meridane::xmp::getElementValue("exif:GPSLatitude", *description);
+    const auto lon = meridane::xmp::getElementValue("exif:GPSLongitude", *description);
+    const auto latRef = meridane::xmp::getElementValue("exif:GPSLatitudeRef", *description);
+    const auto lonRef = meridane::xmp::getElementValue("exif:GPSLongitudeRef", *description);
     const std::string latLetter = meridane::expectedLatitudeRef(position.latitude);
     const std::string lonLetter = meridane::expectedLongitudeRef(position.longitude);
-    require(GPSText::canonicalGPSText(lat) ==
-            GPSText::canonicalGPSText(meridane::expectedCoordinateText(position.latitude, latLetter)));
-    require(GPSText::canonicalGPSText(lon) ==
-            GPSText::canonicalGPSText(meridane::expectedCoordinateText(position.longitude, lonLetter)));
-    require(GPSText::normalizeHemisphereRef(latRef) == latLetter);
-    require(GPSText::normalizeHemisphereRef(lonRef) == lonLetter);
+    require(gpstext::canonicalGPSText(lat) ==
+            gpstext::canonicalGPSText(meridane::expectedCoordinateText(position.latitude, latLetter)));
+    require(gpstext::canonicalGPSText(lon) ==
+            gpstext::canonicalGPSText(meridane::expectedCoordinateText(position.longitude, lonLetter)));
+    require(gpstext::normalizeHemisphereRef(latRef) == latLetter);
+    require(gpstext::normalizeHemisphereRef(lonRef) == lonLetter);
     return 0;
 }

@@ -6,7 +6,7 @@
 //
 // --dir measures the images of a folder (the shared corpus, a photo library)
 // instead of generated ones.
-#include "core/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "imagemeta/ImageMetadata.h"
 #include "imagemeta/ReadStats.h"
 

@@ -12,10 +12,10 @@
 // Usage: meridane_pipeline_bench [--pairs N] [--keep] [--dry-only]
 // (--keep --dry-only leaves a tree as generated, to profile the CLI on.)
 #include "cli/CliRun.h"
-#include "core/BatchRun.h"
-#include "core/Diagnostics.h"
+#include "engine/BatchRun.h"
+#include "base/Diagnostics.h"
 #include "imagemeta/ImageMetadata.h"
-#include "sidecar/GPSText.h"
+#include "base/GPSText.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -274,7 +274,7 @@ double batchOverhead(const fs::path& root) {
     QEventLoop loop;
     QObject::connect(&run, &BatchRun::runFinished, &loop, &QEventLoop::quit);
     const Clock::time_point start = Clock::now();
-    run.processURLs({root});
+    run.processPaths({root});
     if (run.isProcessing())
         loop.exec();
     return secondsSince(start);

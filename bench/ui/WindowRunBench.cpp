@@ -6,8 +6,8 @@
 // Usage: meridane_ui_bench [--files N] [--rows N] [--fixture IMAGE]
 // The fixture is an image with its .xmp sidecar beside it; the bench makes N
 // hard links to the pair (copies where links fail). The run is a dry run.
-#include "core/BatchRun.h"
-#include "core/Diagnostics.h"
+#include "engine/BatchRun.h"
+#include "base/Diagnostics.h"
 #include "ui/ContentView.h"
 #include "ui/ResultsModel.h"
 #include "ui/ResultsSection.h"
@@ -189,7 +189,7 @@ ProcessingResult sampleResult(int i) {
 
 void bigList(ui::ContentView& view, BatchRun& run, int rows) {
     std::printf("list of %d rows fed to the run state\n", rows);
-    run.processURLs({});  // clears the last run
+    run.processPaths({});  // clears the last run
     while (run.isProcessing())
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QApplication::processEvents();

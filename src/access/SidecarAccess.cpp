@@ -1,8 +1,7 @@
 #include "access/SidecarAccess.h"
 
-#include "access/FolderAccessPrompt.h"
-#include "core/Diagnostics.h"
-#include "core/Utf8Text.h"
+#include "base/Diagnostics.h"
+#include "base/Utf8Text.h"
 
 #include <QByteArray>
 #include <QSettings>
@@ -70,8 +69,8 @@ std::filesystem::path standardized(const std::filesystem::path& folder) {
     return text;
 }
 
-std::filesystem::path folderOf(const std::filesystem::path& sidecarURL) {
-    std::filesystem::path folder = sidecarURL.parent_path();
+std::filesystem::path folderOf(const std::filesystem::path& sidecarPath) {
+    std::filesystem::path folder = sidecarPath.parent_path();
     return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
@@ -82,20 +81,16 @@ bool fileExists(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &status) == 0;
 }
 
-std::string describe(const Error& error) {
-    return "Error Domain=" + error.domain + " Code=" + std::to_string(error.code) + " \"" + error.message + "\"";
-}
-
-ScopedAccess accessWithoutScope(std::filesystem::path scopedURL) {
+ScopedAccess accessWithoutScope(std::filesystem::path scopedPath) {
     // Nothing to end: without a sandbox no access was started.
-    return ScopedAccess{std::move(scopedURL), [] {}};
+    return ScopedAccess{std::move(scopedPath), [] {}};
 }
 
 std::optional<ScopedAccess> rememberedGrant(const std::filesystem::path& folder, const std::filesystem::path& name) {
-    const std::optional<std::string> data = FolderBookmarks::bookmarkData(folder);
+    const std::optional<std::string> data = bookmarks::bookmarkData(folder);
     if (!data)
         return std::nullopt;
-    const Result<std::filesystem::path> resolved = FolderBookmarks::resolveBookmark(*data);
+    const Result<std::filesystem::path> resolved = bookmarks::resolveBookmark(*data);
     if (!resolved)
         return std::nullopt;
     std::filesystem::path candidate = resolved.value() / name;
@@ -131,12 +126,12 @@ bool permitted(const std::filesystem::path& path, int mode) {
     return ::access(path.c_str(), mode) == 0;
 }
 
-bool reachableDirectly(const std::filesystem::path& sidecarURL, const std::filesystem::path& folder) {
+bool reachableDirectly(const std::filesystem::path& sidecarPath, const std::filesystem::path& folder) {
     struct stat status {};
-    const bool exists = ::stat(sidecarURL.c_str(), &status) == 0;
+    const bool exists = ::stat(sidecarPath.c_str(), &status) == 0;
     const int statError = errno;
     if (exists)
-        return permitted(sidecarURL, R_OK) && permitted(folder, W_OK);
+        return permitted(sidecarPath, R_OK) && permitted(folder, W_OK);
     // A sidecar that is not there is not a question of access: asking for
     // the folder cannot make it appear, and the caller reports it missing.
     return statError == ENOENT && permitted(folder, R_OK);
@@ -148,7 +143,7 @@ std::string bookmarkKey(const std::filesystem::path& folder) {
     return kBookmarkPrefix + utf8::withPercentEscapes(standardized(folder).native());
 }
 
-std::optional<std::string> FolderBookmarks::bookmarkData(const std::filesystem::path& folder) {
+std::optional<std::string> bookmarks::bookmarkData(const std::filesystem::path& folder) {
     auto& s = store();
     {
         std::lock_guard lock(s.mutex);
@@ -164,7 +159,7 @@ std::optional<std::string> FolderBookmarks::bookmarkData(const std::filesystem::
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-void FolderBookmarks::storeBookmarkData(const std::filesystem::path& folder, const std::string& data) {
+void bookmarks::storeBookmarkData(const std::filesystem::path& folder, const std::string& data) {
     const QString key = settingsKey(folder);
     auto& s = store();
     std::lock_guard lock(s.mutex);
@@ -173,24 +168,24 @@ void FolderBookmarks::storeBookmarkData(const std::filesystem::path& folder, con
     s.current().sync();  // a grant lasts from the moment it is made
 }
 
-Result<std::string> FolderBookmarks::createBookmark(const std::filesystem::path& folder) {
+Result<std::string> bookmarks::createBookmark(const std::filesystem::path& folder) {
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::canonical(folder, ec);
     if (ec)
-        return Error{"Bookmark", ec.value(), ec.message() + ": " + folder.native()};
+        return Error{ErrorDomain::bookmark, ec.value(), ec.message() + ": " + folder.native()};
     if (!std::filesystem::is_directory(canonical, ec))
-        return Error{"Bookmark", ENOTDIR, std::strerror(ENOTDIR) + std::string(": ") + folder.native()};
+        return Error{ErrorDomain::bookmark, ENOTDIR, std::strerror(ENOTDIR) + std::string(": ") + folder.native()};
     return canonical.native();
 }
 
-Result<std::filesystem::path> FolderBookmarks::resolveBookmark(const std::string& data) {
+Result<std::filesystem::path> bookmarks::resolveBookmark(const std::string& data) {
     struct stat status {};
     if (data.empty() || data.front() != '/' || ::stat(data.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-        return Error{"Bookmark", ENOENT, "Cannot resolve folder bookmark: " + data};
+        return Error{ErrorDomain::bookmark, ENOENT, "Cannot resolve folder bookmark: " + data};
     return std::filesystem::path(data);
 }
 
-void FolderBookmarks::useSettings(std::unique_ptr<QSettings> settings) {
+void bookmarks::useSettings(std::unique_ptr<QSettings> settings) {
     auto& s = store();
     std::lock_guard lock(s.mutex);
     s.settings = std::move(settings);
@@ -198,11 +193,11 @@ void FolderBookmarks::useSettings(std::unique_ptr<QSettings> settings) {
 }
 
 ScopedBookmarkSettings::ScopedBookmarkSettings(const std::filesystem::path& iniFile) {
-    FolderBookmarks::useSettings(
+    bookmarks::useSettings(
         std::make_unique<QSettings>(QString::fromLocal8Bit(iniFile.c_str()), QSettings::IniFormat));
 }
 
-ScopedBookmarkSettings::~ScopedBookmarkSettings() { FolderBookmarks::useSettings(nullptr); }
+ScopedBookmarkSettings::~ScopedBookmarkSettings() { bookmarks::useSettings(nullptr); }
 
 ScopedPathAccessCheck::ScopedPathAccessCheck(PathAccessCheck check) : previous_(exchangeAccessCheck(std::move(check))) {}
 
@@ -210,14 +205,14 @@ ScopedPathAccessCheck::~ScopedPathAccessCheck() { exchangeAccessCheck(std::move(
 
 // Only one folder question at a time; see promptMutex. The caller must not be
 // the thread that answers questions for a worker that is waiting for one.
-std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarURL, FolderAccessPrompt* prompt) {
-    const std::filesystem::path folder = folderOf(sidecarURL);
-    const std::filesystem::path name = sidecarURL.filename();
+std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarPath, const FolderPrompt& prompt) {
+    const std::filesystem::path folder = folderOf(sidecarPath);
+    const std::filesystem::path name = sidecarPath.filename();
 
     if (auto granted = rememberedGrant(folder, name))
         return granted;
-    if (reachableDirectly(sidecarURL, folder))
-        return accessWithoutScope(sidecarURL);
+    if (reachableDirectly(sidecarPath, folder))
+        return accessWithoutScope(sidecarPath);
     if (!prompt)
         return std::nullopt;
 
@@ -225,17 +220,17 @@ std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& si
     // Another file may have been granted this folder while this one waited.
     if (auto granted = rememberedGrant(folder, name))
         return granted;
-    const std::optional<std::filesystem::path> chosen = prompt->promptForFolderAccess(folder);
+    const std::optional<std::filesystem::path> chosen = prompt(folder);
     if (!chosen || chosen->empty())
         return std::nullopt;
 
-    const Result<std::string> bookmark = FolderBookmarks::createBookmark(*chosen);
+    const Result<std::string> bookmark = bookmarks::createBookmark(*chosen);
     if (!bookmark) {
         diag::debug("Failed creating bookmark for folder: " + describe(bookmark.error()));
         return std::nullopt;
     }
-    FolderBookmarks::storeBookmarkData(*chosen, bookmark.value());
-    const Result<std::filesystem::path> resolved = FolderBookmarks::resolveBookmark(bookmark.value());
+    bookmarks::storeBookmarkData(*chosen, bookmark.value());
+    const Result<std::filesystem::path> resolved = bookmarks::resolveBookmark(bookmark.value());
     if (!resolved) {
         diag::debug("Failed creating bookmark for folder: " + describe(resolved.error()));
         return std::nullopt;

@@ -5,8 +5,7 @@
 // does nothing, though every access record is still stopped once per file.
 #pragma once
 
-#include "core/Error.h"
-#include "core/ProcessingResult.h"
+#include "base/Error.h"
 
 #include <filesystem>
 #include <functional>
@@ -18,7 +17,16 @@ class QSettings;
 
 namespace meridane {
 
-class FolderAccessPrompt;
+/// How one sidecar is reached: the path to read and write it through, and
+/// the operation that ends the access, called exactly once per file.
+struct ScopedAccess {
+    std::filesystem::path scopedPath;
+    std::function<void()> stop;
+};
+
+/// Asks the user for a sidecar's folder (on the thread that can show a
+/// dialog) and yields the chosen folder, or none when the user cancels.
+using FolderPrompt = std::function<std::optional<std::filesystem::path>(const std::filesystem::path& folder)>;
 
 /// "xmpBookmark::" + the folder's standardized path ("." and ".." resolved
 /// lexically, no trailing separator). Bytes that are not UTF-8 appear as %XX.
@@ -26,22 +34,21 @@ std::string bookmarkKey(const std::filesystem::path& folder);
 
 /// The remembered folder grants. By default they live in the user's
 /// settings (Meridane/Meridane); tests and tools point them elsewhere.
-class FolderBookmarks {
-public:
-    FolderBookmarks() = delete;
+namespace bookmarks {
 
-    static std::optional<std::string> bookmarkData(const std::filesystem::path& folder);
-    static void storeBookmarkData(const std::filesystem::path& folder, const std::string& data);
+std::optional<std::string> bookmarkData(const std::filesystem::path& folder);
+void storeBookmarkData(const std::filesystem::path& folder, const std::string& data);
 
-    /// Bookmark bytes for a folder: its canonical path. Fails when the folder
-    /// does not exist or is not a folder.
-    static Result<std::string> createBookmark(const std::filesystem::path& folder);
-    /// The folder a bookmark names; fails when it is gone.
-    static Result<std::filesystem::path> resolveBookmark(const std::string& data);
+/// Bookmark bytes for a folder: its canonical path. Fails when the folder
+/// does not exist or is not a folder.
+Result<std::string> createBookmark(const std::filesystem::path& folder);
+/// The folder a bookmark names; fails when it is gone.
+Result<std::filesystem::path> resolveBookmark(const std::string& data);
 
-    /// Replaces the settings the grants are kept in (none: the default).
-    static void useSettings(std::unique_ptr<QSettings> settings);
-};
+/// Replaces the settings the grants are kept in (none: the default).
+void useSettings(std::unique_ptr<QSettings> settings);
+
+}  // namespace bookmarks
 
 /// Keeps the grants in an INI file while it lives (tests, tools).
 class ScopedBookmarkSettings {
@@ -73,6 +80,6 @@ private:
 /// no grant can make it appear, so the caller reports it as missing. A
 /// chosen folder reaches the sidecar only when it is the sidecar's folder or
 /// one above it; any other choice gives none (the grant is still kept).
-std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarURL, FolderAccessPrompt* prompt);
+std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarPath, const FolderPrompt& prompt);
 
 }  // namespace meridane

@@ -1,6 +1,6 @@
 // Entry point of the windowed program: one window, and a run on the paths
 // given on the command line as if they had been dropped on it.
-#include "core/BatchRun.h"
+#include "engine/BatchRun.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 #include "ui/PathText.h"

@@ -1,9 +1,9 @@
 #include "cli/CliRun.h"
 
 #include "cli/JsonLines.h"
-#include "core/BatchRun.h"
-#include "core/Diagnostics.h"
-#include "core/Report.h"
+#include "engine/BatchRun.h"
+#include "base/Diagnostics.h"
+#include "engine/Report.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -163,19 +163,18 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
 
     BatchRun run;
     run.setOptions(options.processing);  // the CLI has no folder prompt
-    const bool dryRun = options.processing.dryRun;
     const bool silent = options.processing.silentlyIgnoreSkipped;
     ProgressLine progress(err, output.progress && !options.debug);
     QObject::connect(&run, &BatchRun::resultRecorded, &run, [&](const ProcessingResultDetail& detail) {
         if (options.json && !(silent && BatchRun::isHiddenWhenSilent(detail.result))) {
-            write(output.out, jsonLine(detail, dryRun));
+            write(output.out, jsonLine(detail));
             std::fputc('\n', output.out);
         }
         progress.update(run.processedCount(), run.totalCount(), run.currentFile());
     });
 
     const Clock::time_point started = Clock::now();
-    run.processURLs(options.paths);
+    run.processPaths(options.paths);
     if (run.isProcessing()) {
         // The paths are searched first; when they hold no media file the run
         // ends with that search and no runFinished follows.

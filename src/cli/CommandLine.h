@@ -1,7 +1,7 @@
 // The command line of meridane-cli: options, paths, and what to do with them.
 #pragma once
 
-#include "core/ProcessingOptions.h"
+#include "engine/ProcessingOptions.h"
 
 #include <filesystem>
 #include <string>

@@ -1,7 +1,7 @@
 #include "cli/JsonLines.h"
 
-#include "core/Report.h"
-#include "core/Utf8Text.h"
+#include "engine/Report.h"
+#include "base/Utf8Text.h"
 
 #include <QByteArray>
 
@@ -90,8 +90,8 @@ std::string jsonString(std::string_view text) {
     return out;
 }
 
-std::string jsonLine(const ProcessingResultDetail& detail, bool dryRun) {
-    const std::string& path = detail.fileURL.native();
+std::string jsonLine(const ProcessingResultDetail& detail) {
+    const std::string& path = detail.filePath.native();
     std::string line = "{\"path\":" + jsonString(path);
     if (!utf8::isValid(path)) {
         const QByteArray encoded = QByteArray(path.data(), static_cast<qsizetype>(path.size())).toBase64();
@@ -99,7 +99,7 @@ std::string jsonLine(const ProcessingResultDetail& detail, bool dryRun) {
     }
     line += ",\"case\":" + jsonString(detail.result.caseName());
     line += ",\"payload\":" + jsonPayload(detail.result);
-    line += ",\"report\":" + jsonString(reportText(detail.result, dryRun));
+    line += ",\"report\":" + jsonString(reportText(detail.result));
     line.push_back('}');
     return line;
 }

@@ -4,7 +4,7 @@
 // valid UTF-8 is also given exactly, as "pathBase64".
 #pragma once
 
-#include "core/ProcessingResult.h"
+#include "engine/ProcessingResult.h"
 
 #include <string>
 #include <string_view>
@@ -15,6 +15,6 @@ namespace meridane::cli {
 std::string jsonString(std::string_view text);
 
 /// {"path":…,"case":…,"payload":{…},"report":…} without a newline.
-std::string jsonLine(const ProcessingResultDetail& detail, bool dryRun);
+std::string jsonLine(const ProcessingResultDetail& detail);
 
 }  // namespace meridane::cli

@@ -1,7 +1,7 @@
 #include "imagemeta/ImageMetadata.h"
 
-#include "core/UnicodeText.h"
-#include "sidecar/GPSText.h"
+#include "base/UnicodeText.h"
+#include "base/GPSText.h"
 
 #include <algorithm>
 #include <limits>
@@ -16,10 +16,10 @@ std::optional<double> fromText(const std::string& raw) {
         return std::nullopt;
     std::string decimal = text;
     std::replace(decimal.begin(), decimal.end(), ',', '.');
-    if (auto number = GPSText::parseNumber(decimal))
+    if (auto number = gpstext::parseNumber(decimal))
         return number;
     if (text::lowerCased(text).find("deg") != std::string::npos)
-        return GPSText::parseDMS(text);
+        return gpstext::parseDMS(text);
     return std::nullopt;
 }
 

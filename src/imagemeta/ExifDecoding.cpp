@@ -1,6 +1,7 @@
-#include "imagemeta/ExifDecoding.h"
+#include "imagemeta/internal/ExifDecoding.h"
 
-#include "core/UnicodeText.h"
+#include "base/UnicodeText.h"
+#include "base/Utf8Text.h"
 
 #include <exiv2/exiv2.hpp>
 #include <exiv2/webpimage.hpp>  // not part of exiv2.hpp
@@ -45,28 +46,13 @@ void configureExiv2() {
     });
 }
 
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        int length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xE ? 3 : (byte >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        for (int k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += static_cast<std::size_t>(length);
-    }
-    return true;
-}
-
 /// An EXIF ASCII value: up to its first NUL; bytes that are not UTF-8 are
 /// taken as Latin-1, as older cameras write them.
 std::string exifText(const Exiv2::Value& value) {
     std::string text = value.toString();
     if (auto nul = text.find('\0'); nul != std::string::npos)
         text.resize(nul);
-    if (isValidUtf8(text))
+    if (utf8::isValid(text))
         return text;
     std::string converted;
     for (char c : text) {
@@ -165,7 +151,7 @@ ImageProperties propertiesFrom(const Exiv2::ExifData& data) {
 
 Error exiv2Error(const std::exception& e) {
     const auto* exiv2 = dynamic_cast<const Exiv2::AnyError*>(&e);
-    return Error{"Exiv2", exiv2 ? exiv2->code() : -1, e.what()};
+    return Error{ErrorDomain::exif, exiv2 ? exiv2->code() : -1, e.what()};
 }
 
 /// Exiv2's file access with a count of what it reads and maps.
@@ -228,7 +214,7 @@ Result<ImageProperties> decodeTiffBlock(std::span<const std::uint8_t> block) {
         Exiv2::ByteOrder order =
             Exiv2::ExifParser::decode(data, block.data(), static_cast<std::uint32_t>(block.size()));
         if (order == Exiv2::invalidByteOrder)
-            return Error{"Exiv2", 0, "no TIFF header"};
+            return Error{ErrorDomain::exif, 0, "no TIFF header"};
         return propertiesFrom(data);
     } catch (const std::exception& e) {
         return exiv2Error(e);

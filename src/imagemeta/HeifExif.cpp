@@ -1,4 +1,4 @@
-#include "imagemeta/HeifExif.h"
+#include "imagemeta/internal/HeifExif.h"
 
 #include <algorithm>
 #include <array>
@@ -32,7 +32,7 @@ std::string fourccText(std::uint32_t code) {
     return text;
 }
 
-Error structureError(std::string message) { return Error{"HEIF", 1, std::move(message)}; }
+Error structureError(std::string message) { return Error{ErrorDomain::heif, kHeifStructure, std::move(message)}; }
 
 std::string boxName(std::uint32_t type) {
     std::string name = fourccText(type);
@@ -393,7 +393,7 @@ Result<std::optional<ItemLocation>> parseItemLocation(std::span<const std::uint8
 /// Reads an Exif item's extents; the error text says why it cannot be read.
 Result<std::vector<std::uint8_t>> readItem(ByteSource& source, const ItemLocation& location,
                                            std::optional<Box> idat) {
-    auto problem = [](std::string text) { return Error{"HEIF", 2, std::move(text)}; };
+    auto problem = [](std::string text) { return Error{ErrorDomain::heif, kHeifExifLocation, std::move(text)}; };
     if (location.dataReference != 0)
         return problem("Exif item stored in another file");
     if (location.constructionMethod > 1)
@@ -577,9 +577,9 @@ Result<std::span<const std::uint8_t>> tiffBlockOfExifItem(std::span<const std::u
     Cursor c(item);
     std::uint32_t headerOffset = 0;
     if (!c.read(headerOffset))
-        return Error{"HEIF", 3, "Exif item shorter than its header offset"};
+        return Error{ErrorDomain::heif, kHeifExifHeader, "Exif item shorter than its header offset"};
     if (headerOffset > item.size() - 4)
-        return Error{"HEIF", 3, "Exif item's TIFF header offset " + std::to_string(headerOffset) +
+        return Error{ErrorDomain::heif, kHeifExifHeader, "Exif item's TIFF header offset " + std::to_string(headerOffset) +
                                     " points past its end"};
     auto block = item.subspan(4 + headerOffset);
     auto startsWith = [&block](std::string_view prefix) {
@@ -591,7 +591,7 @@ Result<std::span<const std::uint8_t>> tiffBlockOfExifItem(std::span<const std::u
     if (!startsWith("II*\0"sv) && !startsWith("MM\0*"sv) && startsWith("Exif\0\0"sv))
         block = block.subspan(6);
     if (block.size() < 8 || !(startsWith("II*\0"sv) || startsWith("MM\0*"sv)))
-        return Error{"HEIF", 3, "Exif item holds no TIFF header"};
+        return Error{ErrorDomain::heif, kHeifExifHeader, "Exif item holds no TIFF header"};
     return block;
 }
 

@@ -1,4 +1,4 @@
-#include "imagemeta/ImageFile.h"
+#include "imagemeta/internal/ImageFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,7 +13,7 @@ namespace meridane::imagemeta {
 namespace {
 
 Error fileError(int errorNumber, std::string message) {
-    return Error{"ImageFile", errorNumber, std::move(message)};
+    return Error{ErrorDomain::imageFile, errorNumber, std::move(message)};
 }
 
 }  // namespace

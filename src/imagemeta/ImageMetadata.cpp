@@ -1,9 +1,9 @@
 #include "imagemeta/ImageMetadata.h"
 
-#include "core/Diagnostics.h"
-#include "core/NumberText.h"
-#include "core/UnicodeText.h"
-#include "imagemeta/ImageProperties.h"
+#include "base/Diagnostics.h"
+#include "base/NumberText.h"
+#include "base/UnicodeText.h"
+#include "imagemeta/internal/ImageProperties.h"
 #include "imagemeta/ReadStats.h"
 
 #include <cmath>
@@ -65,22 +65,22 @@ std::string placeProblem(double latitude, double longitude) {
 
 }  // namespace
 
-ImageMetadataReader::ImageMetadataReader(std::filesystem::path imageURL, ReadStats* stats)
-    : imageURL_(std::move(imageURL)), stats_(stats) {}
+ImageMetadataReader::ImageMetadataReader(std::filesystem::path imagePath, ReadStats* stats)
+    : imagePath_(std::move(imagePath)), stats_(stats) {}
 
 const imagemeta::PropertiesRead& ImageMetadataReader::decoded() {
     if (!decoded_)
-        decoded_ = imagemeta::readImageProperties(imageURL_, stats_);
+        decoded_ = imagemeta::readImageProperties(imagePath_, stats_);
     return *decoded_;
 }
 
 std::optional<Coordinate> ImageMetadataReader::position() {
-    const std::filesystem::path& imageURL = imageURL_;
-    const std::string name = fileName(imageURL);
+    const std::filesystem::path& imagePath = imagePath_;
+    const std::string name = fileName(imagePath);
     const imagemeta::PropertiesRead& read = decoded();
-    reportProblem(read, imageURL);
+    reportProblem(read, imagePath);
     if (read.stage == PropertiesStage::cannotOpen) {
-        diag::debug("CGImageSourceCreateWithURL failed for " + imageURL.string());
+        diag::debug("CGImageSourceCreateWithURL failed for " + imagePath.string());
         return std::nullopt;
     }
     if (read.stage == PropertiesStage::noProperties) {
@@ -122,12 +122,12 @@ std::optional<Coordinate> ImageMetadataReader::position() {
 }
 
 std::optional<DeviceData> ImageMetadataReader::deviceData() {
-    const std::filesystem::path& imageURL = imageURL_;
-    const std::string name = fileName(imageURL);
+    const std::filesystem::path& imagePath = imagePath_;
+    const std::string name = fileName(imagePath);
     const imagemeta::PropertiesRead& read = decoded();
-    reportProblem(read, imageURL);
+    reportProblem(read, imagePath);
     if (read.stage == PropertiesStage::cannotOpen) {
-        diag::debug("CGImageSourceCreateWithURL failed for " + imageURL.string());
+        diag::debug("CGImageSourceCreateWithURL failed for " + imagePath.string());
         return std::nullopt;
     }
     if (read.stage == PropertiesStage::noProperties) {
@@ -144,20 +144,20 @@ std::optional<DeviceData> ImageMetadataReader::deviceData() {
     return device;
 }
 
-std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL, ReadStats* stats) {
-    return ImageMetadataReader(imageURL, stats).position();
+std::optional<Coordinate> readImageGPS(const std::filesystem::path& imagePath, ReadStats* stats) {
+    return ImageMetadataReader(imagePath, stats).position();
 }
 
-std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL, ReadStats* stats) {
-    return ImageMetadataReader(imageURL, stats).deviceData();
+std::optional<DeviceData> readDeviceData(const std::filesystem::path& imagePath, ReadStats* stats) {
+    return ImageMetadataReader(imagePath, stats).deviceData();
 }
 
-std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL) {
-    return readImageGPS(imageURL, nullptr);
+std::optional<Coordinate> readImageGPS(const std::filesystem::path& imagePath) {
+    return readImageGPS(imagePath, nullptr);
 }
 
-std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL) {
-    return readDeviceData(imageURL, nullptr);
+std::optional<DeviceData> readDeviceData(const std::filesystem::path& imagePath) {
+    return readDeviceData(imagePath, nullptr);
 }
 
 }  // namespace meridane

@@ -3,9 +3,10 @@
 // the picture; never modifies the image; never fails outward.
 #pragma once
 
-#include "core/ProcessingResult.h"
-#include "imagemeta/ImageProperties.h"
-#include "imagemeta/MetadataValue.h"
+#include "base/Coordinate.h"
+#include "base/DeviceData.h"
+#include "imagemeta/internal/ImageProperties.h"
+#include "imagemeta/internal/MetadataValue.h"
 #include "imagemeta/ReadStats.h"
 
 #include <filesystem>
@@ -16,11 +17,11 @@ namespace meridane {
 /// Signed decimal degrees, or none (with its diagnostic lines). A position
 /// that is no place on Earth (not finite, latitude beyond ±90, longitude
 /// beyond ±180) counts as none.
-std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL);
+std::optional<Coordinate> readImageGPS(const std::filesystem::path& imagePath);
 
 /// Make, model and software; none only when the image or its properties
 /// cannot be opened.
-std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL);
+std::optional<DeviceData> readDeviceData(const std::filesystem::path& imagePath);
 
 /// One image whose metadata is decoded at most once, however many readings
 /// are taken from it: a caller that needs both the camera identity and the
@@ -30,7 +31,7 @@ std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL);
 class ImageMetadataReader {
 public:
     /// Touches nothing until the first reading.
-    explicit ImageMetadataReader(std::filesystem::path imageURL, ReadStats* stats = nullptr);
+    explicit ImageMetadataReader(std::filesystem::path imagePath, ReadStats* stats = nullptr);
 
     /// As readImageGPS.
     std::optional<Coordinate> position();
@@ -40,7 +41,7 @@ public:
 private:
     const imagemeta::PropertiesRead& decoded();
 
-    std::filesystem::path imageURL_;
+    std::filesystem::path imagePath_;
     ReadStats* stats_;
     std::optional<imagemeta::PropertiesRead> decoded_;
 };

@@ -1,8 +1,8 @@
-#include "imagemeta/ImageProperties.h"
+#include "imagemeta/internal/ImageProperties.h"
 
-#include "imagemeta/ExifDecoding.h"
-#include "imagemeta/HeifExif.h"
-#include "imagemeta/ImageFile.h"
+#include "imagemeta/internal/ExifDecoding.h"
+#include "imagemeta/internal/HeifExif.h"
+#include "imagemeta/internal/ImageFile.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "imagemeta/MetadataValue.h"
+#include "imagemeta/internal/MetadataValue.h"
 
-#include "core/NumberText.h"
+#include "base/NumberText.h"
 
 #include <array>
 #include <type_traits>

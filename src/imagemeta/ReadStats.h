@@ -2,7 +2,8 @@
 // show that a photo's metadata is read without reading the picture.
 #pragma once
 
-#include "core/ProcessingResult.h"
+#include "base/Coordinate.h"
+#include "base/DeviceData.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -17,7 +18,7 @@ struct ReadStats {
 };
 
 /// As readImageGPS and readDeviceData, adding their reads to *stats.
-std::optional<Coordinate> readImageGPS(const std::filesystem::path& imageURL, ReadStats* stats);
-std::optional<DeviceData> readDeviceData(const std::filesystem::path& imageURL, ReadStats* stats);
+std::optional<Coordinate> readImageGPS(const std::filesystem::path& imagePath, ReadStats* stats);
+std::optional<DeviceData> readDeviceData(const std::filesystem::path& imagePath, ReadStats* stats);
 
 }  // namespace meridane

@@ -1,8 +1,8 @@
-#include "sidecar/AtomicSave.h"
+#include "sidecar/internal/AtomicSave.h"
 
-#include "core/Diagnostics.h"
-#include "sidecar/FileSystem.h"
-#include "sidecar/GPSText.h"
+#include "base/Diagnostics.h"
+#include "sidecar/internal/FileSystem.h"
+#include "base/GPSText.h"
 #include "xmp/XMPXML.h"
 
 #include <cerrno>
@@ -21,37 +21,34 @@ constexpr double kSizeChangeWarningRatio = 0.5;
 /// Mode of a replacement whose predecessor could not be examined.
 constexpr mode_t kDefaultSidecarMode = 0644;
 
-Error validationError(int code, std::string message) { return Error{"Validation", code, std::move(message)}; }
-
-/// Domain, code and message in one line, for the log.
-std::string fullDescription(const Error& error) {
-    return "Error Domain=" + error.domain + " Code=" + std::to_string(error.code) + " \"" + error.message + "\"";
+Error validationError(ValidationCode code, std::string message) {
+    return Error{ErrorDomain::validation, code, std::move(message)};
 }
 
 /// The file a save has to replace: the sidecar itself, or, when the sidecar
 /// is a symbolic link, the file it points to, so that the link stays a link.
-Result<std::filesystem::path> fileToReplace(FileSystem& fs, const std::filesystem::path& sidecarURL) {
-    auto link = fs.linkStatus(sidecarURL);
+Result<std::filesystem::path> fileToReplace(FileSystem& fs, const std::filesystem::path& sidecarPath) {
+    auto link = fs.linkStatus(sidecarPath);
     if (!link || !link->isSymlink)
-        return sidecarURL;
-    auto target = fs.resolved(sidecarURL);
+        return sidecarPath;
+    auto target = fs.resolved(sidecarPath);
     if (!target)
-        return withContext(target.error(), "Could not follow the link " + quotedName(sidecarURL));
+        return withContext(target.error(), "Could not follow the link " + quotedName(sidecarPath));
     return std::move(target).value();
 }
 
-Status checkFreeSpace(FileSystem& fs, const std::filesystem::path& folder, const std::filesystem::path& sidecarURL) {
+Status checkFreeSpace(FileSystem& fs, const std::filesystem::path& folder, const std::filesystem::path& sidecarPath) {
     auto capacity = fs.availableCapacity(folder);
     if (!capacity) {
-        Error error = withContext(capacity.error(), "Could not determine the free space for " + quotedName(sidecarURL));
-        diag::debug("Failed to check disk space: " + fullDescription(error));
+        Error error = withContext(capacity.error(), "Could not determine the free space for " + quotedName(sidecarPath));
+        diag::debug("Failed to check disk space: " + describe(error));
         return error;
     }
     const std::uint64_t available = capacity->value_or(0);
     const std::string availableMB = std::to_string(available / kBytesPerMB);
     if (available < kRequiredFreeBytes) {
-        Error error{"DiskSpace", 1, "Insufficient disk space. Available: " + availableMB + "MB, Required: 100MB"};
-        diag::debug("Failed to check disk space: " + fullDescription(error));
+        Error error{ErrorDomain::diskSpace, kDiskSpaceInsufficient, "Insufficient disk space. Available: " + availableMB + "MB, Required: 100MB"};
+        diag::debug("Failed to check disk space: " + describe(error));
         return error;
     }
     diag::debug("Disk space check passed: " + availableMB + "MB available");
@@ -83,9 +80,9 @@ private:
 
 /// Writes the whole text, gives the file the sidecar's permission bits and
 /// flushes it to disk.
-Status writeAndFlush(FileSystem& fs, OpenFile& file, const std::filesystem::path& tempURL, std::string_view text,
+Status writeAndFlush(FileSystem& fs, OpenFile& file, const std::filesystem::path& tempPath, std::string_view text,
                      mode_t mode) {
-    const std::string writeContext = "Could not write " + quotedName(tempURL);
+    const std::string writeContext = "Could not write " + quotedName(tempPath);
     while (!text.empty()) {
         auto written = fs.write(file.fd(), text);
         if (!written)
@@ -95,7 +92,7 @@ Status writeAndFlush(FileSystem& fs, OpenFile& file, const std::filesystem::path
         text.remove_prefix(std::min(written.value(), text.size()));
     }
     if (auto chmod = fs.setMode(file.fd(), mode); !chmod)
-        return withContext(chmod.error(), "Could not set the permissions of " + quotedName(tempURL));
+        return withContext(chmod.error(), "Could not set the permissions of " + quotedName(tempPath));
     if (auto synced = fs.sync(file.fd()); !synced)
         return withContext(synced.error(), writeContext);
     // On some file systems a failed write only shows when the file is closed.
@@ -108,48 +105,48 @@ Status writeAndFlush(FileSystem& fs, OpenFile& file, const std::filesystem::path
 /// A file left half-written is removed: it is of no use to anyone and may
 /// hold space on a volume that has just run full. (One that was written
 /// completely but fails validation stays until the next save clears it.)
-Status writeTemporaryFile(FileSystem& fs, const std::filesystem::path& tempURL, std::string_view text,
+Status writeTemporaryFile(FileSystem& fs, const std::filesystem::path& tempPath, std::string_view text,
                           mode_t mode) {
-    auto created = fs.createExclusive(tempURL, 0600);
+    auto created = fs.createExclusive(tempPath, 0600);
     if (!created)
-        return withContext(created.error(), "Could not create " + quotedName(tempURL));
+        return withContext(created.error(), "Could not create " + quotedName(tempPath));
     Status written = [&] {
         OpenFile file(fs, created.value());
-        return writeAndFlush(fs, file, tempURL, text, mode);
+        return writeAndFlush(fs, file, tempPath, text, mode);
     }();
     if (!written)
-        (void)fs.remove(tempURL);
+        (void)fs.remove(tempPath);
     return written;
 }
 
 }  // namespace
 
-std::filesystem::path temporaryFileFor(const std::filesystem::path& sidecarURL) {
+std::filesystem::path temporaryFileFor(const std::filesystem::path& sidecarPath) {
     // Appended piecewise: GCC 12 reports a false -Wrestrict for "." + s + ".tmp" at -O2.
     std::string name = ".";
-    name += sidecarURL.filename().string();
+    name += sidecarPath.filename().string();
     name += ".tmp";
-    return sidecarURL.parent_path() / name;
+    return sidecarPath.parent_path() / name;
 }
 
-Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem::path& sidecarURL) {
+Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem::path& sidecarPath) {
     FileSystem& fs = sidecar::fileSystem();
-    const std::string name = sidecarURL.filename().string();
+    const std::string name = sidecarPath.filename().string();
 
-    auto target = fileToReplace(fs, sidecarURL);
+    auto target = fileToReplace(fs, sidecarPath);
     if (!target)
         return target.error();
     std::filesystem::path folder = target->parent_path();
     if (folder.empty())
         folder = ".";
-    const std::filesystem::path tempURL = temporaryFileFor(target.value());
+    const std::filesystem::path tempPath = temporaryFileFor(target.value());
 
-    if (auto space = checkFreeSpace(fs, folder, sidecarURL); !space)
+    if (auto space = checkFreeSpace(fs, folder, sidecarPath); !space)
         return space.error();
 
     // A leftover of an earlier failed save. Whatever cannot be removed here
     // (a folder of that name) makes the exclusive creation below fail.
-    (void)fs.remove(tempURL);
+    (void)fs.remove(tempPath);
 
     std::uint64_t previousSize = 0;
     mode_t mode = kDefaultSidecarMode;
@@ -158,17 +155,17 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem
         mode = previous->mode;
     }
 
-    if (auto written = writeTemporaryFile(fs, tempURL, document.serializePretty(), mode); !written)
+    if (auto written = writeTemporaryFile(fs, tempPath, document.serializePretty(), mode); !written)
         return written.error();
 
-    if (auto valid = validateTempFile(tempURL, previousSize); !valid)
+    if (auto valid = validateTempFile(tempPath, previousSize); !valid)
         return valid.error();
 
     // One rename over the old sidecar: the folder never lacks its sidecar,
     // even when the move fails.
-    if (auto moved = fs.rename(tempURL, target.value()); !moved)
+    if (auto moved = fs.rename(tempPath, target.value()); !moved)
         return withContext(moved.error(),
-                           "Could not replace " + quotedName(target.value()) + " with " + quotedName(tempURL));
+                           "Could not replace " + quotedName(target.value()) + " with " + quotedName(tempPath));
     // The folder is not flushed: that would only make the rename itself
     // survive a power loss, at the cost of one more disk flush per file.
     // Without it the folder holds, after a power loss, either the old
@@ -179,20 +176,20 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem
     return Done{};
 }
 
-Status validateTempFile(const std::filesystem::path& tempURL, std::uint64_t previousSize) {
+Status validateTempFile(const std::filesystem::path& tempPath, std::uint64_t previousSize) {
     FileSystem& fs = sidecar::fileSystem();
 
-    auto info = fs.status(tempURL);
+    auto info = fs.status(tempPath);
     if (!info) {
         if (info.error().code == ENOENT || info.error().code == ENOTDIR)
-            return validationError(1, "Temp file was not created");
-        return withContext(info.error(), "Could not read the attributes of " + quotedName(tempURL));
+            return validationError(kTempFileNotCreated, "Temp file was not created");
+        return withContext(info.error(), "Could not read the attributes of " + quotedName(tempPath));
     }
     const std::uint64_t size = info->size;
     if (size == 0)
-        return validationError(2, "Temp file is empty");
+        return validationError(kTempFileEmpty, "Temp file is empty");
     if (size < kMinimumSidecarBytes)
-        return validationError(3, "Temp file too small (" + std::to_string(size) + " bytes), likely corrupted");
+        return validationError(kTempFileTooSmall, "Temp file too small (" + std::to_string(size) + " bytes), likely corrupted");
 
     if (previousSize > 0) {
         const double difference = size > previousSize ? static_cast<double>(size - previousSize)
@@ -207,35 +204,35 @@ Status validateTempFile(const std::filesystem::path& tempURL, std::uint64_t prev
     }
     diag::debug("File size validation passed: " + std::to_string(size) + " bytes");
 
-    auto bytes = fs.readFile(tempURL);
+    auto bytes = fs.readFile(tempPath);
     if (!bytes)
-        return validationError(4, "Temp file is not valid XML: " +
-                                      withContext(bytes.error(), "Could not read " + quotedName(tempURL)).message);
+        return validationError(kTempFileNotXml, "Temp file is not valid XML: " +
+                                      withContext(bytes.error(), "Could not read " + quotedName(tempPath)).message);
     auto document = xmp::XmlDocument::parse(bytes.value());
     if (!document)
-        return validationError(4, "Temp file is not valid XML: " + document.error().message);
+        return validationError(kTempFileNotXml, "Temp file is not valid XML: " + document.error().message);
 
-    auto description = xmp::XMPXML::findDescriptionElement(document.value());
+    auto description = xmp::findDescriptionElement(document.value());
     if (!description)
-        return validationError(5, "Temp file missing required XMP structure (rdf:Description)");
+        return validationError(kTempFileNoDescription, "Temp file missing required XMP structure (rdf:Description)");
     diag::debug("XML structure validation passed");
 
-    const auto latitude = xmp::XMPXML::getElementValue("exif:GPSLatitude", *description);
-    const auto longitude = xmp::XMPXML::getElementValue("exif:GPSLongitude", *description);
-    const auto latitudeRef = xmp::XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
-    const auto longitudeRef = xmp::XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
+    const auto latitude = xmp::getElementValue("exif:GPSLatitude", *description);
+    const auto longitude = xmp::getElementValue("exif:GPSLongitude", *description);
+    const auto latitudeRef = xmp::getElementValue("exif:GPSLatitudeRef", *description);
+    const auto longitudeRef = xmp::getElementValue("exif:GPSLongitudeRef", *description);
     if (!latitude || !longitude)
-        return validationError(6, "Temp file missing expected GPS coordinates");
+        return validationError(kTempFileNoGPS, "Temp file missing expected GPS coordinates");
 
-    const ParsedGPS parsedLatitude = GPSText::parseXmpGPS(*latitude);
-    const ParsedGPS parsedLongitude = GPSText::parseXmpGPS(*longitude);
+    const ParsedGPS parsedLatitude = gpstext::parseXmpGPS(*latitude);
+    const ParsedGPS parsedLongitude = gpstext::parseXmpGPS(*longitude);
     if (!parsedLatitude.value || !parsedLongitude.value)
-        return validationError(7, "Temp file contains unparseable GPS coordinates");
+        return validationError(kTempFileUnparseableGPS, "Temp file contains unparseable GPS coordinates");
 
-    const std::string latRef = GPSText::normalizeHemisphereRef(latitudeRef);
-    const std::string lonRef = GPSText::normalizeHemisphereRef(longitudeRef);
+    const std::string latRef = gpstext::normalizeHemisphereRef(latitudeRef);
+    const std::string lonRef = gpstext::normalizeHemisphereRef(longitudeRef);
     if (!((latRef == "N" || latRef == "S") && (lonRef == "E" || lonRef == "W")))
-        return validationError(8, "Temp file contains invalid GPS hemisphere references");
+        return validationError(kTempFileBadHemisphere, "Temp file contains invalid GPS hemisphere references");
 
     diag::debug("GPS data validation passed: lat=" + *latitude + " lon=" + *longitude + " latRef=" + latRef +
                 " lonRef=" + lonRef);

@@ -1,4 +1,4 @@
-#include "sidecar/FileSystem.h"
+#include "sidecar/internal/FileSystem.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,7 +46,7 @@ Error systemError(int code) {
     // would answer in German while every other message is English.
     const char* description = strerrordesc_np(code);
     std::string message = description ? description : "Unknown error " + std::to_string(code);
-    return Error{kFileSystemErrorDomain, code, std::move(message)};
+    return Error{ErrorDomain::fileSystem, code, std::move(message)};
 }
 
 Error withContext(Error error, std::string_view what) {
@@ -103,7 +103,7 @@ Result<std::string> FileSystem::readFile(const std::filesystem::path& path) {
         ::close(fd);
         if (S_ISDIR(st.st_mode))
             return systemError(EISDIR);
-        return Error{kFileSystemErrorDomain, EINVAL, "Not a regular file"};
+        return Error{ErrorDomain::fileSystem, EINVAL, "Not a regular file"};
     }
     if (static_cast<std::uint64_t>(st.st_size) > kMaximumReadBytes) {
         ::close(fd);
@@ -178,18 +178,6 @@ Status FileSystem::close(int fd) {
 Status FileSystem::rename(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (::rename(from.c_str(), to.c_str()) != 0)
         return systemError(errno);
-    return Done{};
-}
-
-Status FileSystem::syncFolder(const std::filesystem::path& folder) {
-    const int fd = retryingOpen(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return systemError(errno);
-    const int result = ::fsync(fd);
-    const int code = errno;
-    ::close(fd);
-    if (result != 0)
-        return systemError(code);
     return Done{};
 }
 

@@ -1,11 +1,10 @@
-#include "sidecar/SidecarPrecheck.h"
+#include "sidecar/SidecarGPS.h"
 
-#include "core/Diagnostics.h"
-#include "core/NumberText.h"
-#include "core/ProcessingOptions.h"
-#include "core/UnicodeText.h"
-#include "sidecar/FileSystem.h"
-#include "sidecar/GPSText.h"
+#include "base/Diagnostics.h"
+#include "base/NumberText.h"
+#include "base/UnicodeText.h"
+#include "sidecar/internal/FileSystem.h"
+#include "base/GPSText.h"
 #include "xmp/XMPXML.h"
 
 #include <cmath>
@@ -15,7 +14,6 @@
 namespace meridane {
 namespace {
 
-using xmp::XMPXML;
 
 /// Stands in for a coordinate the sidecar lacks, so that it is never within tolerance.
 constexpr double kMissingCoordinate = 9000000000.0;
@@ -38,10 +36,10 @@ struct AxisCheck {
               double imageValue, std::string expectedRef_)
         : text(std::move(text_)), rawRef(std::move(rawRef_)), parsed(std::move(parsed_)),
           expectedRef(std::move(expectedRef_)) {
-        effectiveRef = GPSText::normalizeHemisphereRef(rawRef);
+        effectiveRef = gpstext::normalizeHemisphereRef(rawRef);
         if (effectiveRef.empty())
             effectiveRef = parsed.ref;
-        signedValue = GPSText::applyHemisphere(parsed.value, effectiveRef);
+        signedValue = gpstext::applyHemisphere(parsed.value, effectiveRef);
         const double difference = std::fabs(signedValue.value_or(kMissingCoordinate) - imageValue);
         withinTolerance = difference <= kPositionTolerance;  // false for NaN
         compatible = effectiveRef == expectedRef || (effectiveRef.empty() && withinTolerance);
@@ -49,14 +47,9 @@ struct AxisCheck {
     }
 
     bool textMatchesExpected() const {
-        return GPSText::canonicalGPSText(text) == GPSText::canonicalGPSText(expectedText);
+        return gpstext::canonicalGPSText(text) == gpstext::canonicalGPSText(expectedText);
     }
 };
-
-void endAccess(ScopedAccess& access) {
-    if (access.stop)
-        access.stop();
-}
 
 std::optional<std::string> firstGPSNamedChild(const xmp::XmlElement& description) {
     for (const auto& child : description.children()) {
@@ -71,27 +64,28 @@ std::optional<std::string> firstGPSNamedChild(const xmp::XmlElement& description
 
 }  // namespace
 
-std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& imageURL, double latitude,
-                                                   double longitude, const std::filesystem::path& sidecarURL,
-                                                   ScopedAccess& access, std::optional<std::string>* sidecarBytes) {
-    const std::string imageName = imageURL.filename().string();
+SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, double latitude, double longitude,
+                                     const std::filesystem::path& sidecarPath, bool alwaysOverwrite,
+                                     std::optional<std::string>* sidecarBytes) {
+    using Verdict = SidecarComparison::Verdict;
+    const std::string imageName = imagePath.filename().string();
 
     // A sidecar that cannot be read or understood goes on to the update,
     // which reads or parses it again and reports the failure as the file's
     // result.
-    auto bytes = sidecar::fileSystem().readFile(sidecarURL);
+    auto bytes = sidecar::fileSystem().readFile(sidecarPath);
     if (!bytes)
-        return std::nullopt;
+        return {};
     // Handed on only when the file goes on; the update parses them afresh.
     auto handOn = [&bytes, sidecarBytes] {
         if (sidecarBytes)
             *sidecarBytes = std::move(bytes).value();
-        return std::nullopt;
+        return SidecarComparison{};
     };
     auto document = xmp::XmlDocument::parse(bytes.value());
     if (!document)
         return handOn();
-    auto description = XMPXML::findDescriptionElement(document.value());
+    auto description = xmp::findDescriptionElement(document.value());
     if (!description)
         return handOn();
 
@@ -100,14 +94,13 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
     } else {
         diag::debug("No GPS data found in XMP");
         diag::debug("Skipping " + imageName + " - XMP contains no GPS data");
-        endAccess(access);
-        return ProcessingResult::skippedMissing("No GPS data in XMP sidecar");
+        return {Verdict::noGPS, {}, {}};
     }
 
-    auto latText = XMPXML::getElementValue("exif:GPSLatitude", *description);
-    auto lonText = XMPXML::getElementValue("exif:GPSLongitude", *description);
-    auto latRef = XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
-    auto lonRef = XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
+    auto latText = xmp::getElementValue("exif:GPSLatitude", *description);
+    auto lonText = xmp::getElementValue("exif:GPSLongitude", *description);
+    auto latRef = xmp::getElementValue("exif:GPSLatitudeRef", *description);
+    auto lonRef = xmp::getElementValue("exif:GPSLongitudeRef", *description);
     if (diag::isListening()) {
         diag::debug("Raw XMP GPS values:");
         diag::debug("  existingLat raw: '" + orNil(latText) + "'");
@@ -116,8 +109,8 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
         diag::debug("  existingLonRef raw: '" + orNil(lonRef) + "'");
     }
 
-    ParsedGPS parsedLat = GPSText::parseXmpGPS(latText);
-    ParsedGPS parsedLon = GPSText::parseXmpGPS(lonText);
+    ParsedGPS parsedLat = gpstext::parseXmpGPS(latText);
+    ParsedGPS parsedLon = gpstext::parseXmpGPS(lonText);
     const AxisCheck lat(latText, latRef, std::move(parsedLat), latitude, expectedLatitudeRef(latitude));
     const AxisCheck lon(lonText, lonRef, std::move(parsedLon), longitude, expectedLongitudeRef(longitude));
     const bool coordinatesMatch = lat.withinTolerance && lon.withinTolerance && lat.compatible && lon.compatible;
@@ -143,13 +136,13 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
     auto proceeding = [&imageName] {
         diag::debug("Proceeding with update check for " + imageName + " (exceeds tolerance or overwrite)");
     };
-    if (ProcessingOptions::alwaysOverwrite()) {
+    if (alwaysOverwrite) {
         proceeding();
         return handOn();
     }
 
     if (coordinatesMatch) {
-        if (!GPSText::hasTrailingHemisphere(latText) || !GPSText::hasTrailingHemisphere(lonText)) {
+        if (!gpstext::hasTrailingHemisphere(latText) || !gpstext::hasTrailingHemisphere(lonText)) {
             diag::debug("Within tolerance, but XMP text is missing trailing hemisphere ref \u2014 will update " +
                         imageName);
             proceeding();
@@ -163,12 +156,10 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
             notes.push_back("Longitude format: " + orNil(lonText) + " \u2192 " + lon.expectedText);
         if (notes.empty()) {
             diag::debug("Within tolerance and text matches \u2014 not updating " + imageName);
-            endAccess(access);
-            return ProcessingResult::alreadyCorrect();
+            return {Verdict::alreadyCorrect, {}, {}};
         }
         diag::debug("Within tolerance \u2014 not updating " + imageName + ". Differences: " + text::joined(notes, "; "));
-        endAccess(access);
-        return ProcessingResult::withinTolerance(std::move(notes));
+        return {Verdict::withinTolerance, std::move(notes), {}};
     }
 
     std::vector<GPSDifference> rows;
@@ -187,8 +178,7 @@ std::optional<ProcessingResult> precheckSidecarGPS(const std::filesystem::path& 
             rowTexts.push_back(row.field + ": " + row.currentValue + " \u2192 " + row.newValue);
         diag::debug("Skipped (GPS coordinates differ) for " + imageName + ": " + text::joined(rowTexts, "; "));
     }
-    endAccess(access);
-    return ProcessingResult::skippedDifferentGPS(std::move(rows));
+    return {Verdict::differentPlace, {}, std::move(rows)};
 }
 
 }  // namespace meridane

@@ -1,12 +1,11 @@
-#include "sidecar/SidecarUpdate.h"
+#include "sidecar/SidecarGPS.h"
 
-#include "core/Diagnostics.h"
-#include "core/NumberText.h"
-#include "core/ProcessingOptions.h"
-#include "sidecar/AtomicSave.h"
-#include "sidecar/FileSystem.h"
-#include "sidecar/GPSText.h"
-#include "sidecar/XmpWriteQueue.h"
+#include "base/Diagnostics.h"
+#include "base/NumberText.h"
+#include "sidecar/internal/AtomicSave.h"
+#include "sidecar/internal/FileSystem.h"
+#include "base/GPSText.h"
+#include "sidecar/internal/XmpWriteQueue.h"
 #include "xmp/XMPXML.h"
 
 #include <cerrno>
@@ -16,13 +15,12 @@
 namespace meridane {
 namespace {
 
-using xmp::XMPXML;
 
 constexpr const char* kArrow = " \u2192 ";
 
 std::string orNil(const std::optional<std::string>& text) { return text ? *text : std::string("nil"); }
 
-Error xmpError(std::string message) { return Error{"XMP", 1, std::move(message)}; }
+Error xmpError(std::string message) { return Error{ErrorDomain::xmp, kXmpInvalid, std::move(message)}; }
 
 /// One of the four properties: what the sidecar holds and what it should hold.
 struct Property {
@@ -38,53 +36,54 @@ struct Property {
 
 }  // namespace
 
-Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidecarURL, double latitude,
-                                              double longitude, std::optional<std::string> sidecarBytes) {
+Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidecarPath, double latitude,
+                                              double longitude, const SidecarWriteOptions& options,
+                                              std::optional<std::string> sidecarBytes) {
     sidecar::FileSystem& fs = sidecar::fileSystem();
-    const std::string name = sidecarURL.filename().string();
+    const std::string name = sidecarPath.filename().string();
 
-    if (auto info = fs.status(sidecarURL); !info && (info.error().code == ENOENT || info.error().code == ENOTDIR))
+    if (auto info = fs.status(sidecarPath); !info && (info.error().code == ENOENT || info.error().code == ENOTDIR))
         return xmpError("XMP file does not exist and creation is disabled");
 
     diag::debug("Loading existing XMP: " + name);
     if (!sidecarBytes) {
-        auto bytes = fs.readFile(sidecarURL);
+        auto bytes = fs.readFile(sidecarPath);
         if (!bytes)
-            return sidecar::withContext(bytes.error(), "Could not read " + sidecar::quotedName(sidecarURL));
+            return sidecar::withContext(bytes.error(), "Could not read " + sidecar::quotedName(sidecarPath));
         sidecarBytes = std::move(bytes).value();
     }
     auto document = xmp::XmlDocument::parse(*sidecarBytes);
     if (!document)
         return document.error();
-    auto description = XMPXML::findDescriptionElement(document.value());
+    auto description = xmp::findDescriptionElement(document.value());
     if (!description)
         return xmpError("Invalid XMP structure: missing rdf:Description");
 
-    auto latText = XMPXML::getElementValue("exif:GPSLatitude", *description);
-    auto lonText = XMPXML::getElementValue("exif:GPSLongitude", *description);
-    auto latRefText = XMPXML::getElementValue("exif:GPSLatitudeRef", *description);
-    auto lonRefText = XMPXML::getElementValue("exif:GPSLongitudeRef", *description);
+    auto latText = xmp::getElementValue("exif:GPSLatitude", *description);
+    auto lonText = xmp::getElementValue("exif:GPSLongitude", *description);
+    auto latRefText = xmp::getElementValue("exif:GPSLatitudeRef", *description);
+    auto lonRefText = xmp::getElementValue("exif:GPSLongitudeRef", *description);
 
     const std::string latLetter = expectedLatitudeRef(latitude);
     const std::string lonLetter = expectedLongitudeRef(longitude);
     const std::string expectedLat = expectedCoordinateText(latitude, latLetter);
     const std::string expectedLon = expectedCoordinateText(longitude, lonLetter);
 
-    const ParsedGPS parsedLat = GPSText::parseXmpGPS(latText);
-    const ParsedGPS parsedLon = GPSText::parseXmpGPS(lonText);
-    const std::string normalizedLatRef = GPSText::normalizeHemisphereRef(latRefText);
-    const std::string normalizedLonRef = GPSText::normalizeHemisphereRef(lonRefText);
+    const ParsedGPS parsedLat = gpstext::parseXmpGPS(latText);
+    const ParsedGPS parsedLon = gpstext::parseXmpGPS(lonText);
+    const std::string normalizedLatRef = gpstext::normalizeHemisphereRef(latRefText);
+    const std::string normalizedLonRef = gpstext::normalizeHemisphereRef(lonRefText);
     const std::string effectiveLatRef = normalizedLatRef.empty() ? parsedLat.ref : normalizedLatRef;
     const std::string effectiveLonRef = normalizedLonRef.empty() ? parsedLon.ref : normalizedLonRef;
-    const auto signedLat = GPSText::applyHemisphere(parsedLat.value, effectiveLatRef);
-    const auto signedLon = GPSText::applyHemisphere(parsedLon.value, effectiveLonRef);
+    const auto signedLat = gpstext::applyHemisphere(parsedLat.value, effectiveLatRef);
+    const auto signedLon = gpstext::applyHemisphere(parsedLon.value, effectiveLonRef);
 
     Property properties[] = {
         {"exif:GPSLatitude", latText, expectedLat,
-         GPSText::canonicalGPSText(latText) == GPSText::canonicalGPSText(expectedLat),
+         gpstext::canonicalGPSText(latText) == gpstext::canonicalGPSText(expectedLat),
          formatFixed8(std::fabs(latitude))},
         {"exif:GPSLongitude", lonText, expectedLon,
-         GPSText::canonicalGPSText(lonText) == GPSText::canonicalGPSText(expectedLon),
+         gpstext::canonicalGPSText(lonText) == gpstext::canonicalGPSText(expectedLon),
          formatFixed8(std::fabs(longitude))},
         {"exif:GPSLatitudeRef", latRefText, latLetter, effectiveLatRef == latLetter, "(empty)"},
         {"exif:GPSLongitudeRef", lonRefText, lonLetter, effectiveLonRef == lonLetter, "(empty)"},
@@ -105,7 +104,7 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidec
     }
 
     const bool allMatch = latProperty.matches && lonProperty.matches && latRefProperty.matches && lonRefProperty.matches;
-    if (!ProcessingOptions::alwaysOverwrite() && allMatch) {
+    if (!options.alwaysOverwrite && allMatch) {
         diag::debug("Will not write " + name + " \u2014 already correct");
         return SidecarUpdateOutcome{};
     }
@@ -121,14 +120,14 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidec
     if (normalizedLonRef != lonLetter)
         lonRefProperty.matches = false;
 
-    const bool dryRun = ProcessingOptions::dryRun();
+    const bool dryRun = options.dryRun;
     SidecarUpdateOutcome outcome;
     for (const auto& property : properties) {
         if (property.matches)
             continue;
         outcome.changes.push_back(property.changeLine());
         if (!dryRun)
-            XMPXML::setElementValue(property.expected, property.name, *description);
+            xmp::setElementValue(property.expected, property.name, *description);
     }
     outcome.written = true;
 
@@ -139,7 +138,7 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidec
 
     diag::debug("Saving XMP atomically: " + name);
     const xmp::XmlDocument& changed = document.value();
-    Status saved = XmpWriteQueue::shared().sync([&] { return saveXMPAtomically(changed, sidecarURL); });
+    Status saved = XmpWriteQueue::shared().sync([&] { return saveXMPAtomically(changed, sidecarPath); });
     if (!saved)
         return saved.error();
     return outcome;

@@ -1,6 +1,6 @@
 #include "ui/ContentView.h"
 
-#include "core/BatchRun.h"
+#include "engine/BatchRun.h"
 #include "ui/DropZone.h"
 #include "ui/ProgressBlock.h"
 #include "ui/ResultsModel.h"
@@ -80,7 +80,7 @@ QString ContentView::badgeText() { return QStringLiteral("Dry Run - No Changes M
 bool ContentView::handleDrop(const std::vector<std::filesystem::path>& paths) {
     if (run_.isProcessing())
         return false;
-    run_.processURLs(paths);
+    run_.processPaths(paths);
     return true;
 }
 

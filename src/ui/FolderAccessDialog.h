@@ -2,7 +2,7 @@
 // opened at the sidecar's folder, run modally on the GUI thread.
 #pragma once
 
-#include "access/FolderAccessPrompt.h"
+#include "engine/FolderAccessPrompt.h"
 
 #include <QPointer>
 #include <QString>

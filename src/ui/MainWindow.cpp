@@ -1,6 +1,6 @@
 #include "ui/MainWindow.h"
 
-#include "core/BatchRun.h"
+#include "engine/BatchRun.h"
 #include "ui/ContentView.h"
 #include "ui/FolderAccessDialog.h"
 #include "ui/UpdateChecker.h"

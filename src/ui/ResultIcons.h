@@ -2,7 +2,7 @@
 // program so the list looks the same under every icon theme.
 #pragma once
 
-#include "core/ProcessingResult.h"
+#include "engine/ProcessingResult.h"
 
 #include <QColor>
 #include <QPixmap>

@@ -1,6 +1,6 @@
 #include "ui/ResultRowDelegate.h"
 
-#include "core/ProcessingResult.h"
+#include "engine/ProcessingResult.h"
 #include "ui/ResultIcons.h"
 #include "ui/ResultsModel.h"
 #include "ui/UiStyle.h"

@@ -1,7 +1,7 @@
 #include "ui/ResultsModel.h"
 
-#include "core/BatchRun.h"
-#include "core/Report.h"
+#include "engine/BatchRun.h"
+#include "engine/Report.h"
 #include "ui/PathText.h"
 
 #include <algorithm>
@@ -9,9 +9,7 @@
 namespace meridane::ui {
 
 std::uint32_t reportLineCount(const ProcessingResult& result) {
-    // The dry-run state changes only the wording of a heading line, never the
-    // number of lines, so either state gives the same count.
-    const std::string text = reportText(result, true);
+    const std::string text = reportText(result);
     return 1 + static_cast<std::uint32_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
@@ -45,12 +43,12 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     const Row& row = rows_[static_cast<std::size_t>(index.row())];
     switch (role) {
     case FileNameRole:
-        return pathText(detail(index.row()).fileURL.filename());
+        return pathText(detail(index.row()).filePath.filename());
     case ReportTextRole:
-        return QString::fromStdString(reportText(detail(index.row()).result, shownOptions_.dryRun));
+        return QString::fromStdString(reportText(detail(index.row()).result));
     case LineRole:
     case Qt::ToolTipRole:  // the whole text, where the row has to cut it short
-        return QString::fromStdString(resultLine(detail(index.row()), shownOptions_.dryRun));
+        return QString::fromStdString(resultLine(detail(index.row())));
     case CaseRole:
         return static_cast<int>(detail(index.row()).result.resultCase());
     case LineCountRole:
@@ -106,15 +104,12 @@ void ResultsModel::flushPending() {
 void ResultsModel::onOptionsChanged() {
     const ProcessingOptionValues options = run_.options();
     const bool filterChanged = options.silentlyIgnoreSkipped != shownOptions_.silentlyIgnoreSkipped;
-    const bool wordingChanged = options.dryRun != shownOptions_.dryRun;
     shownOptions_ = options;
     if (filterChanged) {
         const int before = rowCount();
         rebuild();
         if (rowCount() != before)
             Q_EMIT visibleCountChanged(rowCount());
-    } else if (wordingChanged && !rows_.empty()) {
-        Q_EMIT dataChanged(index(0), index(rowCount() - 1), {ReportTextRole, LineRole});
     }
 }
 

@@ -5,8 +5,8 @@
 // list for every single file.
 #pragma once
 
-#include "core/ProcessingOptions.h"
-#include "core/ProcessingResult.h"
+#include "engine/ProcessingOptions.h"
+#include "engine/ProcessingResult.h"
 
 #include <QAbstractListModel>
 #include <QTimer>
@@ -26,7 +26,7 @@ class ResultsModel : public QAbstractListModel {
 public:
     enum Role {
         FileNameRole = Qt::DisplayRole,
-        ReportTextRole = Qt::UserRole + 1,  ///< reportText under the window's dryRun
+        ReportTextRole = Qt::UserRole + 1,  ///< reportText of the row's result
         LineRole,                           ///< file name + ": " + report text
         CaseRole,                           ///< ProcessingResult::Case as int
         LineCountRole,                      ///< lines of the report text

@@ -1,7 +1,7 @@
 #include "ui/ResultsSection.h"
 
-#include "core/BatchRun.h"
-#include "core/Report.h"
+#include "engine/BatchRun.h"
+#include "engine/Report.h"
 #include "ui/FileManagerReveal.h"
 #include "ui/ResultRowDelegate.h"
 #include "ui/ResultsModel.h"
@@ -107,11 +107,11 @@ void ResultsSection::setRevealer(Revealer revealer) { revealer_ = std::move(reve
 
 void ResultsSection::revealResult(const ProcessingResultDetail& detail) {
     if (revealer_)
-        revealer_(detail.fileURL);
+        revealer_(detail.filePath);
 }
 
 void ResultsSection::copyResult(const ProcessingResultDetail& detail) {
-    putOnClipboard(resultLine(detail, run_.options().dryRun));
+    putOnClipboard(resultLine(detail));
 }
 
 void ResultsSection::copyAllResults() {

@@ -1,7 +1,7 @@
 #include "xmp/XMPXML.h"
 
-#include "core/Diagnostics.h"
-#include "core/UnicodeText.h"
+#include "base/Diagnostics.h"
+#include "base/UnicodeText.h"
 
 #include <functional>
 #include <utility>
@@ -64,7 +64,7 @@ std::optional<XmlElement> firstInPreOrder(const XmlElement& start,
 
 }  // namespace
 
-std::optional<XmlElement> XMPXML::findDescriptionElement(const XmlDocument& document) {
+std::optional<XmlElement> findDescriptionElement(const XmlDocument& document) {
     const auto root = document.rootElement();
     if (!root) {
         diag::debug("XMPXML: No suitable element found");
@@ -84,7 +84,7 @@ std::optional<XmlElement> XMPXML::findDescriptionElement(const XmlDocument& docu
     return std::nullopt;
 }
 
-std::optional<std::string> XMPXML::getElementValue(std::string_view name, const XmlElement& element) {
+std::optional<std::string> getElementValue(std::string_view name, const XmlElement& element) {
     diag::debug("XMPXML: Looking for '" + std::string(name) + "' in element");
     if (const auto child = findMatchingChild(name, element)) {
         const auto value = child->stringValue();
@@ -99,7 +99,7 @@ std::optional<std::string> XMPXML::getElementValue(std::string_view name, const 
     return std::nullopt;
 }
 
-void XMPXML::setElementValue(std::string_view value, std::string_view name, XmlElement& element) {
+void setElementValue(std::string_view value, std::string_view name, XmlElement& element) {
     diag::debug("XMPXML: Setting '" + std::string(name) + "' = '" + std::string(value) + "'");
     if (auto child = findMatchingChild(name, element)) {
         child->setStringValue(value);
@@ -110,7 +110,7 @@ void XMPXML::setElementValue(std::string_view value, std::string_view name, XmlE
     diag::debug("XMPXML: Created new element '" + std::string(name) + "'");
 }
 
-std::optional<XmlElement> XMPXML::findGPSContainer(const XmlElement& element) {
+std::optional<XmlElement> findGPSContainer(const XmlElement& element) {
     // An element qualifies when one of its direct children is GPS-named; all
     // of them are tested before the search goes below any of them.
     return firstInPreOrder(element, [](const XmlElement& candidate) {
@@ -124,21 +124,21 @@ std::optional<XmlElement> XMPXML::findGPSContainer(const XmlElement& element) {
     });
 }
 
-std::optional<XmlElement> XMPXML::findFirstDescription(const XmlElement& element) {
+std::optional<XmlElement> findFirstDescription(const XmlElement& element) {
     return firstInPreOrder(element, [](const XmlElement& candidate) {
         const auto name = candidate.name();
         return name && name->find("Description") != std::string::npos;
     });
 }
 
-bool XMPXML::nameIndicatesGPS(std::string_view name) {
+bool nameIndicatesGPS(std::string_view name) {
     for (std::string_view marker : {"GPSLatitude", "GPSLongitude", "GPSLatitudeRef", "GPSLongitudeRef"})
         if (name.find(marker) != std::string_view::npos)
             return true;
     return false;
 }
 
-void XMPXML::logElementContents(const XmlElement& element, std::string_view label) {
+void logElementContents(const XmlElement& element, std::string_view label) {
     if (!diag::isListening())
         return;  // walking and trimming every child is the costly part
     const auto children = element.children();
@@ -153,7 +153,7 @@ void XMPXML::logElementContents(const XmlElement& element, std::string_view labe
     }
 }
 
-void XMPXML::logChildElements(const XmlElement& element) {
+void logChildElements(const XmlElement& element) {
     if (!diag::isListening())
         return;
     const auto children = element.children();

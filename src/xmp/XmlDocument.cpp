@@ -198,7 +198,7 @@ Status tidyTree(xmlDocPtr doc) {
             xmlFreeNode(node);
         } else if (node->type == XML_ENTITY_REF_NODE) {
             if (!expansion.add(node, expanded) || expanded > kMaxExpandedEntityBytes)
-                return Error{"XMLParser", XML_ERR_ENTITY_LOOP,
+                return Error{ErrorDomain::xmlParser, XML_ERR_ENTITY_LOOP,
                              "XML parse error: entity references expand to more than " +
                                  std::to_string(kMaxExpandedEntityBytes) + " characters"};
         }
@@ -339,13 +339,13 @@ XmlDocument::~XmlDocument() = default;
 
 Result<XmlDocument> XmlDocument::parse(std::string_view bytes) {
     if (bytes.size() > static_cast<size_t>(INT_MAX))
-        return Error{"XMLParser", XML_ERR_INTERNAL_ERROR,
+        return Error{ErrorDomain::xmlParser, XML_ERR_INTERNAL_ERROR,
                      "XML parse error: the file is too large (" + std::to_string(bytes.size()) + " bytes)"};
     initLibxml();
 
     std::unique_ptr<xmlParserCtxt, ContextDeleter> context(xmlNewParserCtxt());
     if (!context)
-        return Error{"XMLParser", XML_ERR_NO_MEMORY, "XML parse error: out of memory"};
+        return Error{ErrorDomain::xmlParser, XML_ERR_NO_MEMORY, "XML parse error: out of memory"};
     ErrorCapture capture;
     context->_private = &capture;
     context->sax->serror = &onParserError;
@@ -369,12 +369,12 @@ Result<XmlDocument> XmlDocument::parse(std::string_view bytes) {
     }
     if (!doc) {
         if (capture.haveFatal)
-            return Error{"XMLParser", capture.fatalCode, capture.fatalMessage};
+            return Error{ErrorDomain::xmlParser, capture.fatalCode, capture.fatalMessage};
         if (capture.haveError)
-            return Error{"XMLParser", capture.errorCode, capture.errorMessage};
+            return Error{ErrorDomain::xmlParser, capture.errorCode, capture.errorMessage};
         if (const xmlError* last = xmlCtxtGetLastError(context.get()); last && last->code != XML_ERR_OK)
-            return Error{"XMLParser", last->code, "XML parse error: " + fromXml(reinterpret_cast<const xmlChar*>(last->message))};
-        return Error{"XMLParser", XML_ERR_DOCUMENT_EMPTY, "XML parse error: Document is empty"};
+            return Error{ErrorDomain::xmlParser, last->code, "XML parse error: " + fromXml(reinterpret_cast<const xmlChar*>(last->message))};
+        return Error{ErrorDomain::xmlParser, XML_ERR_DOCUMENT_EMPTY, "XML parse error: Document is empty"};
     }
 
     XmlDocument document(doc);

@@ -11,7 +11,7 @@
 // attributes and namespace declarations are kept.
 #pragma once
 
-#include "core/Error.h"
+#include "base/Error.h"
 
 #include <memory>
 #include <optional>

@@ -1,6 +1,6 @@
 // meridane-cli as a user runs it: a separate process over real files in a
 // temporary folder, its standard output, standard error and exit status.
-#include "../core/TestImages.h"
+#include "../engine/TestImages.h"
 #include "TestSupport.h"
 
 #include <QByteArray>

@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(JsonLine, HoldsPathCasePayloadAndReport) {
     const auto detail = ProcessingResultDetail::make(
         "/p/a.heic", ProcessingResult::skippedDifferentGPS({GPSDifference{"Latitude", "1.0", "2.0"}}));
-    EXPECT_EQ(jsonLine(detail, true),
+    EXPECT_EQ(jsonLine(detail),
               "{\"path\":\"/p/a.heic\",\"case\":\"skippedDifferentGPS\",\"payload\":{\"differences\":[{\"field\":"
               "\"Latitude\",\"currentValue\":\"1.0\",\"newValue\":\"2.0\"}]},\"report\":\"Skipped (GPS "
               "differs):\\n\u2022 Latitude: 1.0 \u2192 2.0\"}");
@@ -96,7 +96,7 @@ TEST(JsonLine, HoldsPathCasePayloadAndReport) {
 
 TEST(JsonLine, PathThatIsNotUtf8IsAlsoGivenExactly) {
     const auto detail = ProcessingResultDetail::make("/p/\xE9.heic", ProcessingResult::alreadyCorrect());
-    EXPECT_EQ(jsonLine(detail, true),
+    EXPECT_EQ(jsonLine(detail),
               "{\"path\":\"/p/\xEF\xBF\xBD.heic\",\"pathBase64\":\"L3Av6S5oZWlj\",\"case\":\"alreadyCorrect\","
               "\"payload\":{},\"report\":\"Already correct\"}");
 }

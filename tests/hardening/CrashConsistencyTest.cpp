@@ -7,7 +7,7 @@
 // MERIDANE_CRASH_KILLS (default 200) and MERIDANE_CRASH_SEED tune a run.
 #include "HardeningSupport.h"
 
-#include "core/NumberText.h"
+#include "base/NumberText.h"
 #include "xmp/XmlDocument.h"
 
 #include <gtest/gtest.h>

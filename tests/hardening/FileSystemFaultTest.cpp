@@ -9,10 +9,10 @@
 // the reason.
 #include "HardeningSupport.h"
 
-#include "core/Diagnostics.h"
-#include "core/ProcessingOptions.h"
-#include "sidecar/FileSystem.h"
-#include "sidecar/SidecarUpdate.h"
+#include "base/Diagnostics.h"
+#include "LegacySidecarCalls.h"
+#include "sidecar/internal/FileSystem.h"
+#include "sidecar/SidecarGPS.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -435,7 +435,7 @@ TEST_P(FolderDeletedMidSave, FailsWithTheSystemsReasonAndCreatesNothing) {
     ScopedProcessingOptions options(ProcessingOptionValues{.dryRun = false});
     diag::ScopedSink quiet([](std::string_view) {});
 
-    const auto outcome = updateSidecarGPS(library.sidecar(), kLatitude, kLongitude);
+    const auto outcome = testing::legacyUpdate(library.sidecar(), kLatitude, kLongitude);
 
     ASSERT_FALSE(outcome);
     EXPECT_EQ(outcome.error().message, GetParam().message);
@@ -513,7 +513,7 @@ TEST(FileSystemFault, OneByteShortOfTheRequiredSpaceWritesNothing) {
     ScopedProcessingOptions options(ProcessingOptionValues{.dryRun = false});
     diag::ScopedSink quiet([](std::string_view) {});
 
-    const auto outcome = updateSidecarGPS(library.sidecar(), kLatitude, kLongitude);
+    const auto outcome = testing::legacyUpdate(library.sidecar(), kLatitude, kLongitude);
 
     ASSERT_FALSE(outcome);
     EXPECT_EQ(outcome.error().message, "Insufficient disk space. Available: 99MB, Required: 100MB");

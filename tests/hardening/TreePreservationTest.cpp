@@ -7,10 +7,10 @@
 #include "HardeningSupport.h"
 
 #include "TestSupport.h"
-#include "core/Diagnostics.h"
-#include "core/ProcessingOptions.h"
-#include "sidecar/GPSText.h"
-#include "sidecar/SidecarUpdate.h"
+#include "base/Diagnostics.h"
+#include "LegacySidecarCalls.h"
+#include "base/GPSText.h"
+#include "sidecar/SidecarGPS.h"
 
 #include <gtest/gtest.h>
 
@@ -186,7 +186,7 @@ Checked rewriteAndCompare(const fs::path& sidecar, double latitude, double longi
     {
         diag::ScopedSink quiet([](std::string_view) {});
         ScopedProcessingOptions options(ProcessingOptionValues{.dryRun = false, .alwaysOverwrite = true});
-        outcome.emplace(updateSidecarGPS(sidecar, latitude, longitude));
+        outcome.emplace(testing::legacyUpdate(sidecar, latitude, longitude));
     }
     const std::string after = readBytes(sidecar);
     if (!*outcome || !(*outcome)->written) {
@@ -214,8 +214,8 @@ Checked rewriteAndCompare(const fs::path& sidecar, double latitude, double longi
     const std::string lonRef = valueOf(container, "exif:GPSLongitudeRef");
     // A property that already said the same thing in another spelling
     // ("41.12500000 n", "north") is kept as it was written.
-    if (GPSText::canonicalGPSText(lat) != "41.12500000N" || GPSText::canonicalGPSText(lon) != "2.62500000W" ||
-        GPSText::normalizeHemisphereRef(latRef) != "N" || GPSText::normalizeHemisphereRef(lonRef) != "W")
+    if (gpstext::canonicalGPSText(lat) != "41.12500000N" || gpstext::canonicalGPSText(lon) != "2.62500000W" ||
+        gpstext::normalizeHemisphereRef(latRef) != "N" || gpstext::normalizeHemisphereRef(lonRef) != "W")
         checked.problem = "GPS after the rewrite: " + lat + " " + lon + " " + latRef + " " + lonRef;
     return checked;
 }

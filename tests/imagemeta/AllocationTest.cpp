@@ -4,7 +4,7 @@
 #include "ImageMetaTestSupport.h"
 #include "TestSupport.h"
 
-#include "core/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "imagemeta/ImageMetadata.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // coordinateValue: every form a raw latitude or longitude can take.
 #include "imagemeta/ImageMetadata.h"
 
-#include "core/Diagnostics.h"
-#include "core/NumberText.h"
+#include "base/Diagnostics.h"
+#include "base/NumberText.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // the inventory.
 #include "TestSupport.h"
 
-#include "core/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "imagemeta/ImageMetadata.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 #include "ImageMetaTestSupport.h"
 #include "TestSupport.h"
 
-#include "core/Diagnostics.h"
-#include "imagemeta/HeifExif.h"
+#include "base/Diagnostics.h"
+#include "imagemeta/internal/HeifExif.h"
 #include "imagemeta/ImageMetadata.h"
 
 #include <gtest/gtest.h>

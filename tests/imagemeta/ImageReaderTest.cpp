@@ -3,8 +3,8 @@
 #include "ImageMetaTestSupport.h"
 #include "TestSupport.h"
 
-#include "core/Diagnostics.h"
-#include "core/NumberText.h"
+#include "base/Diagnostics.h"
+#include "base/NumberText.h"
 #include "imagemeta/ImageMetadata.h"
 #include "imagemeta/ReadStats.h"
 

@@ -1,10 +1,10 @@
-#include "sidecar/AtomicSave.h"
+#include "sidecar/internal/AtomicSave.h"
 
 #include "FakeFileSystem.h"
 #include "SidecarFixtures.h"
 #include "TestSupport.h"
-#include "core/Diagnostics.h"
-#include "sidecar/XmpWriteQueue.h"
+#include "base/Diagnostics.h"
+#include "sidecar/internal/XmpWriteQueue.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -113,7 +113,7 @@ TEST_F(AtomicSaveTest, LeftoverTemporaryNameThatIsAFolderFailsWithoutTouchingThe
     testing::writeFile(temp / "keep", "x");
     const Status status = save();
     ASSERT_FALSE(status);
-    EXPECT_EQ(status.error(), (Error{"FileSystem", EEXIST, "Could not create \u201C.IMG_0001.xmp.tmp\u201D: File exists"}));
+    EXPECT_EQ(status.error(), (Error{ErrorDomain::fileSystem, EEXIST, "Could not create \u201C.IMG_0001.xmp.tmp\u201D: File exists"}));
     EXPECT_EQ(testing::readFile(sidecar), kOldSidecar);
     EXPECT_TRUE(fs::exists(temp / "keep"));
 }
@@ -159,15 +159,15 @@ INSTANTIATE_TEST_SUITE_P(
         CapacityCase{"Exactly100MB", std::optional<std::uint64_t>(104'857'600), std::nullopt,
                      "[DEBUG] Disk space check passed: 100MB available"},
         CapacityCase{"OneByteLess", std::optional<std::uint64_t>(104'857'599),
-                     Error{"DiskSpace", 1, "Insufficient disk space. Available: 99MB, Required: 100MB"},
+                     Error{ErrorDomain::diskSpace, kDiskSpaceInsufficient, "Insufficient disk space. Available: 99MB, Required: 100MB"},
                      "[DEBUG] Failed to check disk space: Error Domain=DiskSpace Code=1 \"Insufficient disk space. "
                      "Available: 99MB, Required: 100MB\""},
         CapacityCase{"NotReported", std::optional<std::uint64_t>(),
-                     Error{"DiskSpace", 1, "Insufficient disk space. Available: 0MB, Required: 100MB"},
+                     Error{ErrorDomain::diskSpace, kDiskSpaceInsufficient, "Insufficient disk space. Available: 0MB, Required: 100MB"},
                      "[DEBUG] Failed to check disk space: Error Domain=DiskSpace Code=1 \"Insufficient disk space. "
                      "Available: 0MB, Required: 100MB\""},
         CapacityCase{"QueryFails", sidecar::systemError(EIO),
-                     Error{"FileSystem", EIO,
+                     Error{ErrorDomain::fileSystem, EIO,
                            "Could not determine the free space for \u201CIMG_0001.xmp\u201D: Input/output error"},
                      "[DEBUG] Failed to check disk space: Error Domain=FileSystem Code=5 \"Could not determine the "
                      "free space for \u201CIMG_0001.xmp\u201D: Input/output error\""}),
@@ -213,35 +213,35 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SaveFailure,
     ::testing::Values(
         FailureCase{"DiskFull", [](FakeFileSystem& f) { f.capacity = std::optional<std::uint64_t>(1'048'576); },
-                    Error{"DiskSpace", 1, "Insufficient disk space. Available: 1MB, Required: 100MB"}},
+                    Error{ErrorDomain::diskSpace, kDiskSpaceInsufficient, "Insufficient disk space. Available: 1MB, Required: 100MB"}},
         FailureCase{"CapacityQueryFails", [](FakeFileSystem& f) { f.capacity = sidecar::systemError(ENOSYS); },
-                    Error{"FileSystem", ENOSYS,
+                    Error{ErrorDomain::fileSystem, ENOSYS,
                           "Could not determine the free space for \u201CIMG_0001.xmp\u201D: Function not implemented"}},
         FailureCase{"TemporaryFileCannotBeCreated", [](FakeFileSystem& f) { f.createError = EACCES; },
-                    Error{"FileSystem", EACCES, "Could not create \u201C.IMG_0001.xmp.tmp\u201D: Permission denied"}},
+                    Error{ErrorDomain::fileSystem, EACCES, "Could not create \u201C.IMG_0001.xmp.tmp\u201D: Permission denied"}},
         FailureCase{"DiskFillsUpHalfwayThroughTheWrite", [](FakeFileSystem& f) { f.failWriteAfter = 120; },
-                    Error{"FileSystem", ENOSPC,
+                    Error{ErrorDomain::fileSystem, ENOSPC,
                           "Could not write \u201C.IMG_0001.xmp.tmp\u201D: No space left on device"}},
         FailureCase{"FlushFails", [](FakeFileSystem& f) { f.syncError = EIO; },
-                    Error{"FileSystem", EIO, "Could not write \u201C.IMG_0001.xmp.tmp\u201D: Input/output error"}},
+                    Error{ErrorDomain::fileSystem, EIO, "Could not write \u201C.IMG_0001.xmp.tmp\u201D: Input/output error"}},
         FailureCase{"RenameFails", [](FakeFileSystem& f) { f.renameError = EXDEV; },
-                    Error{"FileSystem", EXDEV,
+                    Error{ErrorDomain::fileSystem, EXDEV,
                           "Could not replace \u201CIMG_0001.xmp\u201D with \u201C.IMG_0001.xmp.tmp\u201D: "
                           "Invalid cross-device link"}},
         FailureCase{"Validation1TemporaryFileVanished", [](FakeFileSystem& f) { f.removeOnClose = true; },
-                    Error{"Validation", 1, "Temp file was not created"}},
-        FailureCase{"Validation2Empty", writes(""), Error{"Validation", 2, "Temp file is empty"}},
+                    Error{ErrorDomain::validation, kTempFileNotCreated, "Temp file was not created"}},
+        FailureCase{"Validation2Empty", writes(""), Error{ErrorDomain::validation, kTempFileEmpty, "Temp file is empty"}},
         FailureCase{"Validation3TooSmall", writes(std::string(99, 'x')),
-                    Error{"Validation", 3, "Temp file too small (99 bytes), likely corrupted"}},
+                    Error{ErrorDomain::validation, kTempFileTooSmall, "Temp file too small (99 bytes), likely corrupted"}},
         FailureCase{"Validation5NoDescription", writes(testing::sidecarWithoutDescription()),
-                    Error{"Validation", 5, "Temp file missing required XMP structure (rdf:Description)"}},
+                    Error{ErrorDomain::validation, kTempFileNoDescription, "Temp file missing required XMP structure (rdf:Description)"}},
         FailureCase{"Validation6NoLatitude", writes(testing::sidecarWith({std::nullopt, "2.29450000E", "N", "E"})),
-                    Error{"Validation", 6, "Temp file missing expected GPS coordinates"}},
+                    Error{ErrorDomain::validation, kTempFileNoGPS, "Temp file missing expected GPS coordinates"}},
         FailureCase{"Validation7Unparseable", writes(testing::sidecarWith({"north-ish", "2.29450000E", "N", "E"})),
-                    Error{"Validation", 7, "Temp file contains unparseable GPS coordinates"}},
+                    Error{ErrorDomain::validation, kTempFileUnparseableGPS, "Temp file contains unparseable GPS coordinates"}},
         FailureCase{"Validation8NoLatitudeRef",
                     writes(testing::sidecarWith({"48.85837000N", "2.29450000E", std::nullopt, "E"})),
-                    Error{"Validation", 8, "Temp file contains invalid GPS hemisphere references"}}),
+                    Error{ErrorDomain::validation, kTempFileBadHemisphere, "Temp file contains invalid GPS hemisphere references"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SaveFailure, Validation4NotXmlLeavesTheSidecar) {
@@ -255,7 +255,7 @@ TEST(SaveFailure, Validation4NotXmlLeavesTheSidecar) {
     const Status status = saveXMPAtomically(parsed(kNewSidecar), sidecar);
 
     ASSERT_FALSE(status);
-    EXPECT_EQ(status.error().domain, "Validation");
+    EXPECT_EQ(status.error().domain, ErrorDomain::validation);
     EXPECT_EQ(status.error().code, 4);
     EXPECT_THAT(status.error().message, StartsWith("Temp file is not valid XML: "));
     EXPECT_GT(status.error().message.size(), std::string("Temp file is not valid XML: ").size());
@@ -408,30 +408,30 @@ INSTANTIATE_TEST_SUITE_P(
         ValidationCase{"WordsAsReferences", sidecarOf({"48.85837000N", "2.29450000E", " north ", "EAST"}),
                        std::nullopt},
         ValidationCase{"SouthWest", sidecarOf({"33.5", "70.1", "S", "W"}), std::nullopt},
-        ValidationCase{"NoFile", std::nullopt, Error{"Validation", 1, "Temp file was not created"}},
-        ValidationCase{"Empty", "", Error{"Validation", 2, "Temp file is empty"}},
+        ValidationCase{"NoFile", std::nullopt, Error{ErrorDomain::validation, kTempFileNotCreated, "Temp file was not created"}},
+        ValidationCase{"Empty", "", Error{ErrorDomain::validation, kTempFileEmpty, "Temp file is empty"}},
         ValidationCase{"NinetyNineBytes", std::string(99, ' '),
-                       Error{"Validation", 3, "Temp file too small (99 bytes), likely corrupted"}},
-        ValidationCase{"OneByte", "<", Error{"Validation", 3, "Temp file too small (1 bytes), likely corrupted"}},
+                       Error{ErrorDomain::validation, kTempFileTooSmall, "Temp file too small (99 bytes), likely corrupted"}},
+        ValidationCase{"OneByte", "<", Error{ErrorDomain::validation, kTempFileTooSmall, "Temp file too small (1 bytes), likely corrupted"}},
         ValidationCase{"NoDescription", testing::sidecarWithoutDescription(),
-                       Error{"Validation", 5, "Temp file missing required XMP structure (rdf:Description)"}},
+                       Error{ErrorDomain::validation, kTempFileNoDescription, "Temp file missing required XMP structure (rdf:Description)"}},
         ValidationCase{"NoLongitude", sidecarOf({"48.85837000N", std::nullopt, "N", "E"}),
-                       Error{"Validation", 6, "Temp file missing expected GPS coordinates"}},
+                       Error{ErrorDomain::validation, kTempFileNoGPS, "Temp file missing expected GPS coordinates"}},
         ValidationCase{"NoCoordinatesAtAll", sidecarOf({std::nullopt, std::nullopt, "N", "E"}),
-                       Error{"Validation", 6, "Temp file missing expected GPS coordinates"}},
+                       Error{ErrorDomain::validation, kTempFileNoGPS, "Temp file missing expected GPS coordinates"}},
         ValidationCase{"LongitudeUnparseable", sidecarOf({"48.85837000N", "2deg", "N", "E"}),
-                       Error{"Validation", 7, "Temp file contains unparseable GPS coordinates"}},
+                       Error{ErrorDomain::validation, kTempFileUnparseableGPS, "Temp file contains unparseable GPS coordinates"}},
         ValidationCase{"EmptyLatitude", sidecarOf({"", "2.29450000E", "N", "E"}),
-                       Error{"Validation", 7, "Temp file contains unparseable GPS coordinates"}},
+                       Error{ErrorDomain::validation, kTempFileUnparseableGPS, "Temp file contains unparseable GPS coordinates"}},
         ValidationCase{"NoLatitudeRefThoughTheTextHasItsLetter",
                        sidecarOf({"48.85837000N", "2.29450000E", std::nullopt, "E"}),
-                       Error{"Validation", 8, "Temp file contains invalid GPS hemisphere references"}},
+                       Error{ErrorDomain::validation, kTempFileBadHemisphere, "Temp file contains invalid GPS hemisphere references"}},
         ValidationCase{"LatitudeRefIsALongitudeLetter", sidecarOf({"48.85837000N", "2.29450000E", "E", "E"}),
-                       Error{"Validation", 8, "Temp file contains invalid GPS hemisphere references"}},
+                       Error{ErrorDomain::validation, kTempFileBadHemisphere, "Temp file contains invalid GPS hemisphere references"}},
         ValidationCase{"LongitudeRefIsALatitudeLetter", sidecarOf({"48.85837000N", "2.29450000E", "N", "S"}),
-                       Error{"Validation", 8, "Temp file contains invalid GPS hemisphere references"}},
+                       Error{ErrorDomain::validation, kTempFileBadHemisphere, "Temp file contains invalid GPS hemisphere references"}},
         ValidationCase{"RefIsNoHemisphere", sidecarOf({"48.85837000N", "2.29450000E", "X", "E"}),
-                       Error{"Validation", 8, "Temp file contains invalid GPS hemisphere references"}}),
+                       Error{ErrorDomain::validation, kTempFileBadHemisphere, "Temp file contains invalid GPS hemisphere references"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Validation, HundredBytesPassTheSizeChecks) {
@@ -455,7 +455,7 @@ TEST(Validation, NotXmlNamesTheParserError) {
     const Status status = validateTempFile(temp, 0);
 
     ASSERT_FALSE(status);
-    EXPECT_EQ(status.error().domain, "Validation");
+    EXPECT_EQ(status.error().domain, ErrorDomain::validation);
     EXPECT_EQ(status.error().code, 4);
     auto parserError = xmp::XmlDocument::parse("<x:xmpmeta>" + kPadding);
     ASSERT_FALSE(parserError);

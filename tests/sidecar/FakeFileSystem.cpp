@@ -148,9 +148,4 @@ Status FakeFileSystem::rename(const std::filesystem::path& from, const std::file
     return FileSystem::rename(from, to);
 }
 
-Status FakeFileSystem::syncFolder(const std::filesystem::path& folder) {
-    record("syncFolder", folder);
-    return FileSystem::syncFolder(folder);
-}
-
 }  // namespace meridane::testing

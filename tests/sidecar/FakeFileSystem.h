@@ -3,7 +3,7 @@
 // full disk or a failed rename and see that saves never overlap.
 #pragma once
 
-#include "sidecar/FileSystem.h"
+#include "sidecar/internal/FileSystem.h"
 
 #include <chrono>
 #include <filesystem>
@@ -50,7 +50,6 @@ public:
     Status sync(int fd) override;
     Status close(int fd) override;
     Status rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
-    Status syncFolder(const std::filesystem::path& folder) override;
 
     std::vector<Call> calls() const;
     /// The names of the operations called, in order.

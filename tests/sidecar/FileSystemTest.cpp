@@ -1,4 +1,4 @@
-#include "sidecar/FileSystem.h"
+#include "sidecar/internal/FileSystem.h"
 
 #include "FakeFileSystem.h"
 #include "SidecarFixtures.h"
@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(SystemError, IsTheEnglishDescriptionWhateverTheLocale) {
-    EXPECT_EQ(systemError(ENOSPC), (Error{"FileSystem", ENOSPC, "No space left on device"}));
+    EXPECT_EQ(systemError(ENOSPC), (Error{ErrorDomain::fileSystem, ENOSPC, "No space left on device"}));
     EXPECT_EQ(systemError(EACCES).message, "Permission denied");
 }
 
@@ -48,7 +48,7 @@ TEST(RealFileSystem, NamedPipeIsRefusedWithoutWaitingForAWriter) {
     ASSERT_EQ(::mkfifo((dir / "IMG_0001.xmp").c_str(), 0644), 0);
     auto bytes = fileSystem().readFile(dir / "IMG_0001.xmp");
     ASSERT_FALSE(bytes);
-    EXPECT_EQ(bytes.error(), (Error{"FileSystem", EINVAL, "Not a regular file"}));
+    EXPECT_EQ(bytes.error(), (Error{ErrorDomain::fileSystem, EINVAL, "Not a regular file"}));
 }
 
 TEST(RealFileSystem, HugeFileIsRefusedBeforeItIsRead) {

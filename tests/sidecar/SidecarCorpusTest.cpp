@@ -1,13 +1,13 @@
 // Real sidecars written by other tools, run through the comparison and the
 // update: a save either lands a sidecar with all four properties right, or
 // fails and leaves the file as it was.
-#include "sidecar/SidecarPrecheck.h"
-#include "sidecar/SidecarUpdate.h"
+#include "sidecar/SidecarGPS.h"
+#include "sidecar/SidecarGPS.h"
 
 #include "SidecarFixtures.h"
 #include "TestSupport.h"
-#include "core/Diagnostics.h"
-#include "core/ProcessingOptions.h"
+#include "base/Diagnostics.h"
+#include "LegacySidecarCalls.h"
 #include "xmp/XMPXML.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +47,7 @@ TEST(CorpusSidecars, ThePhonesOwnSidecarAgreesWithItsImageWithinTolerance) {
     ScopedAccess access{sidecar, [&] { ++stops; }};
 
     // The image's EXIF position: 34° 47' 50.82" N, 134° 45' 52.68" E.
-    auto result = precheckSidecarGPS(dir / "photoprism__iphone_7.heic", 34.79745, 134.76463333333334, sidecar, access);
+    auto result = testing::legacyPrecheck(dir / "photoprism__iphone_7.heic", 34.79745, 134.76463333333334, sidecar, access);
 
     EXPECT_EQ(result, ProcessingResult::withinTolerance({"Latitude format: 34,47.847000N \u2192 34.79745000N",
                                                          "Longitude format: 134,45.878000E \u2192 134.76463333E"}));
@@ -70,11 +70,11 @@ TEST(CorpusSidecars, OverwritingEitherSavesAllFourPropertiesOrLeavesTheFile) {
         const std::string before = testing::readFile(sidecar);
         ScopedAccess access{sidecar, [] {}};
 
-        if (precheckSidecarGPS(dir / "IMG_0001.HEIC", -33.5, 151.2, sidecar, access)) {
+        if (testing::legacyPrecheck(dir / "IMG_0001.HEIC", -33.5, 151.2, sidecar, access)) {
             EXPECT_EQ(testing::readFile(sidecar), before);
             continue;
         }
-        auto outcome = updateSidecarGPS(sidecar, -33.5, 151.2);
+        auto outcome = testing::legacyUpdate(sidecar, -33.5, 151.2);
         if (!outcome || !outcome->written) {
             EXPECT_EQ(testing::readFile(sidecar), before);
             continue;
@@ -86,12 +86,12 @@ TEST(CorpusSidecars, OverwritingEitherSavesAllFourPropertiesOrLeavesTheFile) {
         EXPECT_EQ(st.st_mode & 07777, 0644u);
         auto document = xmp::XmlDocument::parse(testing::readFile(sidecar));
         ASSERT_TRUE(document);
-        auto description = xmp::XMPXML::findDescriptionElement(document.value());
+        auto description = xmp::findDescriptionElement(document.value());
         ASSERT_TRUE(description);
-        EXPECT_EQ(xmp::XMPXML::getElementValue("exif:GPSLatitude", *description), "33.50000000S");
-        EXPECT_EQ(xmp::XMPXML::getElementValue("exif:GPSLongitude", *description), "151.20000000E");
-        EXPECT_EQ(xmp::XMPXML::getElementValue("exif:GPSLatitudeRef", *description), "S");
-        EXPECT_EQ(xmp::XMPXML::getElementValue("exif:GPSLongitudeRef", *description), "E");
+        EXPECT_EQ(xmp::getElementValue("exif:GPSLatitude", *description), "33.50000000S");
+        EXPECT_EQ(xmp::getElementValue("exif:GPSLongitude", *description), "151.20000000E");
+        EXPECT_EQ(xmp::getElementValue("exif:GPSLatitudeRef", *description), "S");
+        EXPECT_EQ(xmp::getElementValue("exif:GPSLongitudeRef", *description), "E");
     }
     EXPECT_GE(saved, 4) << "the corpus holds several sidecars with GPS elements";
 }

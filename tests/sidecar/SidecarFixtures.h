@@ -2,8 +2,8 @@
 // photo libraries export, holding whichever GPS properties a case needs.
 #pragma once
 
-#include "core/Diagnostics.h"
-#include "core/Error.h"
+#include "base/Diagnostics.h"
+#include "base/Error.h"
 
 #include <optional>
 #include <ostream>
@@ -14,7 +14,7 @@
 namespace meridane {
 
 inline void PrintTo(const Error& error, std::ostream* os) {
-    *os << "Error{" << error.domain << ", " << error.code << ", \"" << error.message << "\"}";
+    *os << "Error{" << domainName(error.domain) << ", " << error.code << ", \"" << error.message << "\"}";
 }
 
 }  // namespace meridane

@@ -1,9 +1,9 @@
-#include "sidecar/SidecarPrecheck.h"
+#include "sidecar/SidecarGPS.h"
 
 #include "SidecarFixtures.h"
 #include "TestSupport.h"
-#include "core/Diagnostics.h"
-#include "core/ProcessingOptions.h"
+#include "base/Diagnostics.h"
+#include "LegacySidecarCalls.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -70,7 +70,7 @@ Outcome runPrecheck(const std::string& contents, double latitude, double longitu
                             ++run.stops;
                             run.linesBeforeStop = capture.lines().size();
                         }};
-    run.result = precheckSidecarGPS(dir / "IMG_0001.HEIC", latitude, longitude, sidecar, access, &run.handedOn);
+    run.result = testing::legacyPrecheck(dir / "IMG_0001.HEIC", latitude, longitude, sidecar, access, &run.handedOn);
     run.lines = capture.lines();
     run.engineLines = testing::engineLines(capture);
     return run;
@@ -252,7 +252,7 @@ TEST(PrecheckReport, UnreadableSidecarWritesNothingAndGoesOnToTheUpdate) {
     ScopedAccess access{dir / "IMG_0001.xmp", [&] { ++stops; }};
     diag::LineCapture capture;
 
-    EXPECT_EQ(precheckSidecarGPS(dir / "IMG_0001.HEIC", kSFLatitude, kSFLongitude, dir / "IMG_0001.xmp", access),
+    EXPECT_EQ(testing::legacyPrecheck(dir / "IMG_0001.HEIC", kSFLatitude, kSFLongitude, dir / "IMG_0001.xmp", access),
               std::nullopt);
     EXPECT_THAT(capture.lines(), ::testing::IsEmpty());
     EXPECT_EQ(stops, 0);
@@ -262,7 +262,7 @@ TEST(PrecheckReport, NamedPipeInTheSidecarsPlaceGoesOnToTheUpdateWithoutHanging)
     testing::TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "IMG_0001.xmp").c_str(), 0644), 0);
     ScopedAccess access{dir / "IMG_0001.xmp", [] {}};
-    EXPECT_EQ(precheckSidecarGPS(dir / "IMG_0001.HEIC", kSFLatitude, kSFLongitude, dir / "IMG_0001.xmp", access),
+    EXPECT_EQ(testing::legacyPrecheck(dir / "IMG_0001.HEIC", kSFLatitude, kSFLongitude, dir / "IMG_0001.xmp", access),
               std::nullopt);
 }
 

@@ -1,11 +1,11 @@
-#include "sidecar/SidecarUpdate.h"
+#include "sidecar/SidecarGPS.h"
 
 #include "FakeFileSystem.h"
 #include "SidecarFixtures.h"
 #include "TestSupport.h"
-#include "core/Diagnostics.h"
-#include "core/NumberText.h"
-#include "core/ProcessingOptions.h"
+#include "base/Diagnostics.h"
+#include "base/NumberText.h"
+#include "LegacySidecarCalls.h"
 #include "xmp/XMPXML.h"
 
 #include <gmock/gmock.h>
@@ -47,13 +47,13 @@ GPSProperties gpsIn(const fs::path& path) {
     auto document = xmp::XmlDocument::parse(testing::readFile(path));
     if (!document)
         return {};
-    auto description = xmp::XMPXML::findDescriptionElement(document.value());
+    auto description = xmp::findDescriptionElement(document.value());
     if (!description)
         return {};
-    return {xmp::XMPXML::getElementValue("exif:GPSLatitude", *description),
-            xmp::XMPXML::getElementValue("exif:GPSLongitude", *description),
-            xmp::XMPXML::getElementValue("exif:GPSLatitudeRef", *description),
-            xmp::XMPXML::getElementValue("exif:GPSLongitudeRef", *description)};
+    return {xmp::getElementValue("exif:GPSLatitude", *description),
+            xmp::getElementValue("exif:GPSLongitude", *description),
+            xmp::getElementValue("exif:GPSLatitudeRef", *description),
+            xmp::getElementValue("exif:GPSLongitudeRef", *description)};
 }
 
 struct UpdateCase {
@@ -81,7 +81,7 @@ UpdateRun runUpdate(const std::string& contents, double latitude, double longitu
     testing::writeFile(sidecar, contents);
     ScopedProcessingOptions options({dryRun, alwaysOverwrite, true, false});
     diag::LineCapture capture;
-    Result<SidecarUpdateOutcome> outcome = updateSidecarGPS(sidecar, latitude, longitude);
+    Result<SidecarUpdateOutcome> outcome = testing::legacyUpdate(sidecar, latitude, longitude);
     return {std::move(outcome), contents, testing::readFile(sidecar), capture.lines()};
 }
 
@@ -101,7 +101,7 @@ TEST_P(Update, LeavesTheSidecarHoldingTheExpectedProperties) {
     testing::writeFile(sidecar, testing::sidecarWith(c.before));
     ScopedProcessingOptions options({false, false, true, false});
 
-    ASSERT_TRUE(updateSidecarGPS(sidecar, c.latitude, c.longitude));
+    ASSERT_TRUE(testing::legacyUpdate(sidecar, c.latitude, c.longitude));
 
     EXPECT_EQ(gpsIn(sidecar), c.after);
     if (!c.outcome.written) {
@@ -281,11 +281,11 @@ TEST(UpdateDocument, NewPropertiesAreAppendedInPropertyOrder) {
     const fs::path sidecar = dir / "IMG_0001.xmp";
     testing::writeFile(sidecar, testing::sidecarWith({}));
     ScopedProcessingOptions options({false, false, true, false});
-    ASSERT_TRUE(updateSidecarGPS(sidecar, kParisLatitude, kParisLongitude));
+    ASSERT_TRUE(testing::legacyUpdate(sidecar, kParisLatitude, kParisLongitude));
 
     auto document = xmp::XmlDocument::parse(testing::readFile(sidecar));
     ASSERT_TRUE(document);
-    auto description = xmp::XMPXML::findDescriptionElement(document.value());
+    auto description = xmp::findDescriptionElement(document.value());
     ASSERT_TRUE(description);
     std::vector<std::string> names;
     for (const auto& child : description->children())
@@ -300,24 +300,24 @@ TEST(UpdateDocument, NewPropertiesAreAppendedInPropertyOrder) {
 TEST(UpdateFailure, MissingSidecarIsNeverCreated) {
     testing::TempDir dir;
     ScopedProcessingOptions options({false, true, true, false});
-    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
+    auto outcome = testing::legacyUpdate(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
     ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error(), (Error{"XMP", 1, "XMP file does not exist and creation is disabled"}));
+    EXPECT_EQ(outcome.error(), (Error{ErrorDomain::xmp, kXmpInvalid, "XMP file does not exist and creation is disabled"}));
     EXPECT_FALSE(fs::exists(dir / "IMG_0001.xmp"));
 }
 
 TEST(UpdateFailure, DanglingLinkCountsAsMissing) {
     testing::TempDir dir;
     fs::create_symlink(dir / "gone.xmp", dir / "IMG_0001.xmp");
-    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
+    auto outcome = testing::legacyUpdate(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
     ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error(), (Error{"XMP", 1, "XMP file does not exist and creation is disabled"}));
+    EXPECT_EQ(outcome.error(), (Error{ErrorDomain::xmp, kXmpInvalid, "XMP file does not exist and creation is disabled"}));
 }
 
 TEST(UpdateFailure, NoDescriptionIsAnInvalidStructure) {
     const UpdateRun run = runUpdate(testing::sidecarWithoutDescription(), kParisLatitude, kParisLongitude, false);
     ASSERT_FALSE(run.outcome);
-    EXPECT_EQ(run.outcome.error(), (Error{"XMP", 1, "Invalid XMP structure: missing rdf:Description"}));
+    EXPECT_EQ(run.outcome.error(), (Error{ErrorDomain::xmp, kXmpInvalid, "Invalid XMP structure: missing rdf:Description"}));
     EXPECT_EQ(run.after, run.before);
 }
 
@@ -334,17 +334,17 @@ TEST(UpdateFailure, NotXmlPassesTheParserErrorOn) {
 TEST(UpdateFailure, UnreadableSidecarPassesTheReadErrorOn) {
     testing::TempDir dir;
     fs::create_directory(dir / "IMG_0001.xmp");
-    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
+    auto outcome = testing::legacyUpdate(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
     ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error(), (Error{"FileSystem", EISDIR, "Could not read \u201CIMG_0001.xmp\u201D: Is a directory"}));
+    EXPECT_EQ(outcome.error(), (Error{ErrorDomain::fileSystem, EISDIR, "Could not read \u201CIMG_0001.xmp\u201D: Is a directory"}));
 }
 
 TEST(UpdateFailure, NamedPipeInTheSidecarsPlaceFailsWithoutHanging) {
     testing::TempDir dir;
     ASSERT_EQ(::mkfifo((dir / "IMG_0001.xmp").c_str(), 0644), 0);
-    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
+    auto outcome = testing::legacyUpdate(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
     ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error(), (Error{"FileSystem", EINVAL, "Could not read \u201CIMG_0001.xmp\u201D: Not a regular file"}));
+    EXPECT_EQ(outcome.error(), (Error{ErrorDomain::fileSystem, EINVAL, "Could not read \u201CIMG_0001.xmp\u201D: Not a regular file"}));
 }
 
 TEST(UpdateFailure, PermissionDeniedOnReadPassesTheReadErrorOn) {
@@ -353,10 +353,10 @@ TEST(UpdateFailure, PermissionDeniedOnReadPassesTheReadErrorOn) {
     testing::FakeFileSystem fake;
     fake.readError = EACCES;
     sidecar::ScopedFileSystemOverride override(fake);
-    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
+    auto outcome = testing::legacyUpdate(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
     ASSERT_FALSE(outcome);
     EXPECT_EQ(outcome.error(),
-              (Error{"FileSystem", EACCES, "Could not read \u201CIMG_0001.xmp\u201D: Permission denied"}));
+              (Error{ErrorDomain::fileSystem, EACCES, "Could not read \u201CIMG_0001.xmp\u201D: Permission denied"}));
 }
 
 TEST(UpdateFailure, FailedSaveIsTheErrorAndTheSidecarStays) {
@@ -369,10 +369,10 @@ TEST(UpdateFailure, FailedSaveIsTheErrorAndTheSidecarStays) {
     sidecar::ScopedFileSystemOverride override(fake);
     ScopedProcessingOptions options({false, false, true, false});
 
-    auto outcome = updateSidecarGPS(sidecar, kParisLatitude, kParisLongitude);
+    auto outcome = testing::legacyUpdate(sidecar, kParisLatitude, kParisLongitude);
 
     ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error(), (Error{"DiskSpace", 1, "Insufficient disk space. Available: 50MB, Required: 100MB"}));
+    EXPECT_EQ(outcome.error(), (Error{ErrorDomain::diskSpace, kDiskSpaceInsufficient, "Insufficient disk space. Available: 50MB, Required: 100MB"}));
     EXPECT_EQ(testing::readFile(sidecar), before);
 }
 
@@ -389,8 +389,8 @@ TEST(UpdateConcurrency, TwoFilesInFlightOnTwoThreadsAreSavedOneAfterTheOther) {
 
     bool firstOk = false;
     bool secondOk = false;
-    std::thread a([&] { firstOk = updateSidecarGPS(first, kParisLatitude, kParisLongitude).ok(); });
-    std::thread b([&] { secondOk = updateSidecarGPS(second, -33.5, 151.2).ok(); });
+    std::thread a([&] { firstOk = testing::legacyUpdate(first, kParisLatitude, kParisLongitude).ok(); });
+    std::thread b([&] { secondOk = testing::legacyUpdate(second, -33.5, 151.2).ok(); });
     a.join();
     b.join();
 
@@ -407,11 +407,11 @@ TEST(UpdateReading, BytesHandedOnAreUsedInsteadOfReadingTheFileAgain) {
     testing::writeFile(dir / "IMG_0001.xmp", contents);
     ScopedProcessingOptions options({.dryRun = true});
     diag::LineCapture readingItself;
-    auto expected = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
+    auto expected = testing::legacyUpdate(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude);
     testing::FakeFileSystem fake;
     sidecar::ScopedFileSystemOverride override(fake);
     diag::LineCapture handedOn;
-    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude, contents);
+    auto outcome = testing::legacyUpdate(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude, contents);
     ASSERT_TRUE(outcome);
     ASSERT_TRUE(expected);
     EXPECT_EQ(outcome.value(), expected.value());
@@ -421,10 +421,10 @@ TEST(UpdateReading, BytesHandedOnAreUsedInsteadOfReadingTheFileAgain) {
 
 TEST(UpdateReading, AMissingSidecarFailsEvenWithBytesHandedOn) {
     testing::TempDir dir;
-    auto outcome = updateSidecarGPS(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude,
+    auto outcome = testing::legacyUpdate(dir / "IMG_0001.xmp", kParisLatitude, kParisLongitude,
                                     testing::sidecarWith(kParisExpected));
     ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error(), (Error{"XMP", 1, "XMP file does not exist and creation is disabled"}));
+    EXPECT_EQ(outcome.error(), (Error{ErrorDomain::xmp, kXmpInvalid, "XMP file does not exist and creation is disabled"}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "sidecar/XmpWriteQueue.h"
+#include "sidecar/internal/XmpWriteQueue.h"
 
 #include <gtest/gtest.h>
 

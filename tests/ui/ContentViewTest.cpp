@@ -1,7 +1,7 @@
 // The window's column: header and badge, switches, drops, progress.
 #include "UiTestSupport.h"
 
-#include "core/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "ui/ContentView.h"
 #include "ui/DropZone.h"
 #include "ui/ProgressBlock.h"
@@ -95,18 +95,18 @@ TEST_F(ContentViewTest, TurningDryRunOffHidesTheBadgeAndReachesTheProcessOptions
     view.dryRunSwitch()->setChecked(false);
     EXPECT_TRUE(view.badge()->isHidden());
     EXPECT_FALSE(run().options().dryRun);
-    EXPECT_FALSE(ProcessingOptions::dryRun());
+    EXPECT_FALSE(processingOptions::current().dryRun);
 
     view.dryRunSwitch()->setChecked(true);
     EXPECT_FALSE(view.badge()->isHidden());
-    EXPECT_TRUE(ProcessingOptions::dryRun());
+    EXPECT_TRUE(processingOptions::current().dryRun);
 }
 
 TEST_F(ContentViewTest, SilentSwitchReachesTheProcessOptionsAndKeepsTheOtherTwo) {
     view.silentSwitch()->setChecked(true);
-    EXPECT_TRUE(ProcessingOptions::silentlyIgnoreSkipped());
-    EXPECT_FALSE(ProcessingOptions::alwaysOverwrite());
-    EXPECT_TRUE(ProcessingOptions::appleOnly());
+    EXPECT_TRUE(processingOptions::current().silentlyIgnoreSkipped);
+    EXPECT_FALSE(processingOptions::current().alwaysOverwrite);
+    EXPECT_TRUE(processingOptions::current().appleOnly);
 }
 
 TEST_F(ContentViewTest, DroppedFilesRunInDropOrderAndUnsupportedOnesAreLeftOut) {

@@ -60,15 +60,17 @@ protected:
     ContentView view;
 };
 
-TEST_F(ResultsListTest, UpdatedRowReadsAsADryRunUntilDryRunIsSwitchedOff) {
+TEST_F(ResultsListTest, UpdatedRowKeepsTheWordingOfTheRunThatMadeIt) {
     runFiles({"IMG_0001.HEIC"});
     ASSERT_EQ(model().rowCount(), 1);
     EXPECT_EQ(rowData(0, ResultsModel::FileNameRole), "IMG_0001.HEIC");
     EXPECT_EQ(reportOf(0), QStringLiteral("[Dry Run] Would Update:\n\u2022 a\n\u2022 b"));
 
+    // Nothing was written by that run, whatever the switch says now.
     view.dryRunSwitch()->setChecked(false);
-    EXPECT_EQ(reportOf(0), QStringLiteral("Updated:\n\u2022 a\n\u2022 b"));
-    EXPECT_EQ(rowData(0, ResultsModel::LineRole), QStringLiteral("IMG_0001.HEIC: Updated:\n\u2022 a\n\u2022 b"));
+    EXPECT_EQ(reportOf(0), QStringLiteral("[Dry Run] Would Update:\n\u2022 a\n\u2022 b"));
+    runFiles({"IMG_0002.HEIC"});
+    EXPECT_EQ(rowData(0, ResultsModel::LineRole), QStringLiteral("IMG_0002.HEIC: Updated:\n\u2022 a\n\u2022 b"));
 }
 
 TEST_F(ResultsListTest, RowsShowTheirTextsInArrivalOrder) {

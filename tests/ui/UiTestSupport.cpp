@@ -16,7 +16,7 @@ ProcessingResult resultForName(const std::string& fileName) {
         return ProcessingResult::skippedMissing("No XMP sidecar file");
     if (startsWith("different"))
         return ProcessingResult::skippedDifferentGPS({{"Latitude", "1.0", "2.0"}});
-    return ProcessingResult::updated({"a", "b"});
+    return ProcessingResult::updated({"a", "b"}, processingOptions::current().dryRun);
 }
 
 FakeRun::FakeRun() : savedOptions_(ProcessingOptionValues{}) {

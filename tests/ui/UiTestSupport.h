@@ -3,8 +3,8 @@
 // for the run to end.
 #pragma once
 
-#include "core/BatchRun.h"
-#include "core/ProcessingOptions.h"
+#include "engine/BatchRun.h"
+#include "engine/ProcessingOptions.h"
 
 #include <QMimeData>
 #include <QUrl>

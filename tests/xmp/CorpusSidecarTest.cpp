@@ -2,7 +2,7 @@
 // parses with its description found, or fails with a clear parser error.
 #include "xmp/XMPXML.h"
 
-#include "core/Diagnostics.h"
+#include "base/Diagnostics.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +69,7 @@ TEST(CorpusSidecars, ParseWithDescriptionOrFailClearly) {
         auto result = XmlDocument::parse(testing::readFile(path));
         if (const auto malformed = kMalformed.find(name); malformed != kMalformed.end()) {
             ASSERT_FALSE(result.ok());
-            EXPECT_EQ(result.error().domain, "XMLParser");
+            EXPECT_EQ(result.error().domain, ErrorDomain::xmlParser);
             EXPECT_EQ(result.error().code, malformed->second) << result.error().message;
             EXPECT_EQ(result.error().message.rfind("XML parse error", 0), 0u) << result.error().message;
             continue;
@@ -77,12 +77,12 @@ TEST(CorpusSidecars, ParseWithDescriptionOrFailClearly) {
         ASSERT_TRUE(result.ok()) << result.error().message;
         ++parsed;
         diag::LineCapture capture;
-        const auto description = XMPXML::findDescriptionElement(result.value());
+        const auto description = xmp::findDescriptionElement(result.value());
         ASSERT_TRUE(description.has_value());
         EXPECT_EQ(description->name(), "rdf:Description");
 
-        const auto latitude = XMPXML::getElementValue("exif:GPSLatitude", *description);
-        const auto longitude = XMPXML::getElementValue("exif:GPSLongitude", *description);
+        const auto latitude = xmp::getElementValue("exif:GPSLatitude", *description);
+        const auto longitude = xmp::getElementValue("exif:GPSLongitude", *description);
         if (const auto expected = kGPSElements.find(name); expected != kGPSElements.end()) {
             EXPECT_EQ(latitude, expected->second.latitude);
             EXPECT_EQ(longitude, expected->second.longitude);
@@ -95,13 +95,13 @@ TEST(CorpusSidecars, ParseWithDescriptionOrFailClearly) {
 
         // What would be saved parses again and still reads the same.
         auto document = std::move(result).value();
-        auto target = *XMPXML::findDescriptionElement(document);
-        XMPXML::setElementValue("37.77490000N", "exif:GPSLatitude", target);
+        auto target = *xmp::findDescriptionElement(document);
+        xmp::setElementValue("37.77490000N", "exif:GPSLatitude", target);
         const auto again = XmlDocument::parse(document.serializePretty());
         ASSERT_TRUE(again.ok()) << again.error().message;
-        const auto reread = XMPXML::findDescriptionElement(again.value());
+        const auto reread = xmp::findDescriptionElement(again.value());
         ASSERT_TRUE(reread.has_value());
-        EXPECT_EQ(XMPXML::getElementValue("exif:GPSLatitude", *reread), "37.77490000N");
+        EXPECT_EQ(xmp::getElementValue("exif:GPSLatitude", *reread), "37.77490000N");
     }
     EXPECT_GE(parsed, 20);
 }

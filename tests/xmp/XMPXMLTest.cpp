@@ -2,7 +2,7 @@
 // and written, and the exact trace each step leaves.
 #include "xmp/XMPXML.h"
 
-#include "core/Diagnostics.h"
+#include "base/Diagnostics.h"
 
 #include <gtest/gtest.h>
 
@@ -80,7 +80,7 @@ TEST_P(FindDescription, ChoosesAndTraces) {
     const auto& c = GetParam();
     const auto document = parse(c.xml);
     diag::LineCapture capture;
-    const auto found = XMPXML::findDescriptionElement(document);
+    const auto found = xmp::findDescriptionElement(document);
     EXPECT_EQ(capture.lines(), c.lines);
     if (c.expectedIndex < 0) {
         EXPECT_FALSE(found.has_value());
@@ -188,7 +188,7 @@ TEST(FindDescription, DeepDocumentIsSearchedWithoutRecursionTrouble) {
         xml += "</e" + std::to_string(i) + ">";
     const auto document = parse(xml);
     diag::LineCapture capture;
-    const auto found = XMPXML::findDescriptionElement(document);
+    const auto found = xmp::findDescriptionElement(document);
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->name(), "e249");
 }
@@ -212,7 +212,7 @@ TEST_P(GetElementValue, ReadsAndTraces) {
     const auto document = parse(description(c.children));
     const auto element = theDescription(document);
     diag::LineCapture capture;
-    EXPECT_EQ(XMPXML::getElementValue(c.property, element), c.expected);
+    EXPECT_EQ(xmp::getElementValue(c.property, element), c.expected);
     EXPECT_EQ(capture.lines(), c.lines);
 }
 
@@ -300,7 +300,7 @@ TEST(GetElementValue, AttributesAreInvisible) {
     const auto element = theDescription(document);
     diag::LineCapture capture;
     for (const char* name : {"exif:GPSLatitude", "exif:GPSLongitude", "exif:GPSLatitudeRef", "exif:GPSLongitudeRef"})
-        EXPECT_EQ(XMPXML::getElementValue(name, element), std::nullopt) << name;
+        EXPECT_EQ(xmp::getElementValue(name, element), std::nullopt) << name;
 }
 
 // ---- setElementValue ---------------------------------------------------------
@@ -332,7 +332,7 @@ TEST_P(SetElementValue, WritesAndTraces) {
     auto document = parse(description(c.children));
     auto element = theDescription(document);
     diag::LineCapture capture;
-    XMPXML::setElementValue(c.value, c.property, element);
+    xmp::setElementValue(c.value, c.property, element);
     EXPECT_EQ(capture.lines(), c.lines);
     EXPECT_EQ(childrenText(document), c.expectedChildren);
 }
@@ -387,29 +387,29 @@ TEST(SetElementValue, AttributesAreLeftAsTheyWere) {
     auto document = parse(packet("<rdf:Description rdf:about='' exif:GPSLatitude='37,46.494N'/>"));
     auto element = theDescription(document);
     diag::LineCapture capture;
-    XMPXML::setElementValue("37.77490000N", "exif:GPSLatitude", element);
+    xmp::setElementValue("37.77490000N", "exif:GPSLatitude", element);
     const std::string text = document.serializePretty();
     EXPECT_NE(text.find("exif:GPSLatitude=\"37,46.494N\""), std::string::npos) << text;
     EXPECT_NE(text.find("<exif:GPSLatitude>37.77490000N</exif:GPSLatitude>"), std::string::npos) << text;
-    EXPECT_EQ(XMPXML::getElementValue("exif:GPSLatitude", element), "37.77490000N");
+    EXPECT_EQ(xmp::getElementValue("exif:GPSLatitude", element), "37.77490000N");
 }
 
 TEST(SetElementValue, WrittenValuesReadBackAfterReparsing) {
     auto document = parse(description("<dc:format>image/heic</dc:format>"));
     auto element = theDescription(document);
     diag::LineCapture capture;
-    XMPXML::setElementValue("37.77490000N", "exif:GPSLatitude", element);
-    XMPXML::setElementValue("122.41940000W", "exif:GPSLongitude", element);
-    XMPXML::setElementValue("N", "exif:GPSLatitudeRef", element);
-    XMPXML::setElementValue("W", "exif:GPSLongitudeRef", element);
+    xmp::setElementValue("37.77490000N", "exif:GPSLatitude", element);
+    xmp::setElementValue("122.41940000W", "exif:GPSLongitude", element);
+    xmp::setElementValue("N", "exif:GPSLatitudeRef", element);
+    xmp::setElementValue("W", "exif:GPSLongitudeRef", element);
 
     const auto again = parse(document.serializePretty());
-    const auto found = XMPXML::findDescriptionElement(again);
+    const auto found = xmp::findDescriptionElement(again);
     ASSERT_TRUE(found.has_value());
-    EXPECT_EQ(XMPXML::getElementValue("exif:GPSLatitude", *found), "37.77490000N");
-    EXPECT_EQ(XMPXML::getElementValue("exif:GPSLongitude", *found), "122.41940000W");
-    EXPECT_EQ(XMPXML::getElementValue("exif:GPSLatitudeRef", *found), "N");
-    EXPECT_EQ(XMPXML::getElementValue("exif:GPSLongitudeRef", *found), "W");
+    EXPECT_EQ(xmp::getElementValue("exif:GPSLatitude", *found), "37.77490000N");
+    EXPECT_EQ(xmp::getElementValue("exif:GPSLongitude", *found), "122.41940000W");
+    EXPECT_EQ(xmp::getElementValue("exif:GPSLatitudeRef", *found), "N");
+    EXPECT_EQ(xmp::getElementValue("exif:GPSLongitudeRef", *found), "W");
 }
 
 // ---- nameIndicatesGPS --------------------------------------------------------
@@ -425,7 +425,7 @@ void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
 class NameIndicatesGPS : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(NameIndicatesGPS, Decides) {
-    EXPECT_EQ(XMPXML::nameIndicatesGPS(GetParam().elementName), GetParam().expected);
+    EXPECT_EQ(xmp::nameIndicatesGPS(GetParam().elementName), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -99,7 +99,7 @@ TEST_P(Rejects, WithTheParserErrorAndNothingOnStandardError) {
     const std::string stderrText = ::testing::internal::GetCapturedStderr();
 
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error().domain, "XMLParser");
+    EXPECT_EQ(result.error().domain, ErrorDomain::xmlParser);
     EXPECT_EQ(result.error().code, GetParam().code);
     EXPECT_NE(result.error().message.find(GetParam().fragment), std::string::npos) << result.error().message;
     EXPECT_EQ(result.error().message.find('\n'), std::string::npos) << "one line: " << result.error().message;

@@ -1,0 +1,25 @@
+#include "base/Error.h"
+
+namespace meridane {
+
+std::string_view domainName(ErrorDomain domain) {
+    switch (domain) {
+    case ErrorDomain::xmp: return "XMP";
+    case ErrorDomain::diskSpace: return "DiskSpace";
+    case ErrorDomain::validation: return "Validation";
+    case ErrorDomain::fileSystem: return "FileSystem";
+    case ErrorDomain::xmlParser: return "XMLParser";
+    case ErrorDomain::bookmark: return "Bookmark";
+    case ErrorDomain::imageFile: return "ImageFile";
+    case ErrorDomain::heif: return "HEIF";
+    case ErrorDomain::exif: return "Exif";
+    }
+    return "Unknown";
+}
+
+std::string describe(const Error& error) {
+    return "Error Domain=" + std::string(domainName(error.domain)) + " Code=" + std::to_string(error.code) + " \"" +
+           error.message + "\"";
+}
+
+}  // namespace meridane

@@ -1,0 +1,378 @@
+#include "engine/BatchRun.h"
+
+#include "engine/FolderAccessPrompt.h"
+#include "engine/internal/MediaFileProcessor.h"
+#include "engine/MediaIntake.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <list>
+#include <mutex>
+
+namespace meridane {
+namespace {
+
+bool isDirectory(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The media files of the dropped items, in their order: a folder gives what
+// its walk finds, anything else itself when its extension is supported. Runs
+// on a worker thread; stops between items once the run is going away.
+std::vector<std::filesystem::path> mediaFilesOf(const std::vector<std::filesystem::path>& urls,
+                                                const std::atomic<bool>& abandoned) {
+    std::vector<std::filesystem::path> files;
+    for (const std::filesystem::path& url : urls) {
+        if (abandoned.load())
+            break;
+        if (isDirectory(url)) {
+            std::vector<std::filesystem::path> found = collectMediaFiles(url);
+            if (files.empty())
+                files = std::move(found);
+            else
+                files.insert(files.end(), std::make_move_iterator(found.begin()),
+                             std::make_move_iterator(found.end()));
+        } else if (isSupportedMediaFile(url)) {
+            files.push_back(url);
+        }
+    }
+    return files;
+}
+
+// Hands a worker's folder question to the front end's prompt on the owning
+// thread and lets the worker wait for the answer. Closing it answers every
+// waiting question with "none", so the owner never waits on a worker that
+// waits on the owner.
+class PromptBridge : public FolderAccessPrompt, public std::enable_shared_from_this<PromptBridge> {
+public:
+    explicit PromptBridge(QObject* owner) : owner_(owner) {}
+
+    void setTarget(FolderAccessPrompt* target) { target_.store(target); }
+
+    std::optional<std::filesystem::path> promptForFolderAccess(const std::filesystem::path& folder) override {
+        FolderAccessPrompt* target = target_.load();
+        if (!target)
+            return std::nullopt;
+        if (QThread::currentThread() == owner_->thread())
+            return target->promptForFolderAccess(folder);
+
+        auto request = std::make_shared<Request>();
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_)
+                return std::nullopt;
+            pending_.push_back(request);
+        }
+        std::weak_ptr<PromptBridge> weakSelf = weak_from_this();
+        QMetaObject::invokeMethod(
+            owner_,
+            [weakSelf, request, folder] {
+                std::optional<std::filesystem::path> answer;
+                if (auto self = weakSelf.lock())
+                    if (FolderAccessPrompt* current = self->target_.load(); current && !self->isClosed())
+                        answer = current->promptForFolderAccess(folder);
+                complete(*request, std::move(answer));
+            },
+            Qt::QueuedConnection);
+
+        std::unique_lock lock(request->mutex);
+        request->answered.wait(lock, [&] { return request->done; });
+        std::optional<std::filesystem::path> answer = std::move(request->answer);
+        lock.unlock();
+        std::lock_guard bridgeLock(mutex_);
+        pending_.remove(request);
+        return answer;
+    }
+
+    void close() {
+        std::list<std::shared_ptr<Request>> waiting;
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            waiting = pending_;
+        }
+        for (const auto& request : waiting)
+            complete(*request, std::nullopt);
+    }
+
+private:
+    struct Request {
+        std::mutex mutex;
+        std::condition_variable answered;
+        bool done = false;
+        std::optional<std::filesystem::path> answer;
+    };
+
+    static void complete(Request& request, std::optional<std::filesystem::path> answer) {
+        std::lock_guard lock(request.mutex);
+        if (request.done)
+            return;
+        request.done = true;
+        request.answer = std::move(answer);
+        request.answered.notify_all();
+    }
+
+    bool isClosed() {
+        std::lock_guard lock(mutex_);
+        return closed_;
+    }
+
+    QObject* owner_;
+    std::atomic<FolderAccessPrompt*> target_{nullptr};
+    std::mutex mutex_;
+    bool closed_ = false;
+    std::list<std::shared_ptr<Request>> pending_;
+};
+
+// The files of one run and how far the workers got. The owning thread only
+// starts a run and receives its results; the worker that finishes the last
+// file of a group starts the next group itself, so a group never waits for
+// a busy owning thread.
+struct RunQueue {
+    std::mutex mutex;
+    std::vector<std::filesystem::path> files;  // fixed for the run
+    size_t next = 0;
+    int unfinishedInGroup = 0;
+    bool cancelled = false;
+
+    BatchRun::FileProcessor processor;
+    FolderAccessPrompt* prompt = nullptr;
+    QThreadPool* pool = nullptr;
+    std::function<void(const std::filesystem::path&, ProcessingResult)> deliver;  // to the owning thread
+    std::function<void()> finished;                                               // likewise
+
+    // The indexes of the next group; none when the run is over. Caller holds the mutex.
+    std::vector<size_t> takeGroup() {
+        std::vector<size_t> group;
+        while (!cancelled && next < files.size() && group.size() < static_cast<size_t>(BatchRun::filesPerGroup))
+            group.push_back(next++);
+        unfinishedInGroup = static_cast<int>(group.size());
+        return group;
+    }
+};
+
+ProcessingResult processOne(const RunQueue& queue, const std::filesystem::path& file) {
+    try {
+        return queue.processor(file, queue.prompt);
+    } catch (const std::exception& e) {
+        return ProcessingResult::failed(e.what());
+    } catch (...) {
+        return ProcessingResult::failed("Unexpected error");
+    }
+}
+
+void startFile(const std::shared_ptr<RunQueue>& queue, size_t index);
+
+// Processes a file; the worker that ends a group goes on with the first file
+// of the next one and hands the second to the other worker.
+void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
+    for (;;) {
+        const std::filesystem::path& file = queue->files[index];
+        queue->deliver(file, processOne(*queue, file));
+        std::vector<size_t> group;
+        bool runOver = false;
+        {
+            std::lock_guard lock(queue->mutex);
+            if (--queue->unfinishedInGroup > 0)
+                return;
+            group = queue->takeGroup();
+            runOver = group.empty() && !queue->cancelled;
+        }
+        if (group.empty()) {
+            // Posted after every result, so the owning thread sees them all first.
+            if (runOver)
+                queue->finished();
+            return;
+        }
+        for (size_t i = 1; i < group.size(); ++i)
+            startFile(queue, group[i]);
+        index = group.front();
+    }
+}
+
+void startFile(const std::shared_ptr<RunQueue>& queue, size_t index) {
+    queue->pool->start([queue, index] { runFiles(queue, index); });
+}
+
+}  // namespace
+
+struct BatchRun::State {
+    ProcessingOptionValues options;
+    bool isProcessing = false;
+    bool isCollecting = false;
+    std::string currentFile;
+    std::int64_t totalCount = 0;
+    std::int64_t processedCount = 0;
+    std::vector<ProcessingResultDetail> results;
+
+    FileProcessor processor;
+    std::shared_ptr<PromptBridge> bridge;
+    std::shared_ptr<RunQueue> run;
+    std::shared_ptr<std::atomic<bool>> walkAbandoned;  // set while a walk is under way
+    QThreadPool pool;
+};
+
+BatchRun::BatchRun(QObject* parent) : QObject(parent), state_(std::make_unique<State>()) {
+    state_->bridge = std::make_shared<PromptBridge>(this);
+    state_->pool.setMaxThreadCount(filesPerGroup);
+    syncProcessingOptions();
+}
+
+BatchRun::~BatchRun() {
+    if (state_->walkAbandoned)
+        state_->walkAbandoned->store(true);
+    if (state_->run) {
+        std::lock_guard lock(state_->run->mutex);
+        state_->run->cancelled = true;
+    }
+    // Waiting workers must not wait for a prompt this thread can no longer show.
+    state_->bridge->close();
+    state_->pool.waitForDone();
+}
+
+void BatchRun::setFolderAccessPrompt(FolderAccessPrompt* prompt) { state_->bridge->setTarget(prompt); }
+
+void BatchRun::setFileProcessor(FileProcessor processor) { state_->processor = std::move(processor); }
+
+const ProcessingOptionValues& BatchRun::options() const { return state_->options; }
+
+void BatchRun::setOptions(const ProcessingOptionValues& options) {
+    state_->options = options;
+    syncProcessingOptions();
+    Q_EMIT optionsChanged();
+}
+
+void BatchRun::syncProcessingOptions() { processingOptions::set(state_->options); }
+
+bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
+    if (state_->isProcessing)
+        return false;
+    resetRunState();
+    // In progress from now on, so a second drop during the walk is refused.
+    state_->isProcessing = true;
+    state_->isCollecting = true;
+    auto abandoned = std::make_shared<std::atomic<bool>>(false);
+    state_->walkAbandoned = abandoned;
+    Q_EMIT collectingStarted();
+
+    // Folders on a slow or network disk can take seconds to walk; the owning
+    // thread only hears of the outcome.
+    state_->pool.start([this, urls, abandoned] {
+        std::vector<std::filesystem::path> files = mediaFilesOf(urls, *abandoned);
+        if (abandoned->load())
+            return;
+        QMetaObject::invokeMethod(
+            this, [this, files = std::move(files)]() mutable { collectingEnded(std::move(files)); },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void BatchRun::collectingEnded(std::vector<std::filesystem::path> files) {
+    state_->isCollecting = false;
+    state_->walkAbandoned.reset();
+    state_->totalCount = static_cast<std::int64_t>(files.size());
+    if (files.empty()) {
+        state_->isProcessing = false;
+        Q_EMIT collectingFinished();
+        return;
+    }
+    Q_EMIT collectingFinished();
+    startRun(std::move(files));
+}
+
+void BatchRun::startRun(std::vector<std::filesystem::path> files) {
+    state_->results.reserve(files.size());
+    auto run = std::make_shared<RunQueue>();
+    run->files = std::move(files);
+    run->processor = state_->processor;
+    if (!run->processor)
+        run->processor = [](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
+            return MediaFileProcessor(prompt).processFile(file);
+        };
+    run->prompt = state_->bridge.get();
+    run->pool = &state_->pool;
+    // Results are recorded on the owning thread in the order the files finish.
+    run->deliver = [this](const std::filesystem::path& file, ProcessingResult result) {
+        QMetaObject::invokeMethod(
+            this, [this, file, result = std::move(result)]() mutable { recordResult(file, std::move(result)); },
+            Qt::QueuedConnection);
+    };
+    run->finished = [this] { QMetaObject::invokeMethod(this, [this] { runEnded(); }, Qt::QueuedConnection); };
+    state_->run = run;
+    Q_EMIT runStarted();
+
+    std::vector<size_t> group;
+    {
+        std::lock_guard lock(run->mutex);
+        group = run->takeGroup();
+    }
+    for (size_t index : group)
+        startFile(run, index);
+}
+
+void BatchRun::resetRunState() {
+    if (state_->isProcessing)
+        return;
+    state_->isProcessing = false;
+    state_->currentFile.clear();
+    state_->totalCount = 0;
+    state_->processedCount = 0;
+    state_->results.clear();
+    Q_EMIT runReset();
+}
+
+void BatchRun::recordResult(const std::filesystem::path& filePath, ProcessingResult result) {
+    state_->currentFile = filePath.filename().native();
+    state_->results.push_back(ProcessingResultDetail::make(filePath, std::move(result)));
+    ++state_->processedCount;
+    Q_EMIT resultRecorded(state_->results.back());
+}
+
+void BatchRun::runEnded() {
+    state_->isProcessing = false;
+    state_->currentFile.clear();
+    state_->run.reset();
+    Q_EMIT runFinished();
+}
+
+bool BatchRun::isProcessing() const { return state_->isProcessing; }
+bool BatchRun::isCollecting() const { return state_->isCollecting; }
+const std::string& BatchRun::currentFile() const { return state_->currentFile; }
+std::int64_t BatchRun::totalCount() const { return state_->totalCount; }
+std::int64_t BatchRun::processedCount() const { return state_->processedCount; }
+const std::vector<ProcessingResultDetail>& BatchRun::results() const { return state_->results; }
+
+std::vector<const ProcessingResultDetail*> BatchRun::visibleResults() const {
+    std::vector<const ProcessingResultDetail*> visible;
+    visible.reserve(state_->results.size());
+    const bool silent = state_->options.silentlyIgnoreSkipped;
+    for (const ProcessingResultDetail& detail : state_->results)
+        if (!silent || !isHiddenWhenSilent(detail.result))
+            visible.push_back(&detail);
+    return visible;
+}
+
+bool BatchRun::isHiddenWhenSilent(const ProcessingResult& result) {
+    switch (result.resultCase()) {
+    case ProcessingResult::Case::withinTolerance:
+    case ProcessingResult::Case::skippedMissing:
+    case ProcessingResult::Case::skippedNonApple:
+    case ProcessingResult::Case::alreadyCorrect:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace meridane

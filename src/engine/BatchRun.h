@@ -1,0 +1,100 @@
+// The engine behind the window and the CLI: turns dropped paths into a run
+// over their media files, two files at a time, off the owning (GUI) thread,
+// and keeps the progress and result state that the front ends show.
+#pragma once
+
+#include "engine/ProcessingOptions.h"
+#include "engine/ProcessingResult.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace meridane {
+
+class FolderAccessPrompt;
+
+class BatchRun : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int filesPerGroup = 2;
+
+    explicit BatchRun(QObject* parent = nullptr);
+    ~BatchRun() override;
+
+    /// The prompt used when a sidecar's folder cannot be reached; none means
+    /// such sidecars fail with "Permission denied for XMP sidecar".
+    void setFolderAccessPrompt(FolderAccessPrompt* prompt);
+
+    /// What turns one file into its result, on a worker thread; by default
+    /// MediaFileProcessor::processFile. `prompt` hands questions to the
+    /// prompt above on the owning thread and waits for the answer. Tests
+    /// replace the processor to observe the grouping.
+    using FileProcessor =
+        std::function<ProcessingResult(const std::filesystem::path& filePath, FolderAccessPrompt* prompt)>;
+    void setFileProcessor(FileProcessor processor);
+
+    /// The front end's own copy of the four options. Setting it copies all
+    /// four into the process-wide options (syncProcessingOptions).
+    const ProcessingOptionValues& options() const;
+    void setOptions(const ProcessingOptionValues& options);
+    void syncProcessingOptions();
+
+    /// Starts a run; does nothing while one is in progress (returns false).
+    /// The state is cleared and isProcessing set at once; the dropped items
+    /// are then walked in order on a worker thread (folders searched), so a
+    /// slow disk never blocks the owning thread. When the walk ends,
+    /// totalCount is set on the owning thread and the files are processed
+    /// on worker threads in groups of filesPerGroup, a group starting when
+    /// the previous one has finished, and each result is recorded on the
+    /// owning thread in the order the files finish. When the walk finds no
+    /// media file, the run goes back to idle and nothing runs.
+    bool processPaths(const std::vector<std::filesystem::path>& urls);
+    /// Ignored while a run is in progress.
+    void resetRunState();
+    void recordResult(const std::filesystem::path& filePath, ProcessingResult result);
+
+    bool isProcessing() const;
+    /// True from processPaths until the walk of the dropped items has ended
+    /// (isProcessing is set meanwhile; totalCount is still 0).
+    bool isCollecting() const;
+    const std::string& currentFile() const;
+    std::int64_t totalCount() const;
+    std::int64_t processedCount() const;
+    const std::vector<ProcessingResultDetail>& results() const;
+
+    /// results without the hidden kinds when the front end's
+    /// silentlyIgnoreSkipped is on.
+    std::vector<const ProcessingResultDetail*> visibleResults() const;
+    /// withinTolerance, skippedMissing, skippedNonApple and alreadyCorrect.
+    static bool isHiddenWhenSilent(const ProcessingResult& result);
+
+Q_SIGNALS:
+    void runReset();
+    /// The dropped items are being walked; emitted right after runReset.
+    void collectingStarted();
+    /// The walk has ended and totalCount is set. Without media files the run
+    /// is idle again (isProcessing false) and neither runStarted nor
+    /// runFinished follows; otherwise runStarted comes next.
+    void collectingFinished();
+    void runStarted();
+    /// A result was appended to results() (its index is results().size()-1).
+    void resultRecorded(const meridane::ProcessingResultDetail& detail);
+    void runFinished();
+    void optionsChanged();
+
+private:
+    void collectingEnded(std::vector<std::filesystem::path> files);
+    void startRun(std::vector<std::filesystem::path> files);
+    void runEnded();
+
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace meridane

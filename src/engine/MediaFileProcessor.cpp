@@ -1,0 +1,165 @@
+#include "engine/internal/MediaFileProcessor.h"
+
+#include "access/SidecarAccess.h"
+#include "base/Diagnostics.h"
+#include "engine/MediaIntake.h"
+#include "engine/ProcessingOptions.h"
+#include "base/UnicodeText.h"
+#include "engine/FolderAccessPrompt.h"
+#include "imagemeta/ImageMetadata.h"
+#include "sidecar/SidecarGPS.h"
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace meridane {
+namespace {
+
+constexpr std::string_view kDryRunPrefix = "[DRY RUN] would update: ";
+
+bool fileExists(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+// Ends the access exactly once, whichever of the comparison and this file's
+// own paths gets there first.
+ScopedAccess stoppingOnce(ScopedAccess access) {
+    auto stopped = std::make_shared<bool>(false);
+    auto inner = std::move(access.stop);
+    access.stop = [stopped, inner = std::move(inner)] {
+        if (*stopped)
+            return;
+        *stopped = true;
+        if (inner)
+            inner();
+    };
+    return access;
+}
+
+ProcessingResult comparisonResult(SidecarComparison comparison) {
+    using Verdict = SidecarComparison::Verdict;
+    switch (comparison.verdict) {
+    case Verdict::noGPS:
+        return ProcessingResult::skippedMissing("No GPS data in XMP sidecar");
+    case Verdict::alreadyCorrect:
+        return ProcessingResult::alreadyCorrect();
+    case Verdict::withinTolerance:
+        return ProcessingResult::withinTolerance(std::move(comparison.formatNotes));
+    case Verdict::differentPlace:
+    case Verdict::proceed:
+        break;
+    }
+    return ProcessingResult::skippedDifferentGPS(std::move(comparison.differences));
+}
+
+}  // namespace
+
+MediaFileProcessor::MediaFileProcessor(FolderAccessPrompt* prompt)
+    : requestAccess_([prompt](const std::filesystem::path& sidecar) {
+          FolderPrompt ask;
+          if (prompt)
+              ask = [prompt](const std::filesystem::path& folder) { return prompt->promptForFolderAccess(folder); };
+          return requestSidecarAccess(sidecar, ask);
+      }) {}
+
+MediaFileProcessor::MediaFileProcessor(SidecarAccessRequest requestAccess) : requestAccess_(std::move(requestAccess)) {}
+
+std::filesystem::path MediaFileProcessor::sidecarPath(const std::filesystem::path& filePath) {
+    const std::string name = filePath.filename().native();
+    const std::string extension = pathExtension(filePath);
+    std::string stem = name;
+    if (!extension.empty() || (name.size() > 1 && name.back() == '.'))
+        stem.resize(name.size() - extension.size() - 1);
+    return filePath.parent_path() / (stem + ".xmp");
+}
+
+ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& filePath,
+                                                 std::optional<Coordinate> knownCoordinate) const {
+    const std::string name = filePath.filename().native();
+    // One snapshot for every decision about this file and for its row.
+    const ProcessingOptionValues options = processingOptions::current();
+
+    if (!isSupportedMediaFile(filePath)) {
+        const std::string extension = pathExtension(filePath);
+        diag::debug(name + " unsupported extension " + extension);
+        return ProcessingResult::unsupportedFile("Unsupported extension: " + extension);
+    }
+    diag::debug("Processing " + name);
+
+    // The camera filter and the position come from one decode of the image.
+    ImageMetadataReader image(filePath);
+    if (options.appleOnly) {
+        const std::optional<DeviceData> device = image.deviceData();
+        if (device && !device->isAppleDevice()) {
+            diag::debug("Skipping non-Apple: " + name);
+            return ProcessingResult::skippedNonApple(device, "Non-Apple source");
+        }
+    }
+
+    std::optional<Coordinate> position = knownCoordinate ? knownCoordinate : image.position();
+    if (!position) {
+        if (options.silentlyIgnoreSkipped) {
+            diag::debug("Skipped missing GPS: " + name);
+            return ProcessingResult::skippedMissing("No GPS available");
+        }
+        diag::debug("Failed: no GPS for " + name);
+        return ProcessingResult::failed("No GPS available");
+    }
+
+    const std::filesystem::path sidecar = sidecarPath(filePath);
+    std::optional<ScopedAccess> granted = requestAccess_(sidecar);
+    if (!granted) {
+        std::error_code ec;
+        const std::filesystem::path fullPath = std::filesystem::absolute(sidecar, ec);
+        diag::debug("Permission not granted for XMP sidecar: " + (ec ? sidecar : fullPath).native());
+        return ProcessingResult::failed("Permission denied for XMP sidecar");
+    }
+    ScopedAccess access = stoppingOnce(std::move(*granted));
+    const std::filesystem::path scopedSidecar = access.scopedPath;
+
+    if (!fileExists(scopedSidecar)) {
+        diag::debug("Skipping " + name + " - no XMP sidecar file exists");
+        access.stop();
+        return ProcessingResult::skippedMissing("No XMP sidecar file");
+    }
+
+    // The comparison hands on the bytes it read, so the sidecar is read once;
+    // each step still parses its own document.
+    std::optional<std::string> sidecarBytes;
+    SidecarComparison comparison = precheckSidecarGPS(filePath, position->latitude, position->longitude,
+                                                      scopedSidecar, options.alwaysOverwrite, &sidecarBytes);
+    if (comparison.verdict != SidecarComparison::Verdict::proceed) {
+        access.stop();
+        return comparisonResult(std::move(comparison));
+    }
+
+    const SidecarWriteOptions writeOptions{options.dryRun, options.alwaysOverwrite};
+    Result<SidecarUpdateOutcome> outcome = updateSidecarGPS(scopedSidecar, position->latitude, position->longitude,
+                                                            writeOptions, std::move(sidecarBytes));
+    access.stop();
+    if (!outcome) {
+        const std::string& description = outcome.error().message;
+        diag::debug("Failed " + name + ": " + description);
+        return ProcessingResult::failed(description);
+    }
+    if (!outcome->written) {
+        diag::debug("Already correct " + name);
+        return ProcessingResult::alreadyCorrect();
+    }
+    if (options.dryRun) {
+        std::vector<std::string> prefixed;
+        prefixed.reserve(outcome->changes.size());
+        for (const std::string& change : outcome->changes)
+            prefixed.push_back(std::string(kDryRunPrefix) + change);
+        diag::debug("Dry run \u2014 would update " + name + ": " + text::joined(prefixed, "; "));
+        return ProcessingResult::updated(std::move(prefixed), true);
+    }
+    diag::debug("Updated " + name + ": " + text::joined(outcome->changes, "; "));
+    return ProcessingResult::updated(std::move(outcome.value().changes));
+}
+
+}  // namespace meridane

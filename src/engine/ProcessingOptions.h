@@ -1,0 +1,40 @@
+// The four processing options of the process. The window and the CLI set
+// them; each file takes one snapshot when its processing starts and uses it
+// for every decision and for its row, so a switch flipped during a run
+// applies to the files that start after it.
+#pragma once
+
+namespace meridane {
+
+struct ProcessingOptionValues {
+    bool dryRun = true;
+    bool alwaysOverwrite = false;
+    bool appleOnly = true;
+    bool silentlyIgnoreSkipped = false;
+
+    bool operator==(const ProcessingOptionValues&) const = default;
+};
+
+/// Thread-safe access to the one set of options of the process.
+namespace processingOptions {
+
+ProcessingOptionValues current();
+void set(const ProcessingOptionValues& values);
+
+}  // namespace processingOptions
+
+/// Restores the options it found when it goes out of scope (tests, tools).
+class ScopedProcessingOptions {
+public:
+    explicit ScopedProcessingOptions(const ProcessingOptionValues& values) : saved_(processingOptions::current()) {
+        processingOptions::set(values);
+    }
+    ~ScopedProcessingOptions() { processingOptions::set(saved_); }
+    ScopedProcessingOptions(const ScopedProcessingOptions&) = delete;
+    ScopedProcessingOptions& operator=(const ScopedProcessingOptions&) = delete;
+
+private:
+    ProcessingOptionValues saved_;
+};
+
+}  // namespace meridane

@@ -1,0 +1,119 @@
+#include "engine/Report.h"
+
+#include "base/NumberText.h"
+#include "base/UnicodeText.h"
+
+#include <ctime>
+#include <string_view>
+#include <type_traits>
+
+namespace meridane {
+namespace {
+
+constexpr std::string_view kBullet = "\u2022 ";
+constexpr std::string_view kEmDash = "\u2014";
+constexpr std::string_view kArrow = " \u2192 ";
+
+void appendPadded(std::string& out, long value, int width) {
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    if (value < 0)
+        out.push_back('-');
+    for (int i = static_cast<int>(digits.size()); i < width; ++i)
+        out.push_back('0');
+    out.append(digits);
+}
+
+// "YYYY-MM-DD hh:mm:ss +0000", the default description of a date in UTC.
+std::string utcDescription(std::chrono::system_clock::time_point now) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    std::string out;
+    appendPadded(out, utc.tm_year + 1900L, 4);
+    out.push_back('-');
+    appendPadded(out, utc.tm_mon + 1L, 2);
+    out.push_back('-');
+    appendPadded(out, utc.tm_mday, 2);
+    out.push_back(' ');
+    appendPadded(out, utc.tm_hour, 2);
+    out.push_back(':');
+    appendPadded(out, utc.tm_min, 2);
+    out.push_back(':');
+    appendPadded(out, utc.tm_sec, 2);
+    out.append(" +0000");
+    return out;
+}
+
+}  // namespace
+
+std::string reportText(const ProcessingResult& result) {
+    return std::visit(
+        [](const auto& payload) -> std::string {
+            using T = std::decay_t<decltype(payload)>;
+            if constexpr (std::is_same_v<T, ProcessingResult::Updated>) {
+                if (payload.changes.empty())
+                    return "Updated";
+                std::string text = payload.dryRun ? "[Dry Run] Would Update:" : "Updated:";
+                for (const std::string& change : payload.changes)
+                    text.append("\n").append(kBullet).append(change);
+                return text;
+            } else if constexpr (std::is_same_v<T, ProcessingResult::WithinTolerance>) {
+                std::string text = "Within tolerance " + std::string(kEmDash) + " not updated";
+                if (!payload.differences.empty())
+                    text.append(" (").append(text::joined(payload.differences, "; ")).append(")");
+                return text;
+            } else if constexpr (std::is_same_v<T, ProcessingResult::FileNotFound>) {
+                return "File not found: " + payload.reason;
+            } else if constexpr (std::is_same_v<T, ProcessingResult::UnsupportedFile>) {
+                return "Unsupported: " + payload.reason;
+            } else if constexpr (std::is_same_v<T, ProcessingResult::SkippedMissing>) {
+                return "Skipped (missing): " + payload.reason;
+            } else if constexpr (std::is_same_v<T, ProcessingResult::SkippedNonApple>) {
+                std::string camera;
+                if (payload.device) {
+                    std::vector<std::string> parts;
+                    if (payload.device->make)
+                        parts.push_back(*payload.device->make);
+                    if (payload.device->model)
+                        parts.push_back(*payload.device->model);
+                    camera = text::joined(parts, " ");
+                }
+                if (camera.empty())
+                    return "Skipped (non-Apple): " + payload.reason;
+                return "Skipped (non-Apple): " + camera + " - " + payload.reason;
+            } else if constexpr (std::is_same_v<T, ProcessingResult::SkippedDifferentGPS>) {
+                if (payload.differences.empty())
+                    return "Skipped (GPS differs)";
+                std::string text = "Skipped (GPS differs):";
+                for (const GPSDifference& d : payload.differences) {
+                    text.append("\n").append(kBullet).append(d.field).append(": ").append(d.currentValue);
+                    text.append(kArrow).append(d.newValue);
+                }
+                return text;
+            } else if constexpr (std::is_same_v<T, ProcessingResult::Failed>) {
+                return "Failed: " + payload.error;
+            } else {
+                static_assert(std::is_same_v<T, ProcessingResult::AlreadyCorrect>);
+                return "Already correct";
+            }
+        },
+        result.payload());
+}
+
+std::string resultLine(const ProcessingResultDetail& detail) {
+    return detail.filePath.filename().native() + ": " + reportText(detail.result);
+}
+
+std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& visible,
+                             const ProcessingOptionValues& options, std::chrono::system_clock::time_point now) {
+    std::string report = "Results " + std::string(kEmDash) + " " + utcDescription(now) + " " + std::string(kEmDash) +
+                         " Settings: DryRun=" + formatFlag(options.dryRun) +
+                         " ForceOverwrite=" + formatFlag(options.alwaysOverwrite) +
+                         " AppleOnly=" + formatFlag(options.appleOnly) +
+                         " SilentSkip=" + formatFlag(options.silentlyIgnoreSkipped);
+    for (const ProcessingResultDetail* detail : visible)
+        report.append("\n").append(resultLine(*detail));
+    return report;
+}
+
+}  // namespace meridane

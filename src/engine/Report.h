@@ -1,0 +1,25 @@
+// The texts of results as the window shows them and the clipboard and CLI
+// carry them: one row's report text, its line, and the whole report.
+#pragma once
+
+#include "engine/ProcessingOptions.h"
+#include "engine/ProcessingResult.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace meridane {
+
+/// An updated row reads as a dry run when the run that made it was one.
+std::string reportText(const ProcessingResult& result);
+
+/// File name + ": " + reportText.
+std::string resultLine(const ProcessingResultDetail& detail);
+
+/// Header line with the UTC time and settings, then one line per entry;
+/// joined with single newlines, no newline at the end.
+std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& visible,
+                             const ProcessingOptionValues& options, std::chrono::system_clock::time_point now);
+
+}  // namespace meridane

@@ -1,0 +1,43 @@
+// One media file in, one result out: eligibility (type, camera, position),
+// the sidecar beside it, access to it, the comparison and the update. Every
+// decision is traced in "[DEBUG] " lines. Holds no state between files, so
+// files may be processed on any thread.
+#pragma once
+
+#include "access/SidecarAccess.h"
+#include "base/Coordinate.h"
+#include "engine/ProcessingResult.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+namespace meridane {
+
+class FolderAccessPrompt;
+
+/// How the pipeline obtains access to a sidecar; requestSidecarAccess unless
+/// a test observes or replaces it.
+using SidecarAccessRequest = std::function<std::optional<ScopedAccess>(const std::filesystem::path& sidecarPath)>;
+
+class MediaFileProcessor {
+public:
+    /// prompt: asked for a sidecar's folder when it cannot be reached (none:
+    /// such sidecars fail with "Permission denied for XMP sidecar").
+    explicit MediaFileProcessor(FolderAccessPrompt* prompt = nullptr);
+    explicit MediaFileProcessor(SidecarAccessRequest requestAccess);
+
+    /// Never fails: every problem becomes the file's result. The processing
+    /// options are read at the moment each step needs them.
+    ProcessingResult processFile(const std::filesystem::path& filePath,
+                                 std::optional<Coordinate> knownCoordinate = std::nullopt) const;
+
+    /// The image path with its last extension replaced by the lower-case
+    /// "xmp": IMG_0001.HEIC gives IMG_0001.xmp, trip.edited.dng trip.edited.xmp.
+    static std::filesystem::path sidecarPath(const std::filesystem::path& filePath);
+
+private:
+    SidecarAccessRequest requestAccess_;
+};
+
+}  // namespace meridane

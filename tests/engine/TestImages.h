@@ -1,0 +1,30 @@
+// Tiny real images for end-to-end tests: a one-pixel TIFF/DNG written on the
+// spot, with whichever camera identity and GPS position a case needs, so the
+// tests need neither external tools nor large fixtures.
+#pragma once
+
+#include "base/Coordinate.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace meridane::testing {
+
+struct TestImage {
+    std::optional<std::string> make = "Apple";
+    std::optional<std::string> model = "iPhone 12 Pro";
+    std::optional<std::string> software = "14.3";
+    std::optional<Coordinate> position = Coordinate{37.7749, -122.4194};
+};
+
+/// Writes a one-pixel DNG (TIFF structure) carrying the image's EXIF tags.
+void writeTestImage(const std::filesystem::path& path, const TestImage& image = {});
+
+/// A sidecar as phones export it, with the GPS texts given (none leaves the
+/// element out; no latitude and no longitude leaves out every GPS element).
+std::string testSidecar(std::optional<std::string> latitude, std::optional<std::string> longitude,
+                        std::optional<std::string> latitudeRef = std::nullopt,
+                        std::optional<std::string> longitudeRef = std::nullopt);
+
+}  // namespace meridane::testing
