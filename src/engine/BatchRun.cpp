@@ -143,7 +143,8 @@ struct RunQueue {
     std::vector<std::filesystem::path> files;  // fixed for the run
     size_t next = 0;
     int unfinishedInGroup = 0;
-    bool cancelled = false;
+    bool cancelled = false;  // the owner is gone: nothing more is delivered
+    bool stopping = false;   // no new file starts; the run still ends normally
 
     BatchRun::FileProcessor processor;
     FolderAccessPrompt* prompt = nullptr;
@@ -154,7 +155,7 @@ struct RunQueue {
     // The indexes of the next group; none when the run is over. Caller holds the mutex.
     std::vector<size_t> takeGroup() {
         std::vector<size_t> group;
-        while (!cancelled && next < files.size() && group.size() < static_cast<size_t>(BatchRun::filesPerGroup))
+        while (!cancelled && !stopping && next < files.size() && group.size() < static_cast<size_t>(BatchRun::filesPerGroup))
             group.push_back(next++);
         unfinishedInGroup = static_cast<int>(group.size());
         return group;
@@ -210,6 +211,7 @@ struct BatchRun::State {
     ProcessingOptionValues options;
     bool isProcessing = false;
     bool isCollecting = false;
+    bool stopping = false;
     std::string currentFile;
     std::int64_t totalCount = 0;
     std::int64_t processedCount = 0;
@@ -261,6 +263,7 @@ bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
     // In progress from now on, so a second drop during the walk is refused.
     state_->isProcessing = true;
     state_->isCollecting = true;
+    state_->stopping = false;
     auto abandoned = std::make_shared<std::atomic<bool>>(false);
     state_->walkAbandoned = abandoned;
     Q_EMIT collectingStarted();
@@ -280,6 +283,7 @@ bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
 
 void BatchRun::collectingEnded(std::vector<std::filesystem::path> files) {
     state_->isCollecting = false;
+    state_->stopping = false;
     state_->walkAbandoned.reset();
     state_->totalCount = static_cast<std::int64_t>(files.size());
     if (files.empty()) {
@@ -321,6 +325,23 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
         startFile(run, index);
 }
 
+void BatchRun::stopAfterFilesInFlight() {
+    if (!state_->isProcessing || state_->stopping)
+        return;
+    state_->stopping = true;
+    if (state_->isCollecting) {
+        // Nothing has started yet: the walk is abandoned and the run ends with
+        // no files, as a drop without media files does.
+        state_->walkAbandoned->store(true);
+        collectingEnded({});
+        return;
+    }
+    std::lock_guard lock(state_->run->mutex);
+    state_->run->stopping = true;
+}
+
+bool BatchRun::isStopping() const { return state_->stopping; }
+
 void BatchRun::resetRunState() {
     if (state_->isProcessing)
         return;
@@ -341,6 +362,7 @@ void BatchRun::recordResult(const std::filesystem::path& filePath, ProcessingRes
 
 void BatchRun::runEnded() {
     state_->isProcessing = false;
+    state_->stopping = false;
     state_->currentFile.clear();
     state_->run.reset();
     Q_EMIT runFinished();

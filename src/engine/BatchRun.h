@@ -55,6 +55,13 @@ public:
     /// owning thread in the order the files finish. When the walk finds no
     /// media file, the run goes back to idle and nothing runs.
     bool processPaths(const std::vector<std::filesystem::path>& urls);
+    /// Starts no new file: the files in flight finish and are recorded, then
+    /// the run ends as usual (runFinished); a walk still under way is
+    /// abandoned and ends like a drop without media files. Only while a run
+    /// is in progress.
+    void stopAfterFilesInFlight();
+    /// Between stopAfterFilesInFlight and the end of the run.
+    bool isStopping() const;
     /// Ignored while a run is in progress.
     void resetRunState();
     void recordResult(const std::filesystem::path& filePath, ProcessingResult result);
