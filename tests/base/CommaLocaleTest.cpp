@@ -1,0 +1,57 @@
+// Sidecar texts and diagnostic lines must not follow the user's locale: a Qt
+// application adopts LC_ALL, and de_DE.UTF-8 writes 1,5 for one and a half.
+// Every number-sensitive helper runs here under that locale, in-process.
+#include "base/Diagnostics.h"
+#include "base/GPSText.h"
+#include "base/NumberText.h"
+
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <locale>
+
+namespace meridane {
+namespace {
+
+class CommaLocale : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = std::setlocale(LC_ALL, nullptr);
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+            GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/setup.sh generates it)";
+        std::locale::global(std::locale("de_DE.UTF-8"));
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    }
+    void TearDown() override {
+        std::setlocale(LC_ALL, saved_.c_str());
+        std::locale::global(std::locale::classic());
+        QLocale::setDefault(QLocale::c());
+    }
+    std::string saved_;
+};
+
+TEST_F(CommaLocale, NumbersAreReadAndWrittenWithAPoint) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%.1f", 1.5);
+    ASSERT_STREQ(buffer, "1,5") << "the comma locale is not in force, so this test would prove nothing";
+
+    EXPECT_EQ(gpstext::parseNumber("37.5"), 37.5);
+    EXPECT_EQ(gpstext::parseNumber("37,5"), std::nullopt);
+    EXPECT_EQ(formatFixed8(48.85837), "48.85837000");
+    EXPECT_EQ(formatDiagnosticDouble(-122.4194), "-122.4194");
+    EXPECT_EQ(formatDiagnosticDouble(37.0), "37.0");
+    EXPECT_EQ(expectedCoordinateText(-33.5, "S"), "33.50000000S");
+
+    diag::LineCapture capture;
+    EXPECT_EQ(gpstext::parseXmpGPS("37,46.494N").value, 37.7749);
+    EXPECT_EQ(gpstext::parseXmpGPS("37.77490000N").value, 37.7749);
+    EXPECT_EQ(gpstext::parseDMS("12 deg 30' 15.5\""), 12.504305555555556);
+    EXPECT_TRUE(capture.contains("[DEBUG] parseXmpGPS parsed degrees,minutes: 37.0,46.494 = 37.7749"));
+    EXPECT_TRUE(capture.contains("[DEBUG] Parsed DMS 12 deg 30' 15.5\" as 12.504305555555556"));
+}
+
+}  // namespace
+}  // namespace meridane
