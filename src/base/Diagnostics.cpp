@@ -1,5 +1,7 @@
 #include "base/Diagnostics.h"
 
+#include "base/ControlText.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -41,9 +43,8 @@ Sink exchangeSink(Sink next) {
 void debug(std::string_view message) {
     if (!isListening())
         return;
-    std::string line;
-    line.reserve(8 + message.size());
-    line.append("[DEBUG] ").append(message);
+    // A name or an EXIF text may hold line breaks or terminal escapes.
+    std::string line = "[DEBUG] " + text::escapedControls(message);
     auto& s = state();
     std::lock_guard lock(s.mutex);
     if (s.sink)

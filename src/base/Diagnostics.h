@@ -14,7 +14,8 @@ namespace meridane::diag {
 /// Receives one complete line, "[DEBUG] " prefix included, without newline.
 using Sink = std::function<void(std::string_view line)>;
 
-/// Writes "[DEBUG] " + message as one line through the current sink.
+/// Writes "[DEBUG] " + message as one line through the current sink, its
+/// control characters written as \xHH.
 /// Safe to call from any thread; lines never interleave.
 void debug(std::string_view message);
 

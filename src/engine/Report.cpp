@@ -1,5 +1,6 @@
 #include "engine/Report.h"
 
+#include "base/ControlText.h"
 #include "base/NumberText.h"
 #include "base/UnicodeText.h"
 
@@ -55,19 +56,21 @@ std::string reportText(const ProcessingResult& result) {
                     return "Updated";
                 std::string text = payload.dryRun ? "[Dry Run] Would Update:" : "Updated:";
                 for (const std::string& change : payload.changes)
-                    text.append("\n").append(kBullet).append(change);
+                    text.append("\n").append(kBullet).append(text::escapedControls(change));
                 return text;
             } else if constexpr (std::is_same_v<T, ProcessingResult::WithinTolerance>) {
                 std::string text = "Within tolerance " + std::string(kEmDash) + " not updated";
                 if (!payload.differences.empty())
-                    text.append(" (").append(text::joined(payload.differences, "; ")).append(")");
+                    text.append(" (")
+                        .append(text::escapedControls(text::joined(payload.differences, "; ")))
+                        .append(")");
                 return text;
             } else if constexpr (std::is_same_v<T, ProcessingResult::FileNotFound>) {
-                return "File not found: " + payload.reason;
+                return "File not found: " + text::escapedControls(payload.reason);
             } else if constexpr (std::is_same_v<T, ProcessingResult::UnsupportedFile>) {
-                return "Unsupported: " + payload.reason;
+                return "Unsupported: " + text::escapedControls(payload.reason);
             } else if constexpr (std::is_same_v<T, ProcessingResult::SkippedMissing>) {
-                return "Skipped (missing): " + payload.reason;
+                return "Skipped (missing): " + text::escapedControls(payload.reason);
             } else if constexpr (std::is_same_v<T, ProcessingResult::SkippedNonApple>) {
                 std::string camera;
                 if (payload.device) {
@@ -76,22 +79,23 @@ std::string reportText(const ProcessingResult& result) {
                         parts.push_back(*payload.device->make);
                     if (payload.device->model)
                         parts.push_back(*payload.device->model);
-                    camera = text::joined(parts, " ");
+                    camera = text::escapedControls(text::joined(parts, " "));
                 }
                 if (camera.empty())
-                    return "Skipped (non-Apple): " + payload.reason;
-                return "Skipped (non-Apple): " + camera + " - " + payload.reason;
+                    return "Skipped (non-Apple): " + text::escapedControls(payload.reason);
+                return "Skipped (non-Apple): " + camera + " - " + text::escapedControls(payload.reason);
             } else if constexpr (std::is_same_v<T, ProcessingResult::SkippedDifferentGPS>) {
                 if (payload.differences.empty())
                     return "Skipped (GPS differs)";
                 std::string text = "Skipped (GPS differs):";
                 for (const GPSDifference& d : payload.differences) {
-                    text.append("\n").append(kBullet).append(d.field).append(": ").append(d.currentValue);
-                    text.append(kArrow).append(d.newValue);
+                    text.append("\n").append(kBullet).append(text::escapedControls(d.field)).append(": ");
+                    text.append(text::escapedControls(d.currentValue)).append(kArrow);
+                    text.append(text::escapedControls(d.newValue));
                 }
                 return text;
             } else if constexpr (std::is_same_v<T, ProcessingResult::Failed>) {
-                return "Failed: " + payload.error;
+                return "Failed: " + text::escapedControls(payload.error);
             } else {
                 static_assert(std::is_same_v<T, ProcessingResult::AlreadyCorrect>);
                 return "Already correct";
@@ -100,8 +104,12 @@ std::string reportText(const ProcessingResult& result) {
         result.payload());
 }
 
+std::string fileNameText(const std::filesystem::path& filePath) {
+    return text::escapedControls(filePath.filename().native());
+}
+
 std::string resultLine(const ProcessingResultDetail& detail) {
-    return detail.filePath.filename().native() + ": " + reportText(detail.result);
+    return fileNameText(detail.filePath) + ": " + reportText(detail.result);
 }
 
 std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& visible,

@@ -1,11 +1,14 @@
 // The texts of results as the window shows them and the clipboard and CLI
-// carry them: one row's report text, its line, and the whole report.
+// carry them: one row's report text, its line, and the whole report. Control
+// characters in names and payloads are written as \xHH, so every result is
+// one entry whose only line breaks are its own.
 #pragma once
 
 #include "engine/ProcessingOptions.h"
 #include "engine/ProcessingResult.h"
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,7 +17,10 @@ namespace meridane {
 /// An updated row reads as a dry run when the run that made it was one.
 std::string reportText(const ProcessingResult& result);
 
-/// File name + ": " + reportText.
+/// The last path component as reports show it (control characters escaped).
+std::string fileNameText(const std::filesystem::path& filePath);
+
+/// fileNameText + ": " + reportText.
 std::string resultLine(const ProcessingResultDetail& detail);
 
 /// Header line with the UTC time and settings, then one line per entry;
