@@ -1,7 +1,9 @@
 #include "cli/CliRun.h"
 
 #include "cli/JsonLines.h"
+#include "cli/StopSignals.h"
 #include "engine/BatchRun.h"
+#include "base/ControlText.h"
 #include "base/Diagnostics.h"
 #include "engine/Report.h"
 
@@ -16,6 +18,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -27,26 +30,31 @@ using Clock = std::chrono::steady_clock;
 
 void write(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
-// Paths that will give no result at all get a plain message, so a typo is
-// not silently ignored; the run goes on with the others.
-void reportUnreachablePaths(const std::vector<std::filesystem::path>& paths, std::FILE* err) {
+// Paths that cannot be read get a plain message, so a typo or a missing
+// permission is not silently ignored; the run goes on with the others, and
+// the exit status says that something was not done. Returns whether any was.
+bool reportUnreadablePaths(const std::vector<std::filesystem::path>& paths, std::FILE* err) {
+    bool any = false;
+    auto complain = [&](const char* what, const std::filesystem::path& path, int error) {
+        write(err, std::string("meridane-cli: ") + what + " '" + text::escapedControls(path.native()) +
+                       "': " + std::strerror(error) + "\n");
+        any = true;
+    };
     for (const std::filesystem::path& path : paths) {
         struct stat status {};
         if (::stat(path.c_str(), &status) != 0) {
-            const int error = errno;
-            write(err, "meridane-cli: cannot access '" + path.native() + "': " + std::strerror(error) + "\n");
-            continue;
+            complain("cannot access", path, errno);
+        } else if (S_ISDIR(status.st_mode)) {
+            DIR* dir = ::opendir(path.c_str());
+            if (dir)
+                ::closedir(dir);
+            else
+                complain("cannot read folder", path, errno);
+        } else if (::access(path.c_str(), R_OK) != 0) {
+            complain("cannot read", path, errno);
         }
-        if (!S_ISDIR(status.st_mode))
-            continue;
-        DIR* dir = ::opendir(path.c_str());
-        if (!dir) {
-            const int error = errno;
-            write(err, "meridane-cli: cannot read folder '" + path.native() + "': " + std::strerror(error) + "\n");
-            continue;
-        }
-        ::closedir(dir);
     }
+    return any;
 }
 
 int terminalColumns(std::FILE* stream) {
@@ -80,9 +88,8 @@ public:
             return;
         lastDrawn_ = now;
         const double elapsed = std::chrono::duration<double>(now - started_).count();
-        std::string line = "Processed " + std::to_string(processed) + "/" + std::to_string(total) + " \u2022 ";
-        for (const char c : name)  // a name may hold line breaks or escapes
-            line.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+        std::string line = "Processed " + std::to_string(processed) + "/" + std::to_string(total) + " \u2022 " +
+                           text::escapedControls(name);
         if (elapsed > 0.2 && processed > 0) {
             const double rate = static_cast<double>(processed) / elapsed;
             line += " \u2022 " + std::to_string(static_cast<long>(rate + 0.5)) + " files/s \u2022 " +
@@ -159,9 +166,13 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
         };
     }
     diag::ScopedSink sink(std::move(debugLines));
-    reportUnreachablePaths(options.paths, err);
+    const bool unreadable = reportUnreadablePaths(options.paths, err);
 
     BatchRun run;
+    StopSignals stopSignals([&run](int) {
+        if (run.isProcessing())
+            run.stopAfterFilesInFlight();
+    });
     run.setOptions(options.processing);  // the CLI has no folder prompt
     const bool silent = options.processing.silentlyIgnoreSkipped;
     ProgressLine progress(err, output.progress && !options.debug);
@@ -196,8 +207,17 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     }
     std::fflush(output.out);
     write(err, summary(run, seconds));
+    if (const int signal = stopSignals.received()) {
+        write(err, "meridane-cli: stopped by " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
+                       std::to_string(run.processedCount()) + " of " + std::to_string(run.totalCount()) +
+                       " files; the others were not started\n");
+        std::fflush(err);
+        return 128 + signal;
+    }
     std::fflush(err);
 
+    if (unreadable)
+        return 1;
     for (const ProcessingResultDetail& detail : run.results())
         if (detail.result.resultCase() == ProcessingResult::Case::failed)
             return 1;

@@ -18,7 +18,8 @@ struct CliOutput {
 
 /// Runs one batch over the options' paths and writes the outputs. Needs a
 /// QCoreApplication; runs its event loop until the batch has finished.
-/// Returns the exit status: 0 when no result failed, 1 otherwise.
+/// Returns the exit status: 0 when no result failed and every path could be
+/// read, 1 otherwise; 128 + the signal when SIGINT or SIGTERM stopped it.
 int runCommandLine(const CliOptions& options, const CliOutput& output);
 
 /// The whole command: parses, answers --help, --version and usage errors

@@ -62,7 +62,12 @@ std::string usageText() {
            "  -h, --help                 show this help and exit\n"
            "      --version              show the version and exit\n"
            "\n"
-           "Exit status: 0 when no file failed, 1 when at least one did, 2 for a usage error.\n";
+           "Ctrl+C (SIGINT) or SIGTERM starts no new file, lets the saves under way finish\n"
+           "and prints the report of what was done; a second one ends at once.\n"
+           "\n"
+           "Exit status: 0 when every file was done and none failed, 1 when a file failed\n"
+           "or a path could not be read, 2 for a usage error, 130 or 143 when stopped by\n"
+           "SIGINT or SIGTERM.\n";
 }
 
 std::string versionText() { return std::string("meridane-cli ") + MERIDANE_VERSION + "\n"; }
