@@ -1,5 +1,6 @@
 #include "ui/UpdateChecker.h"
 
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -39,6 +40,16 @@ SplitVersion splitVersion(QStringView version) {
 
 }  // namespace
 
+bool isAllowedUpdateAddress(const QUrl& url) {
+    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty())
+        return false;
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    const QString host = url.host();
+    return url.scheme() == QLatin1String("http") &&
+           (host == QLatin1String("localhost") || QHostAddress(host).isLoopback());
+}
+
 bool isValidVersion(QStringView version) { return versionPattern().match(version.toString()).hasMatch(); }
 
 int compareVersions(QStringView a, QStringView b) {
@@ -77,12 +88,10 @@ std::optional<ReleaseFeed> parseReleaseFeed(const QByteArray& json, QString* err
     if (!isValidVersion(feed.version))
         return fail(QStringLiteral("The release feed does not name a valid version."));
 
-    // Only web pages: the address is handed to the desktop to open.
+    // Only secure web pages: the address is handed to the desktop to open.
     feed.url = QUrl(object.value(QStringLiteral("url")).toString().trimmed(), QUrl::StrictMode);
-    const QString scheme = feed.url.scheme();
-    if (!feed.url.isValid() || feed.url.host().isEmpty() ||
-        (scheme != QLatin1String("https") && scheme != QLatin1String("http")))
-        return fail(QStringLiteral("The release feed does not name a valid download page."));
+    if (!isAllowedUpdateAddress(feed.url))
+        return fail(QStringLiteral("The release feed does not name a valid https download page."));
 
     feed.notes = object.value(QStringLiteral("notes")).toString();
     return feed;
@@ -102,7 +111,16 @@ UpdateChecker::UpdateChecker(QUrl feedUrl, QString currentVersion, QObject* pare
     : QObject(parent),
       feedUrl_(std::move(feedUrl)),
       currentVersion_(std::move(currentVersion)),
-      network_(new QNetworkAccessManager(this)) {}
+      network_(new QNetworkAccessManager(this)),
+      deadline_(new QTimer(this)) {
+    deadline_->setSingleShot(true);
+    connect(deadline_, &QTimer::timeout, this, [this] {
+        if (!reply_)
+            return;
+        timedOut_ = true;
+        reply_->abort();
+    });
+}
 
 UpdateChecker::~UpdateChecker() {
     if (reply_) {
@@ -116,20 +134,33 @@ void UpdateChecker::setTimeout(std::chrono::milliseconds timeout) { timeout_ = t
 void UpdateChecker::check() {
     if (isChecking())
         return;
-    if (!feedUrl_.isValid() || feedUrl_.scheme().isEmpty()) {
-        // Answer from the event loop, as a network answer would come.
-        QTimer::singleShot(0, this, [this] {
-            finish({UpdateCheckOutcome::Kind::failed, currentVersion_, {},
-                    QStringLiteral("No valid update address is configured.")});
-        });
+    if (feedUrl_.isEmpty()) {
+        finishLater(UpdateCheckOutcome::Kind::noFeed, {});
+        return;
+    }
+    if (!isAllowedUpdateAddress(feedUrl_)) {
+        finishLater(UpdateCheckOutcome::Kind::failed, QStringLiteral("The update feed address is not an https address."));
         return;
     }
     QNetworkRequest request(feedUrl_);
-    request.setTransferTimeout(static_cast<int>(timeout_.count()));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Each redirect must lead to an address the feed itself could have.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setMaximumRedirectsAllowed(5);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Meridane/%1").arg(currentVersion_));
     tooLarge_ = false;
+    timedOut_ = false;
     reply_ = network_->get(request);
+    // One deadline for the whole check: an idle timeout would let a server
+    // that trickles a byte now and then keep the check alive for ever.
+    deadline_->start(timeout_);
+    connect(reply_, &QNetworkReply::redirected, this, [this](const QUrl& target) {
+        if (!reply_)
+            return;
+        if (isAllowedUpdateAddress(target))
+            Q_EMIT reply_->redirectAllowed();
+        else
+            reply_->abort();
+    });
     connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
         if (received > maxFeedBytes && reply_) {
             tooLarge_ = true;
@@ -145,6 +176,7 @@ void UpdateChecker::onReplyFinished() {
         return;
     reply->deleteLater();
     reply_ = nullptr;
+    deadline_->stop();
 
     UpdateCheckOutcome outcome;
     outcome.currentVersion = currentVersion_;
@@ -152,8 +184,10 @@ void UpdateChecker::onReplyFinished() {
     const QByteArray body = reply->readAll();
     if (tooLarge_ || body.size() > maxFeedBytes) {
         outcome.error = QStringLiteral("The release feed is too large.");
-    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
+    } else if (timedOut_) {
         outcome.error = QStringLiteral("The update server did not answer in time.");
+    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
+        outcome.error = QStringLiteral("The update server redirected to an address that is not https.");
     } else if (reply->error() != QNetworkReply::NoError && status == 0) {
         outcome.error = QStringLiteral("The update server could not be reached: %1").arg(reply->errorString());
     } else if (status != 200) {
@@ -164,6 +198,11 @@ void UpdateChecker::onReplyFinished() {
                                                                            : UpdateCheckOutcome::Kind::upToDate;
     }
     finish(std::move(outcome));
+}
+
+// Answers from the event loop, as a network answer would come.
+void UpdateChecker::finishLater(UpdateCheckOutcome::Kind kind, const QString& error) {
+    QTimer::singleShot(0, this, [this, kind, error] { finish({kind, currentVersion_, {}, error}); });
 }
 
 void UpdateChecker::finish(UpdateCheckOutcome outcome) { Q_EMIT finished(outcome); }

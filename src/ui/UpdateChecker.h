@@ -13,6 +13,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 
 namespace meridane::ui {
 
@@ -34,8 +35,13 @@ bool isValidVersion(QStringView version);
 /// comes before its release (0.2.0-beta < 0.2.0).
 int compareVersions(QStringView a, QStringView b);
 
+/// Whether an address may be asked for the feed or opened as the download
+/// page: https, or plain http to this machine's loopback interface.
+bool isAllowedUpdateAddress(const QUrl& url);
+
 struct UpdateCheckOutcome {
-    enum class Kind { upToDate, updateAvailable, failed };
+    /// noFeed: the build names no feed; nothing was asked.
+    enum class Kind { upToDate, updateAvailable, failed, noFeed };
     Kind kind = Kind::failed;
     QString currentVersion;
     ReleaseFeed latest;  ///< set unless failed
@@ -43,12 +49,14 @@ struct UpdateCheckOutcome {
 };
 
 /// The feed to ask: $MERIDANE_UPDATE_FEED, else the "updates/feedURL"
-/// setting, else the address built into the program.
+/// setting, else the address the packager built in (MERIDANE_UPDATE_FEED_URL,
+/// empty by default: distributions deliver updates through their packages).
 QUrl updateFeedUrl();
 
 class UpdateChecker : public QObject {
     Q_OBJECT
 public:
+    /// The whole check, redirects and a slow trickle of bytes included.
     static constexpr std::chrono::milliseconds defaultTimeout{15000};
     /// Feeds are a few hundred bytes; anything this large is not one.
     static constexpr qint64 maxFeedBytes = 64 * 1024;
@@ -59,7 +67,8 @@ public:
     void setTimeout(std::chrono::milliseconds timeout);
     bool isChecking() const { return !reply_.isNull(); }
 
-    /// Starts a check; a check already running is left to finish.
+    /// Starts a check; a check already running is left to finish. Always
+    /// answers through finished(), from the event loop.
     void check();
 
 Q_SIGNALS:
@@ -67,6 +76,7 @@ Q_SIGNALS:
 
 private:
     void onReplyFinished();
+    void finishLater(UpdateCheckOutcome::Kind kind, const QString& error);
     void finish(UpdateCheckOutcome outcome);
 
     QUrl feedUrl_;
@@ -74,7 +84,9 @@ private:
     std::chrono::milliseconds timeout_ = defaultTimeout;
     QNetworkAccessManager* network_;
     QPointer<QNetworkReply> reply_;
+    QTimer* deadline_;
     bool tooLarge_ = false;
+    bool timedOut_ = false;
 };
 
 }  // namespace meridane::ui

@@ -17,6 +17,9 @@ UpdateMessage updateMessage(const UpdateCheckOutcome& outcome) {
                 QStringLiteral("Meridane %1 is available \u2014 you have %2. Would you like to open its download page?")
                     .arg(outcome.latest.version, outcome.currentVersion),
                 outcome.latest.notes};
+    case UpdateCheckOutcome::Kind::noFeed:
+        return {QStringLiteral("Check for Updates"),
+                QStringLiteral("This build has no update feed. Updates come with your package manager."), {}};
     case UpdateCheckOutcome::Kind::failed:
         break;
     }
@@ -48,8 +51,12 @@ void UpdatesViewModel::present(const UpdateCheckOutcome& outcome) {
     box->setObjectName(QStringLiteral("updateMessage"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(message.title);
-    box->setText(message.title);
-    box->setInformativeText(message.text);
+    if (outcome.kind == UpdateCheckOutcome::Kind::noFeed) {
+        box->setText(message.text);
+    } else {
+        box->setText(message.title);
+        box->setInformativeText(message.text);
+    }
     if (!message.details.isEmpty())
         box->setDetailedText(message.details);
     if (outcome.kind == UpdateCheckOutcome::Kind::updateAvailable) {
