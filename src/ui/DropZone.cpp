@@ -55,11 +55,8 @@ QString DropZone::subtitle() const {
 std::vector<std::filesystem::path> DropZone::localPaths(const QMimeData& mimeData) {
     std::vector<std::filesystem::path> paths;
     for (const QUrl& url : mimeData.urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QString local = url.toLocalFile();
-        if (!local.isEmpty())
-            paths.push_back(pathFromText(local));
+        if (auto path = pathFromUrl(url))
+            paths.push_back(std::move(*path));
     }
     return paths;
 }

@@ -28,8 +28,8 @@ public:
     void setDropHandler(DropHandler handler);
     void setAcceptQuery(AcceptQuery query);
 
-    /// The local files and folders of a drop, in drop order; other URLs are
-    /// passed over without a message.
+    /// The local files and folders of a drop, in drop order, with the exact
+    /// bytes of their names; other URLs are passed over without a message.
     static std::vector<std::filesystem::path> localPaths(const QMimeData& mimeData);
 
     QString title() const;

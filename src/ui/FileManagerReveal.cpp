@@ -6,7 +6,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
-#include <QFileInfo>
 
 namespace meridane::ui {
 
@@ -18,9 +17,10 @@ FileManagerReveal::FileManagerReveal(QDBusConnection bus, FolderOpener openFolde
     : QObject(parent), bus_(std::move(bus)), openFolder_(std::move(openFolder)) {}
 
 void FileManagerReveal::reveal(const std::filesystem::path& file) {
-    const QUrl url = QUrl::fromLocalFile(pathText(file));
+    const QUrl url = fileUrl(file);
+    const QUrl folder = fileUrl(file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path());
     if (!bus_.isConnected()) {
-        openFolderOf(url);
+        openFolder(folder);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -30,17 +30,16 @@ void FileManagerReveal::reveal(const std::filesystem::path& file) {
     // Asynchronous, so a file manager that is slow to start never freezes
     // the window; a missing one shows up as an error reply.
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, callTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, url] {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, url, folder] {
         watcher->deleteLater();
         if (watcher->isError())
-            openFolderOf(url);
+            openFolder(folder);
         else
             Q_EMIT shownInFileManager(url);
     });
 }
 
-void FileManagerReveal::openFolderOf(const QUrl& file) {
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
+void FileManagerReveal::openFolder(const QUrl& folder) {
     if (openFolder_)
         openFolder_(folder);
     Q_EMIT openedFolder(folder);

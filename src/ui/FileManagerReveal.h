@@ -1,6 +1,6 @@
 // Shows a file selected in the desktop's file manager through the
 // freedesktop FileManager1 D-Bus interface; when no file manager answers,
-// opens the file's folder instead.
+// opens the file's folder instead. The URLs carry the name's exact bytes.
 #pragma once
 
 #include <QDBusConnection>
@@ -33,7 +33,7 @@ Q_SIGNALS:
     void openedFolder(const QUrl& folder);
 
 private:
-    void openFolderOf(const QUrl& file);
+    void openFolder(const QUrl& folder);
 
     QDBusConnection bus_;
     FolderOpener openFolder_;

@@ -18,7 +18,10 @@ QString FolderAccessDialog::message() {
 QString FolderAccessDialog::acceptLabel() { return QStringLiteral("Allow"); }
 
 std::optional<std::filesystem::path> FolderAccessDialog::promptForFolderAccess(const std::filesystem::path& folder) {
-    QFileDialog dialog(parent_, message(), pathText(folder));
+    // A folder whose name no text can hold (Latin-1 bytes) cannot be shown;
+    // the dialog opens at the nearest folder above it, which holds the sidecar
+    // too and may be granted instead.
+    QFileDialog dialog(parent_, message(), pathText(nearestShowableFolder(folder)));
     dialog.setObjectName(QStringLiteral("folderAccessDialog"));
     // Qt's own dialog, so the message can sit inside it and the accept
     // button can carry its label on every desktop.
