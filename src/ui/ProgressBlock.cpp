@@ -1,5 +1,6 @@
 #include "ui/ProgressBlock.h"
 
+#include "base/ControlText.h"
 #include "ui/UiStyle.h"
 
 #include <QLabel>
@@ -14,7 +15,7 @@ namespace meridane::ui {
 QString progressText(std::int64_t processed, std::int64_t total, const std::string& currentFile) {
     QString text = QStringLiteral("Processed %1/%2").arg(processed).arg(total);
     if (!currentFile.empty())
-        text += QStringLiteral(" \u2022 ") + QString::fromStdString(currentFile);
+        text += QStringLiteral(" \u2022 ") + QString::fromStdString(text::escapedControls(currentFile));
     return text;
 }
 

@@ -5,9 +5,11 @@
 #include "ui/ResultsModel.h"
 #include "ui/UiStyle.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextLayout>
 
 #include <algorithm>
 
@@ -21,7 +23,21 @@ constexpr int itemSpacing = 10;
 constexpr int iconFrameWidth = 18;
 constexpr int iconSize = 16;
 constexpr int lineSpacing = 2;
-constexpr int buttonPadding = 4;
+constexpr int buttonPadding = 6;
+constexpr int minimumTextWidth = 120;
+
+// A row of the list is as wide as the list's viewport; the width in the
+// option is not set when the view asks for a height.
+int rowWidthFor(const QStyleOptionViewItem& option) {
+    if (option.rect.width() > 0)
+        return option.rect.width();
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget))
+        return view->viewport()->width();
+    return 0;
+}
+
+// The report's own line breaks become forced breaks of the layout.
+QString layoutText(QString text) { return text.replace(QLatin1Char('\n'), QChar::LineSeparator); }
 
 }  // namespace
 
@@ -50,17 +66,43 @@ const ResultRowDelegate::Metrics& ResultRowDelegate::metrics() const {
     return m;
 }
 
-int ResultRowDelegate::rowHeight(int reportLines) const {
+int ResultRowDelegate::textWidth(int rowWidth) const {
     const Metrics& m = metrics();
-    const int text = m.nameHeight + lineSpacing + std::max(1, reportLines) * m.reportLineHeight;
+    const int buttons = m.revealWidth + itemSpacing + m.copyWidth;
+    return std::max(minimumTextWidth, rowWidth - 2 * sideMargin - iconFrameWidth - 2 * itemSpacing - buttons);
+}
+
+int ResultRowDelegate::layOutReport(QTextLayout& layout, int width) const {
+    const Metrics& m = metrics();
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.setFont(m.reportFont);
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    int lines = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, lines * m.reportLineHeight));
+        ++lines;
+    }
+    layout.endLayout();
+    return std::max(1, lines) * m.reportLineHeight;
+}
+
+int ResultRowDelegate::rowHeight(const QString& reportText, int width) const {
+    const Metrics& m = metrics();
+    QTextLayout layout(layoutText(reportText));
+    const int text = m.nameHeight + lineSpacing + layOutReport(layout, textWidth(width));
     return 2 * verticalPadding + std::max({text, iconFrameWidth, m.buttonHeight});
 }
 
-QSize ResultRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const {
+QSize ResultRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     const Metrics& m = metrics();
-    const int lines = index.data(ResultsModel::LineCountRole).toInt();
-    const int minimumWidth = 2 * sideMargin + iconFrameWidth + 4 * itemSpacing + 120 + m.revealWidth + m.copyWidth;
-    return {minimumWidth, rowHeight(lines)};
+    const int minimumWidth = 2 * sideMargin + iconFrameWidth + 3 * itemSpacing + minimumTextWidth + m.revealWidth +
+                             m.copyWidth;
+    const QString report = index.data(ResultsModel::ReportTextRole).toString();
+    return {minimumWidth, rowHeight(report, rowWidthFor(option))};
 }
 
 QRect ResultRowDelegate::buttonRect(const QRect& rowRect, Button button) const {
@@ -92,7 +134,6 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     initStyleOption(&background, index);
     background.text.clear();
     background.icon = {};
-    background.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver);
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawPrimitive(QStyle::PE_PanelItemViewItem, &background, painter, widget);
@@ -100,7 +141,12 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->save();
     painter->setRenderHint(QPainter::SmoothPixmapTransform);
     const QRect row = option.rect;
-    const int lines = index.data(ResultsModel::LineCountRole).toInt();
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette& palette = option.palette;
+    const QColor textColor = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    QColor secondary = selected ? textColor : secondaryTextColor(palette);
+    if (selected)
+        secondary.setAlphaF(0.8f);
 
     // Icon, centred in its frame and on the row.
     const auto resultCase = static_cast<ProcessingResult::Case>(index.data(ResultsModel::CaseRole).toInt());
@@ -111,54 +157,52 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 
     // Text column, vertically centred, ending before the buttons.
     const int textLeft = row.left() + sideMargin + iconFrameWidth + itemSpacing;
-    const int textRight = buttonRect(row, Button::reveal).left() - itemSpacing;
-    const int textWidth = std::max(0, textRight - textLeft);
-    const int textHeight = m.nameHeight + lineSpacing + std::max(1, lines) * m.reportLineHeight;
-    int y = row.top() + (row.height() - textHeight) / 2;
+    const int width = textWidth(row.width());
+    QTextLayout report(layoutText(index.data(ResultsModel::ReportTextRole).toString()));
+    const int reportHeight = layOutReport(report, width);
+    const int textHeight = m.nameHeight + lineSpacing + reportHeight;
+    const int top = row.top() + (row.height() - textHeight) / 2;
 
-    const QPalette& palette = option.palette;
+    // Only a name wider than the row is shortened, in the middle, so its
+    // extension stays readable.
     painter->setFont(m.nameFont);
-    painter->setPen(palette.color(QPalette::Text));
+    painter->setPen(textColor);
     const QString name = index.data(ResultsModel::FileNameRole).toString();
-    painter->drawText(QRect(textLeft, y, textWidth, m.nameHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                      QFontMetrics(m.nameFont).elidedText(name, Qt::ElideMiddle, textWidth));
-    y += m.nameHeight + lineSpacing;
-
-    painter->setFont(m.reportFont);
-    painter->setPen(secondaryTextColor(palette));
-    const QFontMetrics reportMetrics(m.reportFont);
-    const QStringList reportLines = index.data(ResultsModel::ReportTextRole).toString().split(QLatin1Char('\n'));
-    for (const QString& line : reportLines) {
-        painter->drawText(QRect(textLeft, y, textWidth, m.reportLineHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                          reportMetrics.elidedText(line, Qt::ElideRight, textWidth));
-        y += m.reportLineHeight;
-    }
+    painter->drawText(QRect(textLeft, top, width, m.nameHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                      QFontMetrics(m.nameFont).elidedText(name, Qt::ElideMiddle, width));
+    painter->setPen(secondary);
+    report.draw(painter, QPointF(textLeft, top + m.nameHeight + lineSpacing));
 
     // Borderless buttons: their label in the link colour, nothing else.
-    painter->setFont(m.buttonFont);
-    painter->setPen(palette.color(QPalette::Link));
-    painter->drawText(buttonRect(row, Button::reveal), Qt::AlignCenter, revealLabel());
-    painter->drawText(buttonRect(row, Button::copy), Qt::AlignCenter, copyLabel());
+    if (index.row() != rowWithButtons_) {
+        painter->setFont(m.buttonFont);
+        painter->setPen(palette.color(QPalette::Link));
+        painter->drawText(buttonRect(row, Button::reveal), Qt::AlignCenter, revealLabel());
+        painter->drawText(buttonRect(row, Button::copy), Qt::AlignCenter, copyLabel());
+    }
     painter->restore();
 }
 
+// A click that reaches a painted button (the pointer did not hover first, as
+// with some touch screens) does what the real button would.
 bool ResultRowDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,
                                     const QModelIndex& index) {
-    if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonRelease)
+    if (event->type() != QEvent::MouseButtonRelease)
         return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() != Qt::LeftButton)
         return false;
-    const Button button = buttonAt(option.rect, mouse->position().toPoint());
-    if (button == Button::none)
-        return false;
-    if (event->type() == QEvent::MouseButtonRelease) {
-        if (button == Button::reveal)
-            Q_EMIT revealClicked(index);
-        else
-            Q_EMIT copyClicked(index);
+    switch (buttonAt(option.rect, mouse->position().toPoint())) {
+    case Button::reveal:
+        Q_EMIT revealClicked(index);
+        return true;
+    case Button::copy:
+        Q_EMIT copyClicked(index);
+        return true;
+    case Button::none:
+        break;
     }
-    return true;
+    return false;
 }
 
 }  // namespace meridane::ui

@@ -1,9 +1,12 @@
-// Paints one result row (icon, file name, report text, two borderless
-// buttons) and turns clicks on its buttons into signals. Rows are painted,
-// not built from widgets, so long runs stay cheap.
+// Paints one result row (icon, file name, the report text wrapped onto as
+// many lines as it needs, two borderless buttons) and measures its height for
+// the width the list gives it. Rows are painted, not built from widgets, so
+// long runs stay cheap; the list puts real buttons over the row in use.
 #pragma once
 
 #include <QStyledItemDelegate>
+
+class QTextLayout;
 
 namespace meridane::ui {
 
@@ -20,6 +23,12 @@ public:
     /// The button under a point of a row whose rectangle is rowRect.
     Button buttonAt(const QRect& rowRect, const QPoint& point) const;
     QRect buttonRect(const QRect& rowRect, Button button) const;
+    /// The row's height when it is `width` wide.
+    int rowHeight(const QString& reportText, int width) const;
+
+    /// The row whose buttons are real widgets just now; its painted ones are
+    /// left out.
+    void setRowWithButtons(int row) { rowWithButtons_ = row; }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -35,7 +44,11 @@ protected:
 private:
     struct Metrics;
     const Metrics& metrics() const;
-    int rowHeight(int reportLines) const;
+    int textWidth(int rowWidth) const;
+    /// Lays the report text out in lines of at most `width`; returns its height.
+    int layOutReport(QTextLayout& layout, int width) const;
+
+    int rowWithButtons_ = -1;
 };
 
 }  // namespace meridane::ui

@@ -2,16 +2,8 @@
 
 #include "engine/BatchRun.h"
 #include "engine/Report.h"
-#include "ui/PathText.h"
-
-#include <algorithm>
 
 namespace meridane::ui {
-
-std::uint32_t reportLineCount(const ProcessingResult& result) {
-    const std::string text = reportText(result);
-    return 1 + static_cast<std::uint32_t>(std::count(text.begin(), text.end(), '\n'));
-}
 
 ResultsModel::ResultsModel(BatchRun& run, QObject* parent)
     : QAbstractListModel(parent), run_(run), shownOptions_(run.options()) {
@@ -34,25 +26,26 @@ Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
 }
 
 const ProcessingResultDetail& ResultsModel::detail(int row) const {
-    return run_.results().at(rows_.at(static_cast<std::size_t>(row)).resultIndex);
+    return run_.results().at(rows_.at(static_cast<std::size_t>(row)));
 }
 
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() < 0 || index.row() >= rowCount())
         return {};
-    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    // The row shows what the clipboard gets: the report's texts, control
+    // characters escaped; a name that is not UTF-8 shows U+FFFD.
+    const ProcessingResultDetail& shown = detail(index.row());
     switch (role) {
     case FileNameRole:
-        return pathText(detail(index.row()).filePath.filename());
+        return QString::fromStdString(fileNameText(shown.filePath));
     case ReportTextRole:
-        return QString::fromStdString(reportText(detail(index.row()).result));
+        return QString::fromStdString(reportText(shown.result));
     case LineRole:
-    case Qt::ToolTipRole:  // the whole text, where the row has to cut it short
-        return QString::fromStdString(resultLine(detail(index.row())));
+    case Qt::AccessibleTextRole:
+    case Qt::ToolTipRole:  // the whole name, where the row has to shorten it
+        return QString::fromStdString(resultLine(shown));
     case CaseRole:
-        return static_cast<int>(detail(index.row()).result.resultCase());
-    case LineCountRole:
-        return row.lineCount;
+        return static_cast<int>(shown.result.resultCase());
     default:
         return {};
     }
@@ -63,7 +56,7 @@ bool ResultsModel::isVisible(const ProcessingResult& result) const {
 }
 
 ResultsModel::Row ResultsModel::makeRow(std::size_t resultIndex) const {
-    return {static_cast<std::uint32_t>(resultIndex), reportLineCount(run_.results()[resultIndex].result)};
+    return static_cast<Row>(resultIndex);
 }
 
 void ResultsModel::onRunReset() {

@@ -29,7 +29,6 @@ public:
         ReportTextRole = Qt::UserRole + 1,  ///< reportText of the row's result
         LineRole,                           ///< file name + ": " + report text
         CaseRole,                           ///< ProcessingResult::Case as int
-        LineCountRole,                      ///< lines of the report text
     };
 
     /// How long new results may wait before they reach the view.
@@ -52,10 +51,8 @@ Q_SIGNALS:
     void visibleCountChanged(int count);
 
 private:
-    struct Row {
-        std::uint32_t resultIndex;
-        std::uint32_t lineCount;
-    };
+    /// The index of the row's result in the run's results.
+    using Row = std::uint32_t;
 
     void onRunReset();
     void onResultRecorded();
@@ -70,8 +67,5 @@ private:
     std::vector<Row> pending_;
     QTimer batchTimer_;
 };
-
-/// Lines of the result's report text.
-std::uint32_t reportLineCount(const ProcessingResult& result);
 
 }  // namespace meridane::ui

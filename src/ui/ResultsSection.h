@@ -3,6 +3,7 @@
 // reads the batch run and the clipboard's text comes from the core's report.
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QTreeView>
 #include <QWidget>
 
@@ -10,7 +11,10 @@
 #include <functional>
 
 class QLabel;
+class QMenu;
+class QPropertyAnimation;
 class QPushButton;
+class QToolButton;
 
 namespace meridane {
 class BatchRun;
@@ -23,15 +27,53 @@ class ResultRowDelegate;
 class ResultsModel;
 
 /// A flat list with rows of their own heights, laid out lazily: only rows
-/// that are shown are measured, so tens of thousands of rows stay cheap.
+/// that are shown are measured, so tens of thousands of rows stay cheap. It
+/// takes keyboard focus: the arrow keys move between rows, Enter reveals the
+/// current row's file, Ctrl+C copies its line, and the context menu offers
+/// both. The row under the pointer, or else the current row, has real
+/// buttons that take focus and screen readers announce.
 class ResultsListView : public QTreeView {
     Q_OBJECT
 public:
     explicit ResultsListView(QWidget* parent = nullptr);
     QSize sizeHint() const override;
 
+    /// Scrolls so that the last row is at the bottom, with the style's
+    /// animation when it has one.
+    void scrollToNewest();
+    QPropertyAnimation* scrollAnimation() const { return scrollAnimation_; }
+    QToolButton* revealButton() const { return revealButton_; }
+    QToolButton* copyButton() const { return copyButton_; }
+    /// The row the real buttons are over, or an invalid index.
+    QModelIndex rowWithButtons() const { return buttonRow_; }
+    /// The row's context menu: reveal and copy.
+    QMenu* rowMenu(const QModelIndex& index);
+
+Q_SIGNALS:
+    void revealRequested(const QModelIndex& index);
+    void copyRequested(const QModelIndex& index);
+
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+private:
+    ResultRowDelegate* rowDelegate() const;
+    void placeButtons();
+
+    QPropertyAnimation* scrollAnimation_;
+    QWidget* buttons_;
+    QToolButton* revealButton_;
+    QToolButton* copyButton_;
+    QPersistentModelIndex hovered_;
+    QPersistentModelIndex buttonRow_;
+    int laidOutWidth_ = -1;
 };
 
 class ResultsSection : public QWidget {
