@@ -26,7 +26,7 @@ QT_QPA_PLATFORM=xcb QT_QPA_PLATFORMTHEME= QT_STYLE_OVERRIDE=Fusion QT_FONT_DPI=9
   "$program" --screenshot "$work/shot.png" "$work/samples" >/dev/null
 
 # Keep the PNG small enough for the repository.
-if command -v convert >/dev/null; then
+if convert -version >/dev/null 2>&1; then
   convert "$work/shot.png" -strip -define png:compression-level=9 "$output"
 else
   cp "$work/shot.png" "$output"

@@ -1,6 +1,7 @@
 // Entry point of the windowed program: one window, and a run on the paths
 // given on the command line as if they had been dropped on it.
 #include "engine/BatchRun.h"
+#include "ui/AppIdentity.h"
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 #include "ui/PathText.h"
@@ -47,10 +48,14 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Meridane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Meridane"));
+    // The organisation domain and name give the application id
+    // org.meridane.Meridane; on Linux the settings stay in Meridane/Meridane.
     QApplication::setOrganizationName(QStringLiteral("Meridane"));
+    QApplication::setOrganizationDomain(QStringLiteral("meridane.org"));
     QApplication::setApplicationVersion(QStringLiteral(MERIDANE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("meridane"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("meridane"), QIcon(QStringLiteral(":/meridane/meridane.svg"))));
+    QApplication::setDesktopFileName(meridane::ui::applicationId());
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(meridane::ui::applicationId(), QIcon(QStringLiteral(":/meridane/meridane.svg"))));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Copies each photo's own GPS position into its XMP sidecar."));
@@ -67,9 +72,10 @@ int main(int argc, char** argv) {
     meridane::ui::MainWindow window;
     window.show();
 
-    std::vector<std::filesystem::path> paths;
-    for (const QString& argument : parser.positionalArguments())
-        paths.push_back(std::filesystem::absolute(meridane::ui::pathFromText(argument)));
+    // The paths as the bytes given: a Latin-1 name has no exact text form.
+    // QApplication has taken its own options out of argv already.
+    const std::vector<std::filesystem::path> paths =
+        meridane::ui::pathArguments(argc, argv, {"--screenshot"});
     if (!paths.empty())
         window.content()->handleDrop(paths);
     if (parser.isSet(screenshotOption))

@@ -2,14 +2,19 @@
 
 #include "engine/BatchRun.h"
 #include "ui/ContentView.h"
+#include "ui/AppIdentity.h"
 #include "ui/FolderAccessDialog.h"
+#include "ui/RunNotification.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdatesViewModel.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 namespace meridane::ui {
 
@@ -19,10 +24,11 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
       folderDialog_(std::make_unique<FolderAccessDialog>(this)),
       content_(new ContentView(*run_, this)),
       updates_(nullptr),
-      checkForUpdates_(nullptr) {
+      checkForUpdates_(nullptr),
+      notification_(new RunNotification(*run_, *this, QDBusConnection::sessionBus(), RunNotification::longRun, this)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Meridane"));
-    setWindowIcon(QIcon(QStringLiteral(":/meridane/meridane.svg")));
+    setWindowIcon(QIcon::fromTheme(applicationId(), QIcon(QStringLiteral(":/meridane/meridane.svg"))));
     run_->setFolderAccessPrompt(folderDialog_.get());
     setCentralWidget(content_);
 
@@ -52,7 +58,47 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
+    // A window closed during a run goes once the files in flight are done.
+    const auto closeIfStopped = [this] {
+        if (closeWhenStopped_ && !run_->isProcessing())
+            close();
+    };
+    connect(run_.get(), &BatchRun::runFinished, this, closeIfStopped);
+    connect(run_.get(), &BatchRun::collectingFinished, this, closeIfStopped);
+
     resize(720, 720);
+}
+
+void MainWindow::setStopQuestion(StopQuestion question) { stopQuestion_ = std::move(question); }
+
+bool MainWindow::askToStop() {
+    if (stopQuestion_)
+        return stopQuestion_();
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Stop the run?"),
+                    QStringLiteral("Meridane is still processing files. Stop after the files in flight and close?"),
+                    QMessageBox::NoButton, this);
+    box.setInformativeText(QStringLiteral("Sidecars already saved stay saved; files not started are left as they are."));
+    QPushButton* stop = box.addButton(QStringLiteral("Stop and Close"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("Keep Running"), QMessageBox::RejectRole);
+    box.setDefaultButton(stop);
+    box.exec();
+    return box.clickedButton() == stop;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!run_->isProcessing()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (closeWhenStopped_ || !askToStop())
+        return;
+    closeWhenStopped_ = true;
+    // The run may have ended while the question was open.
+    if (!run_->isProcessing())
+        QTimer::singleShot(0, this, &QWidget::close);
+    else
+        run_->stopAfterFilesInFlight();
 }
 
 MainWindow::~MainWindow() {

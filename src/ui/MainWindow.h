@@ -1,10 +1,12 @@
 // The application's one window: the content view under a menu bar whose
-// application menu holds "Check for Updates…". It owns the batch run and
-// the folder dialog the run asks through.
+// application menu holds "Check for Updates…". It owns the batch run, the
+// folder dialog the run asks through and the notification of a long run's
+// end. Closing it during a run asks whether to stop after the files in flight.
 #pragma once
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -17,6 +19,7 @@ namespace meridane::ui {
 
 class ContentView;
 class FolderAccessDialog;
+class RunNotification;
 class UpdateChecker;
 class UpdatesViewModel;
 
@@ -29,17 +32,31 @@ public:
 
     static QString checkForUpdatesText();
 
+    /// Asks whether to stop the run after the files in flight and close;
+    /// replaceable for tests. The default asks in a message box.
+    using StopQuestion = std::function<bool()>;
+    void setStopQuestion(StopQuestion question);
+
     BatchRun& run() const { return *run_; }
     ContentView* content() const { return content_; }
     UpdatesViewModel* updates() const { return updates_; }
     QAction* checkForUpdatesAction() const { return checkForUpdates_; }
+    RunNotification* runNotification() const { return notification_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool askToStop();
+
     std::unique_ptr<BatchRun> run_;
     std::unique_ptr<FolderAccessDialog> folderDialog_;
     ContentView* content_;
     UpdatesViewModel* updates_;
     QAction* checkForUpdates_;
+    RunNotification* notification_;
+    StopQuestion stopQuestion_;
+    bool closeWhenStopped_ = false;
 };
 
 }  // namespace meridane::ui
