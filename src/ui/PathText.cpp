@@ -39,16 +39,14 @@ QString pathText(const std::filesystem::path& path) { return QFile::decodeName(p
 
 std::filesystem::path pathFromText(const QString& text) {
     const std::filesystem::path direct(QFile::encodeName(text).toStdString());
-    if (text.isEmpty() || isThere(direct))
+    if (text.isEmpty() || isThere(direct) || !text.contains(QChar::ReplacementCharacter))
         return direct;
     std::filesystem::path resolved = text.startsWith(QLatin1Char('/')) ? std::filesystem::path("/") : "";
     for (const QString& part : text.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         std::filesystem::path next = resolved / QFile::encodeName(part).toStdString();
         if (!isThere(next)) {
-            const std::optional<std::string> entry = entryShownAs(resolved, part);
-            if (!entry)
-                return direct;
-            next = resolved / *entry;
+            if (const std::optional<std::string> entry = entryShownAs(resolved, part))
+                next = resolved / *entry;
         }
         resolved = std::move(next);
     }

@@ -213,7 +213,9 @@ void ResultsListView::scrollToNewest() {
     QScrollBar* bar = verticalScrollBar();
     const int target = bar->maximum();
     scrollAnimation_->stop();
-    const int duration = style()->styleHint(QStyle::SH_Widget_Animation_Duration, nullptr, this);
+    // Asked without the widget: styles answer 0 for tree views, whose
+    // expanding they do not animate, and that is not what this is.
+    const int duration = style()->styleHint(QStyle::SH_Widget_Animation_Duration);
     if (duration <= 0 || !isVisible() || bar->value() == target) {
         bar->setValue(target);
         return;

@@ -181,7 +181,7 @@ void UpdateChecker::onReplyFinished() {
     UpdateCheckOutcome outcome;
     outcome.currentVersion = currentVersion_;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray body = reply->readAll();
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     if (tooLarge_ || body.size() > maxFeedBytes) {
         outcome.error = QStringLiteral("The release feed is too large.");
     } else if (timedOut_) {
