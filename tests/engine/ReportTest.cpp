@@ -33,6 +33,15 @@ TEST(Report, EachResultsText) {
         EXPECT_EQ(reportText(result), text);
 }
 
+// A name or a payload text can neither add report lines nor reach a terminal
+// as a control sequence; the result's own line breaks and other bytes stay.
+TEST(Report, ControlCharactersInNamesAndTextsAreEscaped) {
+    const auto detail = ProcessingResultDetail::make("/p/caf\xE9\n\x1B]0;x\x07\xC2\x9B.HEIC",
+                                                     R::updated({"a\r\nUpdated: b", "\x9B\x7F"}));
+    EXPECT_EQ(resultLine(detail), "caf\xE9\\x0A\\x1B]0;x\\x07\\x9B.HEIC: Updated:\n\u2022 a\\x0D\\x0AUpdated: b\n"
+                                  "\u2022 \\x9B\\x7F");
+}
+
 TEST(Report, AllResultsCarriesTheUtcTimeTheSettingsAndOneLinePerEntry) {
     const auto at = [](std::int64_t seconds) { return std::chrono::system_clock::time_point(std::chrono::seconds(seconds)); };
     EXPECT_EQ(allResultsReport({}, ProcessingOptionValues{false, true, false, true}, at(946684800 + 3661)),

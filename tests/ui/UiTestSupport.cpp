@@ -1,62 +1,42 @@
 #include "UiTestSupport.h"
 
+#include <QApplication>
 #include <QTest>
+
+#include <gtest/gtest.h>
 
 namespace meridane::testing {
 
-ProcessingResult resultForName(const std::string& fileName) {
-    auto startsWith = [&fileName](const char* prefix) { return fileName.rfind(prefix, 0) == 0; };
-    if (startsWith("failed"))
-        return ProcessingResult::failed("boom");
-    if (startsWith("correct"))
-        return ProcessingResult::alreadyCorrect();
-    if (startsWith("tolerance"))
-        return ProcessingResult::withinTolerance({"no hemisphere letter"});
-    if (startsWith("missing"))
-        return ProcessingResult::skippedMissing("No XMP sidecar file");
-    if (startsWith("different"))
-        return ProcessingResult::skippedDifferentGPS({{"Latitude", "1.0", "2.0"}});
-    return ProcessingResult::updated({"a", "b"}, processingOptions::current().dryRun);
-}
-
-FakeRun::FakeRun() : savedOptions_(ProcessingOptionValues{}) {
-    run_.setFileProcessor([shared = shared_](const std::filesystem::path& file, FolderAccessPrompt*) {
-        const std::string name = file.filename().string();
-        std::unique_lock lock(shared->mutex);
-        shared->names.push_back(name);
-        if (name.rfind("hold", 0) == 0)
-            shared->released.wait(lock, [&] { return shared->open; });
-        return resultForName(name);
+FakeRun::FakeRun(BatchRun* other) : run_(other ? *other : ownRun_) {
+    run_.setFileProcessor([held = held_, started = started_](const std::filesystem::path& file, FolderAccessPrompt*) {
+        const std::string name = file.filename().native();
+        ++*started;
+        if (name.starts_with("hold"))
+            held->wait();
+        if (name.starts_with("failed"))
+            return ProcessingResult::failed("boom");
+        if (name.starts_with("correct"))
+            return ProcessingResult::alreadyCorrect();
+        if (name.starts_with("long"))
+            return ProcessingResult::failed(std::string(40, 'x') + std::string(30, ' ') + std::string(300, 'y'));
+        return ProcessingResult::updated({"a", "b"}, processingOptions::current().dryRun);
     });
-}
-
-FakeRun::~FakeRun() { release(); }
-
-void FakeRun::release() {
-    std::lock_guard lock(shared_->mutex);
-    shared_->open = true;
-    shared_->released.notify_all();
-}
-
-std::vector<std::string> FakeRun::processedNames() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->names;
 }
 
 bool waitForRunToFinish(BatchRun& run, int timeoutMs) {
     const bool finished = QTest::qWaitFor([&run] { return !run.isProcessing(); }, timeoutMs);
-    // Let the list take in the last batch of rows.
-    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();  // the list takes in its last rows
     return finished;
 }
 
-std::unique_ptr<QMimeData> fileDrop(const std::vector<std::filesystem::path>& paths) {
-    auto mime = std::make_unique<QMimeData>();
-    QList<QUrl> urls;
-    for (const auto& path : paths)
-        urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path.string())));
-    mime->setUrls(urls);
-    return mime;
-}
-
 }  // namespace meridane::testing
+
+// The window tests run headless, on the offscreen platform.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("MeridaneTests"));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

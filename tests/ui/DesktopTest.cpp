@@ -1,0 +1,86 @@
+// What the window asks of the desktop and the network: the file manager, the
+// notification's text, and the update check against a tiny HTTP server on
+// the loopback interface.
+#include "UiTestSupport.h"
+#include "ui/FileManagerReveal.h"
+#include "ui/PathText.h"
+#include "ui/RunNotification.h"
+#include "ui/UpdatesViewModel.h"
+
+#include <QDBusConnection>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace meridane::ui {
+namespace {
+
+TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
+    std::vector<QUrl> opened;
+    FileManagerReveal reveal(QDBusConnection(QStringLiteral("no bus")), [&](const QUrl& f) { opened.push_back(f); });
+    reveal.reveal("/photos/caf\xE9/IMG 1.HEIC");  // no file manager: its folder opens
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl(QStringLiteral("file:///photos/caf%E9"))});
+    EXPECT_EQ(fileUrl("/photos/caf\xE9/IMG 1.HEIC").toEncoded(), "file:///photos/caf%E9/IMG%201.HEIC");
+
+    testing::FakeRun fake;
+    ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}));
+    ASSERT_TRUE(testing::waitForRunToFinish(fake.run()));
+    EXPECT_EQ(runSummary(fake.run()), "Meridane finished: 2 updated, 1 failed");
+}
+
+/// Answers each request with `response`, one byte every `trickleMs` if set.
+class TinyHttpServer : public QTcpServer {
+public:
+    explicit TinyHttpServer(const QByteArray& response, int trickleMs = 0) {
+        connect(this, &QTcpServer::newConnection, this, [this, response, trickleMs] {
+            QTcpSocket* socket = nextPendingConnection();
+            auto* timer = new QTimer(socket);
+            connect(timer, &QTimer::timeout, socket, [socket, response, timer, sent = qsizetype(0)]() mutable {
+                const qsizetype size = timer->interval() ? 1 : response.size();
+                socket->write(response.mid(sent, size));
+                if ((sent += size) >= response.size())
+                    timer->stop();
+            });
+            timer->start(trickleMs);
+        });
+        listen(QHostAddress::LocalHost);
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/feed.json").arg(serverPort())); }
+};
+
+UpdateCheckOutcome checkAgainst(const QUrl& feed, std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+    UpdateChecker checker(feed, QStringLiteral("0.1.0"));
+    checker.setTimeout(deadline);
+    QSignalSpy finished(&checker, &UpdateChecker::finished);
+    checker.check();
+    EXPECT_TRUE(finished.wait(10000));
+    return finished.isEmpty() ? UpdateCheckOutcome{} : finished.first().first().value<UpdateCheckOutcome>();
+}
+
+TEST(UpdateCheckTest, OneDeadlineHttpsOnlyAndNoRequestWithoutAFeed) {
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 60\r\nConnection: close\r\n\r\n";
+    TinyHttpServer newer(head + R"({"version":"0.2.0","url":"https://e.org/download"}          )");
+    EXPECT_EQ(checkAgainst(newer.url()).latest.url, QUrl("https://e.org/download"));
+    TinyHttpServer trickle(head + QByteArray(60, ' '), 50);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(checkAgainst(trickle.url(), std::chrono::milliseconds(600)).error, "The update server did not answer in time.");
+    EXPECT_LT(clock.elapsed(), 2500);
+
+    EXPECT_EQ(checkAgainst(QUrl("http://example.org/f")).error, "The update feed address is not an https address.");
+    TinyHttpServer redirect("HTTP/1.1 302 Found\r\nLocation: http://example.org/f\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(checkAgainst(redirect.url()).error, "The update server redirected to an address that is not https.");
+    TinyHttpServer plainPage(head + R"({"version":"0.2.0","url":"http://e.org/download"}           )");
+    EXPECT_EQ(checkAgainst(plainPage.url()).error, "The release feed does not name a valid https download page.");
+
+    const UpdateCheckOutcome none = checkAgainst(QUrl());
+    EXPECT_EQ(none.kind, UpdateCheckOutcome::Kind::noFeed);
+    EXPECT_EQ(updateMessage(none).text, "This build has no update feed. Updates come with your package manager.");
+}
+
+}  // namespace
+}  // namespace meridane::ui

@@ -1,0 +1,183 @@
+// The window as people drive it: drops as a file manager sends them, rows
+// that wrap, the keyboard, what screen readers are told, closing mid-run.
+#include "TestSupport.h"
+#include "UiTestSupport.h"
+#include "base/Diagnostics.h"
+#include "ui/ContentView.h"
+#include "ui/DropZone.h"
+#include "ui/MainWindow.h"
+#include "ui/PathText.h"
+#include "ui/ProgressBlock.h"
+#include "ui/ResultsModel.h"
+#include "ui/ResultsSection.h"
+#include "ui/UpdateChecker.h"
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace meridane::ui {
+namespace {
+
+using namespace meridane::testing;
+using Paths = std::vector<std::filesystem::path>;
+
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest() : view(fake.run()) {
+        view.resize(640, 720);
+        view.show();
+        section().setRevealer([this](const std::filesystem::path& file) { revealed.push_back(file); });
+    }
+    ResultsSection& section() { return *view.resultsSection(); }
+    ResultsListView& list() { return *section().list(); }
+    QModelIndex row(int i) { return section().model()->index(i); }
+    QString line(int i) { return row(i).data(ResultsModel::LineRole).toString(); }
+    QString clipboard() { return QGuiApplication::clipboard()->text(); }
+    void runFiles(const std::vector<std::string>& names) {
+        Paths paths;
+        for (const std::string& name : names)
+            paths.push_back(dir / name);
+        ASSERT_TRUE(view.handleDrop(paths));
+        ASSERT_TRUE(waitForRunToFinish(fake.run()));
+    }
+
+    FakeRun fake;
+    ContentView view;
+    TempDir dir;
+    Paths revealed;
+};
+
+TEST_F(WindowTest, ADropAsAFileManagerSendsItReachesALatin1NameAndLeavesOutOtherItems) {
+    writeFile(dir / "caf\xE9.HEIC", "x");
+    diag::LineCapture lines;
+    QMimeData mime;
+    const QByteArray folder = fileUrl(dir.path()).toEncoded();
+    mime.setData("text/uri-list", folder + "/caf%E9.HEIC\r\nhttps://example.com/a.heic\r\n" + folder + "/notes.txt\r\n");
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    for (QEvent* event : std::initializer_list<QEvent*>{&enter, &drop}) {
+        event->ignore();
+        QCoreApplication::sendEvent(view.dropZone(), event);
+        EXPECT_TRUE(event->isAccepted());
+    }
+    ASSERT_TRUE(waitForRunToFinish(fake.run()));
+    ASSERT_EQ(fake.run().totalCount(), 1);
+    EXPECT_EQ(fake.run().results().at(0).filePath, dir / "caf\xE9.HEIC");
+    EXPECT_TRUE(lines.contains("[DEBUG] notes.txt is not a supported media file"));
+    EXPECT_EQ(line(0).toStdString(), "caf\uFFFD.HEIC: [Dry Run] Would Update:\n\u2022 a\n\u2022 b");
+    EXPECT_EQ(progressText(1, 9876543210, "a\nb\x1B"), QStringLiteral("Processed 1/9876543210 \u2022 a\\x0Ab\\x1B"));
+}
+
+TEST_F(WindowTest, RowsWrapTheirWholeTextAndWrapAgainWhenTheWindowIsResized) {
+    runFiles({"long.heic", "failed.heic"});
+    const int longRow = line(0).startsWith("long") ? 0 : 1;
+    const auto height = [&](int i) {
+        QCoreApplication::processEvents();
+        return list().visualRect(row(i)).height();
+    };
+    const int single = height(1 - longRow);
+    const int narrow = height(longRow);
+    view.resize(1400, 720);
+    const int wide = height(longRow);
+    EXPECT_GT(narrow, wide);
+    EXPECT_GT(wide, single) << "300 characters do not fit on one line even in a wide window";
+    view.resize(640, 720);
+    EXPECT_EQ(height(longRow), narrow);
+}
+
+TEST_F(WindowTest, EveryRowActionIsReachableFromTheKeyboard) {
+    runFiles({"failed1.heic", "failed2.heic"});
+    QTest::keyClick(&list(), Qt::Key_Down);
+    QTest::keyClick(&list(), Qt::Key_Down);
+    ASSERT_EQ(list().currentIndex(), row(1));
+    EXPECT_EQ(list().rowWithButtons(), row(1)) << "the real buttons sit on the current row";
+    QTest::keyClick(&list(), Qt::Key_Return);
+    EXPECT_EQ(revealed, Paths{section().model()->detail(1).filePath});
+    QTest::keySequence(&list(), QKeySequence::Copy);
+    EXPECT_EQ(clipboard(), line(1));
+    const std::unique_ptr<QMenu> menu(list().rowMenu(row(0)));
+    ASSERT_EQ(menu->actions().size(), 2);
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(clipboard(), line(0));
+    list().copyButton()->click();
+    EXPECT_EQ(clipboard(), line(1));
+}
+
+TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) {
+    runFiles({"failed.heic"});
+    list().setCurrentIndex(row(0));
+    const std::tuple<QWidget*, QAccessible::Role, QString> controls[] = {
+        {view.dropZone(), QAccessible::Button, "Drop files/folders"},
+        {view.dryRunSwitch(), QAccessible::CheckBox, "Dry Run"},
+        {view.silentSwitch(), QAccessible::CheckBox, "Silently Ignore Skipped"},
+        {list().revealButton(), QAccessible::Button, "Reveal in File Manager"},
+        {list().copyButton(), QAccessible::Button, "Copy"},
+        {section().copyAllButton(), QAccessible::Button, "Copy All Results"}};
+    for (const auto& [widget, role, name] : controls) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(accessible, nullptr) << name.toStdString();
+        EXPECT_EQ(accessible->role(), role) << name.toStdString();
+        EXPECT_EQ(accessible->text(QAccessible::Name), name);
+    }
+    QAccessibleTableInterface* rows = QAccessible::queryAccessibleInterface(&list())->tableInterface();
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->cellAt(0, 0)->text(QAccessible::Name), "failed.heic: Failed: boom");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(list().copyButton())->text(QAccessible::Description), "failed.heic");
+}
+
+TEST_F(WindowTest, TheListScrollsToTheNewestRowWithAnAnimation) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 120; ++i)
+        names.push_back("failed" + std::to_string(i) + ".heic");
+    QSignalSpy moves(list().verticalScrollBar(), &QScrollBar::valueChanged);
+    runFiles(names);
+    QScrollBar* bar = list().verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return list().scrollAnimation()->state() == QAbstractAnimation::Stopped && bar->value() == bar->maximum();
+    }));
+    EXPECT_GT(moves.count(), 3) << "moved in steps, not in one jump";
+}
+
+TEST(MainWindowTest, ClosingDuringARunAsksAndStopsAfterTheFilesInFlight) {
+    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
+    FakeRun fake(&window.run());
+    bool stop = false;
+    window.setStopQuestion([&] { return stop; });
+    window.show();
+    ASSERT_TRUE(window.content()->handleDrop({"/p/hold1.heic", "/p/hold2.heic", "/p/c.heic", "/p/d.heic"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.started() == 2; }));
+    EXPECT_FALSE(window.close());  // "Keep Running"
+    EXPECT_FALSE(window.run().isStopping());
+    stop = true;
+    EXPECT_FALSE(window.close());  // "Stop and Close": after the two in flight
+    EXPECT_TRUE(window.run().isStopping());
+    fake.release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }));
+    EXPECT_EQ(window.run().processedCount(), 2);
+}
+
+TEST(PathTextTest, CommandLineAndShownTextsFindTheBytesOfALatin1Name) {
+    TempDir dir;
+    const std::filesystem::path latin1 = dir / "caf\xE9";
+    std::filesystem::create_directory(latin1);
+    const char* argv[] = {"meridane", "--screenshot", "shot.png", latin1.c_str(), "--", "-odd"};
+    EXPECT_EQ(pathArguments(6, argv, {"--screenshot"}), (Paths{latin1, std::filesystem::absolute("-odd")}));
+    EXPECT_EQ(pathFromText(pathText(latin1 / "x.heic")), latin1 / "x.heic");
+    EXPECT_EQ(nearestShowableFolder(latin1 / "sub"), dir.path());
+}
+
+}  // namespace
+}  // namespace meridane::ui
