@@ -3,7 +3,6 @@
 #include "../engine/TestImages.h"
 #include "TestSupport.h"
 
-#include <QByteArray>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -59,7 +58,6 @@ protected:
         return photos() / (stem + ".HEIC");
     }
     fs::path photos() const { return dir_ / "photos"; }
-
     TempDir dir_;
 };
 
@@ -148,7 +146,7 @@ TEST_F(Cli, TheFirstSigintStopsAfterTheFilesInFlightAndPrintsTheReport) {
         fs::create_hard_link(photos() / "IMG_0000.xmp", photos() / ("IMG_" + std::to_string(i) + ".xmp"));
     }
     const CliResult result = run({"--debug", photos()}, true);
-    EXPECT_EQ(result.status, 130) << result.err.substr(result.err.size() - std::min<size_t>(result.err.size(), 300));
+    EXPECT_EQ(result.status, 130);
     EXPECT_TRUE(result.out.starts_with("Results \u2014 "));
     const size_t done = entries(result.out).size();
     EXPECT_LT(done, 2000u);

@@ -23,11 +23,9 @@ TEST(CommandLine, GivesActionOptionsAndPaths) {
         {{"a", "--write"}, Action::run, {false, false, true, false}, {"a"}},
         {{"--", "--write", "-x"}, Action::run, defaults, {"--write", "-x"}},
         {{"-"}, Action::run, defaults, {"-"}},
-        {{"a", "--help"}, Action::help, defaults, {}},
-        {{"--version"}, Action::version, defaults, {}},
+        {{"a", "--help"}, Action::help, defaults, {}}, {{"--version"}, Action::version, defaults, {}},
         {{"--writ", "a"}, Action::usageError, defaults, {}},
-        {{"--write"}, Action::usageError, defaults, {}},
-        {{"--"}, Action::usageError, defaults, {}}};
+        {{"--write"}, Action::usageError, defaults, {}}, {{"--"}, Action::usageError, defaults, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.empty() ? "" : c.arguments.front());
         const ParsedCommandLine parsed = parseCommandLine(c.arguments);
