@@ -44,11 +44,10 @@ set(CPACK_PACKAGE_NAME meridane)
 set(CPACK_PACKAGE_VENDOR "Meridane")
 set(CPACK_PACKAGE_CONTACT "Meridane maintainers <maintainers@meridane.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-# Debian wraps nothing: each line of the long description stays under 80
-# characters.
+# The summary is the synopsis; Debian wraps nothing, so each line of the long
+# description stays under 80 characters.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${PROJECT_DESCRIPTION}
-Meridane reads the GPS position embedded in HEIC, HEIF and DNG photos and
+    "Meridane reads the GPS position embedded in HEIC, HEIF and DNG photos and
 makes each photo's existing XMP sidecar carry it. It compares first, never
 creates a sidecar, never touches an image, and saves only through a validated
 temporary file. A dry run, on by default, reports what would change. It comes

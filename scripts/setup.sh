@@ -11,6 +11,7 @@ packages=(
   libheif-dev libheif-examples libimage-exiftool-perl
   clang libclang-rt-14-dev
   locales xvfb xauth dbus
+  appstream desktop-file-utils lintian
 )
 
 missing=()
