@@ -1,0 +1,171 @@
+// Real faults under the real command-line program: full volumes, a file-size
+// limit, read-only places, immutable and unreadable sidecars, things sitting
+// on the sidecar's or the temporary file's name, folders vanishing mid-run,
+// and hostile sidecars. Each ends in its documented row, with nothing else on
+// disk changed and a healthy pair elsewhere still updated. As root, volume
+// faults run on private tmpfs mounts and permission faults as "nobody".
+#include "HardeningSupport.h"
+#include "SidecarBuilder.h"
+
+#include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+namespace meridane::hardening {
+namespace {
+namespace fs = std::filesystem;
+using ::testing::StartsWith;
+
+const std::string kOld = testing::sidecarXml("48.25000000", "2.75000000", "N", "E");
+
+void writePair(const fs::path& folder) {
+    fs::create_directories(folder);
+    writeGpsImage(folder / "IMG_0001.DNG", 48.25, 2.75);
+    testing::writeFile(folder / "IMG_0001.xmp", kOld);
+}
+
+bool setImmutable(const fs::path& path, bool on) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+}
+
+struct Fault {
+    const char* name;
+    /// Prepares photos/ (holding IMG_0001.DNG and .xmp); returns why it cannot here, or "".
+    std::function<std::string(const fs::path& photos, RunOptions& options)> make;
+    const char* resultCase;
+    std::string message;  ///< its start
+};
+
+TEST(Faults, EndInTheirRowAndChangeNothingElse) {
+    const Fault faults[] = {
+        {"full volume", [](const fs::path& p, RunOptions&) {
+             const std::string why = mount(p, "size=2m");
+             return why.empty() ? (writePair(p), why) : why;
+         }, "failed",
+         "Insufficient disk space. Available: "},
+        {"no inodes", [](const fs::path& p, RunOptions&) {
+             const std::string why = mount(p, "size=200m,nr_inodes=8");
+             if (why.empty())
+                 writePair(p);
+             for (int i = 0; why.empty() && ::close(::open((p / std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0644)) == 0; ++i) {
+             }
+             return why;
+         }, "failed", "Could not create \u201C.IMG_0001.xmp.tmp\u201D: No space left on device"},
+        {"write stopped halfway", [](const fs::path&, RunOptions& o) { o.fileSizeLimit = 200; return ""; }, "failed",
+         "Could not write \u201C.IMG_0001.xmp.tmp\u201D: File too large"},
+        {"read-only folder", [](const fs::path& p, RunOptions& o) { o = asUnprivilegedUser(); ::chmod(p.c_str(), 0555); return ""; },
+         "failed", "Permission denied for XMP sidecar"},
+        {"read-only mount", [](const fs::path& p, RunOptions&) { return mount(p, "", true); }, "failed",
+         "Permission denied for XMP sidecar"},
+        {"unreadable sidecar", [](const fs::path& p, RunOptions& o) { o = asUnprivilegedUser(); ::chmod((p / "IMG_0001.xmp").c_str(), 0); return ""; },
+         "failed", "Permission denied for XMP sidecar"},
+        {"immutable sidecar", [](const fs::path& p, RunOptions&) {
+             return setImmutable(p / "IMG_0001.xmp", true) ? "" : "the immutable flag cannot be set here";
+         }, "failed", "Could not replace \u201CIMG_0001.xmp\u201D with \u201C.IMG_0001.xmp.tmp\u201D: Operation not permitted"},
+        {"sidecar is a folder", [](const fs::path& p, RunOptions&) {
+             fs::remove(p / "IMG_0001.xmp");
+             fs::create_directories(p / "IMG_0001.xmp/inside");
+             return "";
+         }, "failed", "Could not read \u201CIMG_0001.xmp\u201D: Is a directory"},
+        {"dangling link", [](const fs::path& p, RunOptions&) {
+             fs::remove(p / "IMG_0001.xmp");
+             fs::create_symlink("gone/IMG_0001.xmp", p / "IMG_0001.xmp");
+             return "";
+         }, "skippedMissing", "No XMP sidecar file"},
+        {"folder on the temporary name", [](const fs::path& p, RunOptions&) {
+             fs::create_directories(p / ".IMG_0001.xmp.tmp/mine");
+             return "";
+         }, "failed", "Could not create \u201C.IMG_0001.xmp.tmp\u201D: File exists"},
+        {"over 16 MiB of empty elements", [](const fs::path& p, RunOptions&) {
+             std::string body;
+             for (int i = 0; i < 2'500'000; ++i)
+                 body += "<a:e/>\n";
+             testing::writeFile(p / "IMG_0001.xmp", testing::sidecarXml("48.25", "2.75", "N", "E", body));
+             return "";
+         }, "failed", "XMP sidecar is too large ("},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        testing::TempDir dir;
+        const fs::path photos = dir / "photos";
+        writePair(photos);
+        writePair(dir / "healthy");
+        RunOptions options;
+        if (const std::string why = fault.make(photos, options); !why.empty()) {
+            std::cout << "[ skipped  ] " << fault.name << ": " << why << "\n";
+            continue;
+        }
+        if (options.uid)
+            fs::permissions(dir / "healthy", fs::perms::all);
+        const Tree before = snapshot(photos);
+        RunResult run;
+        const auto rows = runCli({photos.string(), (dir / "healthy").string()}, run, options);
+        ASSERT_EQ(rows.size(), 2u) << run.out << run.err;
+        const bool first = rows[0].file.starts_with(photos.string());
+        EXPECT_EQ(rows[first ? 0 : 1].resultCase, fault.resultCase);
+        EXPECT_THAT(rows[first ? 0 : 1].message, StartsWith(fault.message));
+        auto changed = differences(before, snapshot(photos));
+        if (fault.message.starts_with("Could not replace"))  // validated, it waits for the next save to clear it
+            std::erase(changed, "added: .IMG_0001.xmp.tmp");
+        EXPECT_EQ(changed, std::vector<std::string>{});
+        // A fault in one folder stops nothing else (a size limit holds for both).
+        EXPECT_EQ(rows[first ? 1 : 0].resultCase, options.fileSizeLimit ? "failed" : "updated");
+        setImmutable(photos / "IMG_0001.xmp", false);
+    }
+}
+
+TEST(Faults, TheTemporaryNameIsClearedWithoutFollowingOrBlocking) {
+    testing::TempDir dir;
+    writeGpsImage(dir / "IMG_0001.DNG", 48.25, 2.75);
+    testing::writeFile(dir / "victim", "elsewhere");
+    const std::function<void(const fs::path&)> leftovers[] = {
+        [](const fs::path& t) { testing::writeFile(t, "half a document <x:xmp"); },
+        [&](const fs::path& t) { fs::create_symlink(dir / "victim", t); },
+        [](const fs::path& t) { ::mkfifo(t.c_str(), 0644); }};
+    for (const auto& leave : leftovers) {
+        testing::writeFile(dir / "IMG_0001.xmp", kOld);
+        leave(dir / ".IMG_0001.xmp.tmp");
+        RunResult run;
+        EXPECT_EQ(runCli({dir.path().string()}, run).at(0).resultCase, "updated") << run.out;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / ".IMG_0001.xmp.tmp")));
+        EXPECT_EQ(testing::readFile(dir / "victim"), "elsewhere");
+    }
+}
+
+TEST(Faults, FoldersVanishingDuringARunCorruptNothing) {
+    testing::TempDir dir;
+    for (int f = 0; f < 12; ++f)
+        for (int i = 0; i < 4; ++i) {
+            fs::create_directories(dir / std::to_string(f));
+            writeGpsImage(dir / std::to_string(f) / (std::to_string(i) + ".DNG"), 48.25, 2.75);
+            testing::writeFile(dir / std::to_string(f) / (std::to_string(i) + ".xmp"), kOld);
+        }
+    const pid_t pid = testing::spawnQuiet({cliPath().string(), "--write", dir.path().string()});
+    for (int f = 11; f >= 0; f -= 2) {
+        fs::remove_all(dir / std::to_string(f));
+        ::usleep(2000);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "died of signal " << WTERMSIG(status);
+    const std::string fresh = testing::readFile(dir / "0/0.xmp");
+    ASSERT_NE(fresh, kOld);
+    for (const auto& [name, entry] : snapshot(dir.path()))
+        EXPECT_TRUE(!name.ends_with(".xmp") || entry == "f420 " + kOld || entry == "f420 " + fresh) << name;
+}
+
+}  // namespace
+}  // namespace meridane::hardening
