@@ -128,6 +128,13 @@ bool holdsOnlyIndentation(xmlNodePtr element) {
     return hasElement && xmlNodeGetSpacePreserve(element) != 1;
 }
 
+bool holdsOnlyBlankText(xmlNodePtr element) {
+    for (xmlNodePtr child = element->children; child; child = child->next)
+        if (!isBlankText(child))
+            return false;
+    return element->children && xmlNodeGetSpacePreserve(element) != 1;
+}
+
 // Splits a qualified name at its one colon; no prefix when there is none.
 std::pair<std::string, std::string> splitQualified(std::string_view qualifiedName) {
     const std::string qname(qualifiedName);
@@ -383,6 +390,10 @@ XmlElement XmlElement::appendChildElement(std::string_view qualifiedName, std::s
         }
     }
     appendText(child, value);
+    // Blank text that was this element's whole content becomes indentation
+    // once it holds an element; pretty printing then lays it out anew.
+    if (holdsOnlyBlankText(node_))
+        removeChildren(node_);
     xmlAddChild(node_, child);
     return XmlElement(child);
 }
