@@ -181,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string original(reinterpret_cast<const char*>(data), size);
     memory->reset(original);
     const std::string name = kSidecar.filename().string();
-    const meridane::SidecarWriteOptions options{.dryRun = false, .alwaysOverwrite = force};
+    const meridane::SidecarWriteOptions options{.dryRun = false, .alwaysOverwrite = force, .beforeReplace = {}};
     auto sidecar = meridane::SidecarFile::open(kSidecar, {.forSaving = true});
     if (meridane::precheckSidecarGPS(kImage, position.latitude, position.longitude, sidecar, force).verdict !=
         meridane::SidecarComparison::Verdict::proceed) {
