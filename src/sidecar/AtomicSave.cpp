@@ -205,8 +205,12 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& s
     // even when the move fails.
     const std::string replaceContext = "Could not replace " + quotedName(sidecar.realName) + " with " +
                                        quotedName(tempName);
-    if (Status same = checkStillTheSame(fs, sidecar, tempName, temporary.value(), replaceContext); !same)
+    if (Status same = checkStillTheSame(fs, sidecar, tempName, temporary.value(), replaceContext); !same) {
+        // This save's own file is of no further use; another save's is left alone.
+        if (same.error().domain == ErrorDomain::xmp && same.error().code != kSidecarBusy)
+            (void)fs.removeAt(folder, tempName);
         return same.error();
+    }
     if (Status moved = fs.renameAt(folder, tempName, sidecar.realName); !moved)
         return withContext(moved.error(), replaceContext);
     sidecar.releaseLock();
