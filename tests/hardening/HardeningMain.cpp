@@ -1,9 +1,7 @@
 // Entry point of the hardening tests: as root, the process first gets its own
 // mount table, before any thread exists.
 #include "HardeningSupport.h"
-
 #include <QCoreApplication>
-
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {

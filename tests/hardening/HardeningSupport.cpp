@@ -1,10 +1,9 @@
 #include "HardeningSupport.h"
+#include "SidecarBuilder.h"
 
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <exiv2/exiv2.hpp>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -12,7 +11,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <sstream>
 
@@ -20,61 +18,18 @@ namespace meridane::hardening {
 namespace fs = std::filesystem;
 
 namespace {
-
 bool gPrivateMounts = false;
-
-// A little-endian baseline TIFF of one grey pixel; Exiv2 adds the EXIF.
-std::string onePixelTiff() {
-    std::string out = {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0};
-    auto put = [&out](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    const std::uint32_t pixelOffset = 8 + 2 + 9 * 12 + 4;
-    const std::uint32_t entries[9][3] = {{256, 3, 1}, {257, 3, 1}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
-                                         {273, 4, pixelOffset}, {277, 3, 1}, {278, 3, 1}, {279, 4, 1}};
-    for (const auto& e : entries) {
-        put(e[0], 2);
-        put(e[1], 2);
-        put(1, 4);
-        put(e[2], 4);
-    }
-    put(0, 4);
-    out.push_back(static_cast<char>(0x80));
-    return out;
-}
-
-std::string rationalDegrees(double value) {
-    const double magnitude = std::fabs(value);
-    const auto degrees = static_cast<long>(magnitude);
-    const double minutes = (magnitude - static_cast<double>(degrees)) * 60.0;
-    const long microSeconds = std::lround((minutes - std::floor(minutes)) * 60.0 * 1e6);
-    return std::to_string(degrees) + "/1 " + std::to_string(static_cast<long>(minutes)) + "/1 " +
-           std::to_string(microSeconds) + "/1000000";
-}
-
 }  // namespace
 
-void writeGpsImage(const fs::path& path, double latitude, double longitude) {
-    testing::writeFile(path, onePixelTiff());
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    auto image = Exiv2::ImageFactory::open(path.string());
-    image->readMetadata();
-    Exiv2::ExifData exif = image->exifData();
-    Exiv2::DataValue dngVersion(Exiv2::unsignedByte);
-    dngVersion.read("1 4 0 0");
-    exif["Exif.Image.DNGVersion"] = dngVersion;
-    exif["Exif.Image.Make"] = "Apple";
-    exif["Exif.Image.Model"] = "iPhone 12 Pro";
-    exif["Exif.GPSInfo.GPSLatitudeRef"] = latitude < 0 ? "S" : "N";
-    exif["Exif.GPSInfo.GPSLongitudeRef"] = longitude < 0 ? "W" : "E";
-    Exiv2::URationalValue lat, lon;
-    lat.read(rationalDegrees(latitude));
-    lon.read(rationalDegrees(longitude));
-    exif["Exif.GPSInfo.GPSLatitude"] = lat;
-    exif["Exif.GPSInfo.GPSLongitude"] = lon;
-    image->setExifData(exif);
-    image->writeMetadata();
+void writePair(const fs::path& stem, const Photo& photo, std::string sidecar) {
+    fs::create_directories(stem.parent_path());
+    fs::copy_file(testing::testDataDir() / "imagemeta" / photo.file, stem.string() + photo.extension);
+    if (sidecar.empty()) {
+        const std::string lat = photo.latitude, lon = photo.longitude;
+        sidecar = testing::sidecarXml(lat.substr(0, lat.size() - 1), lon.substr(0, lon.size() - 1),
+                                      photo.latitudeRef, photo.longitudeRef);
+    }
+    testing::writeFile(stem.string() + ".xmp", sidecar);
 }
 
 Tree snapshot(const fs::path& root) {
@@ -107,10 +62,7 @@ std::vector<std::string> differences(const Tree& before, const Tree& after) {
     return lines;
 }
 
-fs::path cliPath() {
-    const char* other = std::getenv("MERIDANE_CLI");  // another build's program, e.g. to compare
-    return other ? other : MERIDANE_CLI_PATH;
-}
+fs::path cliPath() { return std::getenv("MERIDANE_CLI") ? std::getenv("MERIDANE_CLI") : MERIDANE_CLI_PATH; }
 
 std::vector<CliRow> runCli(const std::vector<std::string>& arguments, RunResult& run, const RunOptions& options) {
     std::vector<std::string> argv = {cliPath().string(), "--write", "--json"};
@@ -127,13 +79,6 @@ std::vector<CliRow> runCli(const std::vector<std::string>& arguments, RunResult&
                             payload.value(payload.contains("error") ? "error" : "reason").toString().toStdString()});
     }
     return rows;
-}
-
-std::optional<CliRow> rowFor(const std::vector<CliRow>& rows, const std::string& fileName) {
-    for (const CliRow& row : rows)
-        if (fs::path(row.file).filename() == fileName)
-            return row;
-    return std::nullopt;
 }
 
 void enterPrivateMountNamespace() {

@@ -5,18 +5,27 @@
 
 #include "TestSupport.h"
 
-#include <filesystem>
 #include <map>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace meridane::hardening {
 using testing::RunOptions;
 using testing::RunResult;
 
-/// Writes a one-pixel DNG whose EXIF names an Apple camera and this position.
-void writeGpsImage(const std::filesystem::path& path, double latitude, double longitude);
+/// The committed photos of Apple devices, and the texts a sidecar of each
+/// holds once updated.
+struct Photo {
+    const char* file;  ///< in tests/data/imagemeta
+    const char *latitude, *longitude, *latitudeRef, *longitudeRef;
+    const char* extension;
+};
+inline constexpr Photo kPhotos[] = {
+    {"iphone-proraw-paris.dng", "48.85837000N", "2.29448100E", "N", "E", ".DNG"},
+    {"iphone-rio.heic", "22.95191944S", "43.21048611W", "S", "W", ".HEIC"},
+    {"ipad-sydney.heic", "33.85678444S", "151.21529667E", "S", "E", ".HEIC"},
+};
+/// Copies photo `photo` to `stem` + its extension, and writes `sidecar` to
+/// `stem`.xmp; by default the right place without the hemisphere letters.
+void writePair(const std::filesystem::path& stem, const Photo& photo = kPhotos[0], std::string sidecar = {});
 
 /// Every entry below a folder (links not followed), by relative path: its
 /// type ('f', 'd', 'l', '?'), permission bits, and content or link target.
@@ -32,8 +41,8 @@ struct CliRow {
 };
 /// Runs `meridane-cli --write --json` with `arguments` and `paths`.
 std::vector<CliRow> runCli(const std::vector<std::string>& arguments, RunResult& run, const RunOptions& options = {});
+/// The program built beside the tests, or $MERIDANE_CLI (another build, to compare).
 std::filesystem::path cliPath();
-std::optional<CliRow> rowFor(const std::vector<CliRow>& rows, const std::string& fileName);
 
 /// As root, the test main gives this process its own mount table, so tests
 /// may mount small, full or read-only file systems nobody else sees.

@@ -15,15 +15,12 @@ namespace meridane::hardening {
 namespace {
 namespace fs = std::filesystem;
 
-const std::string kOld = testing::sidecarXml("48.25000000", "2.75000000", "N", "E");
+const std::string kOld = testing::sidecarXml("48.85837000", "2.29448100", "N", "E");
 
 fs::path library(const testing::TempDir& dir, int pairs) {
-    const fs::path photos = dir / "photos";
-    fs::create_directories(photos);
-    writeGpsImage(dir / "image.DNG", 48.25, 2.75);
     for (int i = 0; i < pairs; ++i)
-        fs::copy_file(dir / "image.DNG", photos / ("IMG_" + std::to_string(1000 + i) + ".DNG"));
-    return photos;
+        writePair(dir / "photos" / ("IMG_" + std::to_string(1000 + i)));
+    return dir / "photos";
 }
 
 TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
@@ -45,7 +42,7 @@ TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
                 cases[fs::path(row.file).filename().string()] += row.resultCase + " ";
         ASSERT_EQ(cases.size(), 200u) << runs[0].err << runs[1].err;
         const std::string fresh = testing::readFile(photos / "IMG_1000.xmp");
-        EXPECT_NE(fresh.find("48.25000000N"), std::string::npos);
+        EXPECT_NE(fresh.find("48.85837000N"), std::string::npos);
         for (const auto& [file, both] : cases) {
             EXPECT_TRUE(both == "updated alreadyCorrect " || both == "alreadyCorrect updated ") << file << ": " << both;
             EXPECT_EQ(testing::readFile(photos / fs::path(file).replace_extension(".xmp")), fresh) << file;
@@ -56,13 +53,13 @@ TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
 TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
     testing::TempDir dir;
     const fs::path photos = library(dir, 30);
-    const std::string edited = testing::sidecarXml("48.25", "2.75", "N", "E", "<xmp:Rating>5</xmp:Rating>");
+    const std::string edited = testing::sidecarXml("48.85837", "2.294481", "N", "E", "<xmp:Rating>5</xmp:Rating>");
     fs::create_directories(dir / "store");
     for (int i = 0; i < 30; ++i) {
         const std::string name = "IMG_" + std::to_string(1000 + i) + ".xmp";
         testing::writeFile((i % 3 == 1 ? dir / "store" : photos) / name, kOld);
         testing::writeFile(dir / ("victim" + std::to_string(i)), "mine");
-        if (i % 3 == 1)
+        if (i % 3 == 1 && fs::remove(photos / name))
             fs::create_symlink(dir / "store" / name, photos / name);
     }
     int toTest[2], toSave[2];
@@ -109,7 +106,7 @@ TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
         }
         EXPECT_EQ(row.resultCase, "updated");
         const std::string now = testing::readFile(sidecar);
-        EXPECT_NE(now.find("48.25000000N"), std::string::npos);
+        EXPECT_NE(now.find("48.85837000N"), std::string::npos);
         EXPECT_EQ(now.find("<xmp:Rating>5</xmp:Rating>") != std::string::npos, i % 3 == 0);
     }
 }
