@@ -20,7 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::StartsWith;
 
-
 bool setImmutable(const fs::path& path, bool on) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
     int flags = 0;
@@ -32,24 +31,28 @@ bool setImmutable(const fs::path& path, bool on) {
 
 struct Fault {
     const char* name;
-    /// Prepares photos/ (holding IMG_0001.DNG and .xmp); returns why it cannot here, or "".
+    /// Prepares photos/ (holding the pair IMG_0001); returns why it cannot here, or "".
     std::function<std::string(const fs::path& photos, RunOptions& options)> make;
     const char* resultCase;
     std::string message;  ///< its start
 };
 
+std::string sidecarIs(const fs::path& sidecar, const std::function<void()>& make) {
+    fs::remove(sidecar);
+    make();
+    return "";
+}
+
 TEST(Faults, EndInTheirRowAndChangeNothingElse) {
+    const fs::path kSidecar = "IMG_0001.xmp";
     const Fault faults[] = {
         {"full volume", [](const fs::path& p, RunOptions&) {
-             const std::string why = mount(p, "size=2m");
-             return why.empty() ? (writePair(p / "IMG_0001"), why) : why;
-         }, "failed",
-         "Insufficient disk space. Available: "},
+             return mount(p, "size=2m").empty() ? (writePair(p / "IMG_0001"), "") : "cannot mount";
+         }, "failed", "Insufficient disk space. Available: "},
         {"no inodes", [](const fs::path& p, RunOptions&) {
              const std::string why = mount(p, "size=200m,nr_inodes=8");
-             if (why.empty())
-                 writePair(p / "IMG_0001");
-             for (int i = 0; why.empty() && ::close(::open((p / std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0644)) == 0; ++i) {
+             for (int i = why.empty() ? (writePair(p / "IMG_0001"), 0) : -1;
+                  i >= 0 && ::close(::open((p / std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0644)) == 0; ++i) {
              }
              return why;
          }, "failed", "Could not create \u201C.IMG_0001.xmp.tmp\u201D: No space left on device"},
@@ -59,30 +62,18 @@ TEST(Faults, EndInTheirRowAndChangeNothingElse) {
          "failed", "Permission denied for XMP sidecar"},
         {"read-only mount", [](const fs::path& p, RunOptions&) { return mount(p, "", true); }, "failed",
          "Permission denied for XMP sidecar"},
-        {"unreadable sidecar", [](const fs::path& p, RunOptions& o) { o = asUnprivilegedUser(); ::chmod((p / "IMG_0001.xmp").c_str(), 0); return ""; },
+        {"unreadable sidecar", [&](const fs::path& p, RunOptions& o) { o = asUnprivilegedUser(); ::chmod((p / kSidecar).c_str(), 0); return ""; },
          "failed", "Permission denied for XMP sidecar"},
-        {"immutable sidecar", [](const fs::path& p, RunOptions&) {
-             return setImmutable(p / "IMG_0001.xmp", true) ? "" : "the immutable flag cannot be set here";
-         }, "failed", "Could not replace \u201CIMG_0001.xmp\u201D with \u201C.IMG_0001.xmp.tmp\u201D: Operation not permitted"},
-        {"sidecar is a folder", [](const fs::path& p, RunOptions&) {
-             fs::remove(p / "IMG_0001.xmp");
-             fs::create_directories(p / "IMG_0001.xmp/inside");
-             return "";
-         }, "failed", "Could not read \u201CIMG_0001.xmp\u201D: Is a directory"},
-        {"dangling link", [](const fs::path& p, RunOptions&) {
-             fs::remove(p / "IMG_0001.xmp");
-             fs::create_symlink("gone/IMG_0001.xmp", p / "IMG_0001.xmp");
-             return "";
-         }, "skippedMissing", "No XMP sidecar file"},
-        {"folder on the temporary name", [](const fs::path& p, RunOptions&) {
-             fs::create_directories(p / ".IMG_0001.xmp.tmp/mine");
-             return "";
-         }, "failed", "Could not create \u201C.IMG_0001.xmp.tmp\u201D: File exists"},
-        {"over 16 MiB of empty elements", [](const fs::path& p, RunOptions&) {
-             std::string body;
-             for (int i = 0; i < 2'500'000; ++i)
-                 body += "<a:e/>\n";
-             testing::writeFile(p / "IMG_0001.xmp", testing::sidecarXml("48.8", "2.2", "N", "E", body));
+        {"immutable sidecar", [&](const fs::path& p, RunOptions&) { return setImmutable(p / kSidecar, true) ? "" : "no immutable flag here"; },
+         "failed", "Could not replace \u201CIMG_0001.xmp\u201D with \u201C.IMG_0001.xmp.tmp\u201D: Operation not permitted"},
+        {"sidecar is a folder", [&](const fs::path& p, RunOptions&) { return sidecarIs(p / kSidecar, [&] { fs::create_directories(p / kSidecar / "in"); }); },
+         "failed", "Could not read \u201CIMG_0001.xmp\u201D: Is a directory"},
+        {"dangling link", [&](const fs::path& p, RunOptions&) { return sidecarIs(p / kSidecar, [&] { fs::create_symlink("gone.xmp", p / kSidecar); }); },
+         "skippedMissing", "No XMP sidecar file"},
+        {"folder on the temporary name", [](const fs::path& p, RunOptions&) { fs::create_directories(p / ".IMG_0001.xmp.tmp/mine"); return ""; },
+         "failed", "Could not create \u201C.IMG_0001.xmp.tmp\u201D: File exists"},
+        {"over 16 MiB", [&](const fs::path& p, RunOptions&) {  // parsing it would take gigabytes
+             testing::writeFile(p / kSidecar, testing::sidecarXml("48.8", "2.2", "N", "E", std::string(17 << 20, ' ')));
              return "";
          }, "failed", "XMP sidecar is too large ("},
     };

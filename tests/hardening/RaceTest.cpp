@@ -15,73 +15,64 @@ namespace meridane::hardening {
 namespace {
 namespace fs = std::filesystem;
 
-const std::string kOld = testing::sidecarXml("48.85837000", "2.29448100", "N", "E");
-
-fs::path library(const testing::TempDir& dir, int pairs) {
-    for (int i = 0; i < pairs; ++i)
-        writePair(dir / "photos" / ("IMG_" + std::to_string(1000 + i)));
-    return dir / "photos";
-}
+std::string name(int i, const char* extension) { return "IMG_" + std::to_string(1000 + i) + extension; }
+int indexOf(const fs::path& file) { return std::stoi(file.stem().string().substr(4)) - 1000; }
 
 TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
     testing::TempDir dir;
     const bool fast = mount(dir / "photos", "size=300m").empty();  // no disk flushes: more rounds
-    const fs::path photos = library(dir, 200);
     for (int round = 0; round < (fast ? 10 : 3); ++round) {
         SCOPED_TRACE(round);
+        fs::remove_all(dir / "photos/IMG_0");
         for (int i = 0; i < 200; ++i)
-            testing::writeFile(photos / ("IMG_" + std::to_string(1000 + i) + ".xmp"), kOld);
+            writePair(dir / "photos/IMG_0" / name(i, ""));
         std::vector<CliRow> rows[2];
         RunResult runs[2];
-        std::thread other([&] { rows[1] = runCli({photos.string()}, runs[1]); });
-        rows[0] = runCli({photos.string()}, runs[0]);
+        std::thread other([&] { rows[1] = runCli({(dir / "photos").string()}, runs[1]); });
+        rows[0] = runCli({(dir / "photos").string()}, runs[0]);
         other.join();
-        std::map<std::string, std::string> cases;
-        for (const auto& list : rows)
-            for (const CliRow& row : list)
-                cases[fs::path(row.file).filename().string()] += row.resultCase + " ";
+        std::map<fs::path, std::string> cases;
+        for (const CliRow& row : rows[0])
+            cases[row.file] += row.resultCase + " ";
+        for (const CliRow& row : rows[1])
+            cases[row.file] += row.resultCase;
         ASSERT_EQ(cases.size(), 200u) << runs[0].err << runs[1].err;
-        const std::string fresh = testing::readFile(photos / "IMG_1000.xmp");
+        const std::string fresh = testing::readFile(dir / "photos/IMG_0/IMG_1000.xmp");
         EXPECT_NE(fresh.find("48.85837000N"), std::string::npos);
         for (const auto& [file, both] : cases) {
-            EXPECT_TRUE(both == "updated alreadyCorrect " || both == "alreadyCorrect updated ") << file << ": " << both;
-            EXPECT_EQ(testing::readFile(photos / fs::path(file).replace_extension(".xmp")), fresh) << file;
+            EXPECT_TRUE(both == "updated alreadyCorrect" || both == "alreadyCorrect updated") << file << ": " << both;
+            EXPECT_EQ(testing::readFile(fs::path(file).replace_extension(".xmp")), fresh) << file;
         }
     }
 }
 
 TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
     testing::TempDir dir;
-    const fs::path photos = library(dir, 30);
-    const std::string edited = testing::sidecarXml("48.85837", "2.294481", "N", "E", "<xmp:Rating>5</xmp:Rating>");
-    fs::create_directories(dir / "store");
+    const fs::path photos = dir / "photos";
     for (int i = 0; i < 30; ++i) {
-        const std::string name = "IMG_" + std::to_string(1000 + i) + ".xmp";
-        testing::writeFile((i % 3 == 1 ? dir / "store" : photos) / name, kOld);
-        testing::writeFile(dir / ("victim" + std::to_string(i)), "mine");
-        if (i % 3 == 1 && fs::remove(photos / name))
-            fs::create_symlink(dir / "store" / name, photos / name);
+        writePair(photos / name(i, ""));
+        testing::writeFile(dir / name(i, ".victim"), "mine");
+        if (i % 3 == 1) {  // a link into a store of sidecars
+            fs::create_directories(dir / "store");
+            fs::rename(photos / name(i, ".xmp"), dir / "store" / name(i, ".xmp"));
+            fs::create_symlink(dir / "store" / name(i, ".xmp"), photos / name(i, ".xmp"));
+        }
     }
+    const std::string old = testing::readFile(photos / name(0, ".xmp"));
+    const std::string edited = testing::sidecarXml("48.85837", "2.294481", "N", "E", "<xmp:Rating>5</xmp:Rating>");
     int toTest[2], toSave[2];
-    ASSERT_EQ(::pipe(toTest), 0);
-    ASSERT_EQ(::pipe(toSave), 0);
+    ASSERT_EQ(::pipe(toTest) + ::pipe(toSave), 0);
     std::thread otherProgram([&] {
         std::set<std::string> seen;
         std::string line;
-        for (char c; ::read(toTest[0], &c, 1) == 1;) {
-            if (c != '\n') {
-                line += c;
+        for (char c; ::read(toTest[0], &c, 1) == 1; line = c == '\n' ? "" : line + c) {
+            if (c != '\n')
                 continue;
-            }
-            const fs::path sidecar = line;
-            const int i = std::stoi(sidecar.stem().string().substr(4)) - 1000;
+            const int i = indexOf(line);
             if (seen.insert(line).second && i % 3 == 0)
-                testing::writeFile(sidecar, edited);
-            if (seen.count(line) && i % 3 == 1 && fs::is_symlink(sidecar)) {
-                fs::remove(sidecar);
-                fs::create_symlink(dir / ("victim" + std::to_string(i)), sidecar);
-            }
-            line.clear();
+                testing::writeFile(line, edited);
+            if (i % 3 == 1 && fs::remove(line))
+                fs::create_symlink(dir / name(i, ".victim"), line);
             (void)::write(toSave[1], "g", 1);
         }
     });
@@ -95,18 +86,13 @@ TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
         ::close(fd);
     ASSERT_EQ(rows.size(), 30u) << run.err;
     for (const CliRow& row : rows) {
-        const fs::path sidecar = fs::path(row.file).replace_extension(".xmp");
-        const int i = std::stoi(sidecar.stem().string().substr(4)) - 1000;
-        SCOPED_TRACE(sidecar.filename().string());
-        EXPECT_EQ(testing::readFile(dir / ("victim" + std::to_string(i))), "mine");
-        if (i % 3 == 1) {
-            EXPECT_EQ(row.message, "XMP sidecar was moved or relinked while it was being updated");
-            EXPECT_EQ(testing::readFile(dir / "store" / sidecar.filename()), kOld);
-            continue;
-        }
-        EXPECT_EQ(row.resultCase, "updated");
-        const std::string now = testing::readFile(sidecar);
-        EXPECT_NE(now.find("48.85837000N"), std::string::npos);
+        const int i = indexOf(row.file);
+        SCOPED_TRACE(row.file);
+        EXPECT_EQ(testing::readFile(dir / name(i, ".victim")), "mine");
+        const std::string now = testing::readFile(i % 3 == 1 ? dir / "store" / name(i, ".xmp") : photos / name(i, ".xmp"));
+        EXPECT_EQ(row.resultCase, i % 3 == 1 ? "failed" : "updated");
+        EXPECT_EQ(row.message, i % 3 == 1 ? "XMP sidecar was moved or relinked while it was being updated" : "");
+        EXPECT_EQ(now == old, i % 3 == 1);
         EXPECT_EQ(now.find("<xmp:Rating>5</xmp:Rating>") != std::string::npos, i % 3 == 0);
     }
 }

@@ -26,30 +26,26 @@ bool isGps(const xmlChar* name) {
     return n == "GPSLatitude" || n == "GPSLongitude" || n == "GPSLatitudeRef" || n == "GPSLongitudeRef";
 }
 
-/// One line per node, depth first; blank text between elements is
-/// indentation, which pretty printing may change, unless it is preserved.
+/// One line per node, depth first. Blank text is indentation, which pretty
+/// printing lays out anew, when it sits among elements (or in a description,
+/// which gains elements) with no other text, and xml:space does not apply.
 void describe(xmlNode* n, int depth, std::string& out) {
     for (; n; n = n->next) {
-        if (n->type == XML_ELEMENT_NODE && isGps(n->name))
-            continue;
         bool indentation = n->type == XML_TEXT_NODE && xmlIsBlankNode(n) && xmlNodeGetSpacePreserve(n->parent) != 1;
-        for (xmlNode* s = n->parent ? n->parent->children : nullptr; indentation && s; s = s->next)
-            indentation = s->type != XML_CDATA_SECTION_NODE && s->type != XML_ENTITY_REF_NODE &&
-                          (s->type != XML_TEXT_NODE || xmlIsBlankNode(s));
-        // Indentation sits between elements, or in the description that the
-        // GPS properties are added to.
-        bool elementSibling = n->parent && text(n->parent->name).find("Description") != std::string::npos;
-        for (xmlNode* s = n->parent ? n->parent->children : nullptr; s; s = s->next)
-            elementSibling = elementSibling || s->type == XML_ELEMENT_NODE;
-        if (indentation && elementSibling)
+        bool amongElements = text(n->parent ? n->parent->name : nullptr).find("Description") != std::string::npos;
+        for (xmlNode* s = n->parent ? n->parent->children : nullptr; indentation && s; s = s->next) {
+            indentation = s->type == XML_ELEMENT_NODE || s->type == XML_COMMENT_NODE || s->type == XML_PI_NODE ||
+                          (s->type == XML_TEXT_NODE && xmlIsBlankNode(s));
+            amongElements = amongElements || s->type == XML_ELEMENT_NODE;
+        }
+        if ((n->type == XML_ELEMENT_NODE && isGps(n->name)) || (indentation && amongElements))
             continue;
         out += std::string(static_cast<size_t>(depth), ' ') + std::to_string(n->type) + " " +
                (n->ns && n->ns->prefix ? text(n->ns->prefix) + ":" : "") + text(n->name) + " [" + text(n->content) + "]";
         for (xmlNs* ns = n->type == XML_ELEMENT_NODE ? n->nsDef : nullptr; ns; ns = ns->next)
             out += " xmlns:" + text(ns->prefix) + "=" + text(ns->href);
         for (xmlAttr* a = n->type == XML_ELEMENT_NODE ? n->properties : nullptr; a; a = a->next)
-            if (!isGps(a->name))
-                out += " @" + text(a->name) + "=" + text(a->children ? a->children->content : nullptr);
+            out += isGps(a->name) ? "" : " @" + text(a->name) + "=" + text(a->children ? a->children->content : nullptr);
         out += "\n";
         if (n->type == XML_ELEMENT_NODE)
             describe(n->children, depth + 1, out);

@@ -11,11 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-#include <system_error>
 
 extern char** environ;
 
@@ -79,12 +76,11 @@ struct Exec {
         for (char** e = environ; e && *e; ++e)
             env.emplace_back(*e);
         env.insert(env.end(), extra.begin(), extra.end());
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
+        for (auto [from, to] : {std::pair{&args, &argv}, std::pair{&env, &envp}}) {
+            for (std::string& text : *from)
+                to->push_back(text.data());
+            to->push_back(nullptr);
+        }
     }
 };
 
@@ -136,33 +132,26 @@ RunResult runProcess(const std::vector<std::string>& arguments, const RunOptions
     ::close(errPipe[1]);
     result.started = pid > 0;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    for (int open = 2; open > 0 && result.started;) {
-        const auto left = options.timeout - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::chrono::steady_clock::now() - started);
+    const auto deadline = started + options.timeout;
+    while (result.started && (fds[0].fd >= 0 || fds[1].fd >= 0)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timedOut = true;
             ::kill(pid, SIGKILL);
-            break;
         }
-        if (::poll(fds, 2, static_cast<int>(left.count())) <= 0)
+        if (::poll(fds, 2, static_cast<int>(std::max<long>(left.count(), 100))) <= 0)
             continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
+        for (pollfd& p : fds) {
             char buffer[65536];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            const ssize_t n = p.revents ? ::read(p.fd, buffer, sizeof buffer) : -1;
             if (n > 0) {
-                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
+                (&p == fds ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            } else if (p.revents && (n == 0 || errno != EINTR)) {
+                ::close(p.fd);
+                p.fd = -1;
             }
         }
     }
-    for (const pollfd& p : fds)
-        if (p.fd >= 0)
-            ::close(p.fd);
     if (!result.started)
         return result;
     int status = 0;

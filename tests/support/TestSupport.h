@@ -3,7 +3,6 @@
 #pragma once
 
 #include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -44,18 +43,15 @@ struct RunOptions {
     std::chrono::milliseconds timeout{30'000};
     std::optional<uid_t> uid;  ///< run as this user and group (root only)
     std::optional<gid_t> gid;
-    /// RLIMIT_FSIZE, with SIGXFSZ ignored so that a write fails with EFBIG.
-    std::optional<std::uint64_t> fileSizeLimit;
-    std::vector<std::string> environment;  ///< extra "NAME=value" entries
+    std::optional<std::uint64_t> fileSizeLimit;  ///< RLIMIT_FSIZE; a write beyond fails with EFBIG
+    std::vector<std::string> environment;        ///< extra "NAME=value" entries
 };
 
 struct RunResult {
-    bool started = false;
-    bool timedOut = false;
+    bool started = false, timedOut = false;
     int exitCode = -1;  ///< when it exited
     int signal = 0;     ///< when a signal ended it
-    std::string out;
-    std::string err;
+    std::string out, err;
     std::chrono::milliseconds elapsed{0};
     long maxResidentKiB = 0;
 };
