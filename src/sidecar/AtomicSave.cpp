@@ -83,10 +83,9 @@ Status clearStaleTemporary(FileSystem& fs, int folder, const std::string& tempNa
     auto info = fs.statusAt(folder, tempName);
     if (!info || info->isDirectory)
         return Done{};
-    if (info->isRegularFile) {
-        auto fd = fs.openForReading(folder, tempName);
-        if (!fd)
-            return Done{};  // gone meanwhile, or unreadable: the creation below decides
+    // One this process may not even open (another user's) is removed as
+    // before: a save whose file went away fails its final check, losing nothing.
+    if (auto fd = info->isRegularFile ? fs.openForReading(folder, tempName) : Result<int>(Error{})) {
         Descriptor stale(fd.value());
         Status locked = fs.tryLock(stale.get());
         if (!locked && locked.error().code == EWOULDBLOCK)
