@@ -24,69 +24,97 @@ using meridane::Status;
 using meridane::sidecar::FileInfo;
 using meridane::sidecar::systemError;
 
-const fs::path kFolder = "/fuzz";
 const fs::path kSidecar = "/fuzz/IMG_0001.xmp";
 const fs::path kImage = "/fuzz/IMG_0001.HEIC";
+constexpr int kFolderFd = 900;
 
 void require(bool condition) {
     if (!condition)
         std::abort();
 }
 
-/// A folder of files in memory with the system calls' semantics that the
-/// save relies on (exclusive creation, rename replacing the target).
+/// One folder of files in memory with the system calls' semantics that the
+/// save relies on (exclusive creation, rename replacing the target, a file
+/// keeping its inode until it is replaced).
 class MemoryFileSystem : public meridane::sidecar::FileSystem {
 public:
-    std::map<fs::path, std::string> files;
+    struct File {
+        std::string bytes;
+        ino_t inode = 0;
+    };
+    std::map<std::string, File> files;  ///< by name in the folder
 
-    Result<std::optional<std::uint64_t>> availableCapacity(const fs::path&) override {
-        return std::optional<std::uint64_t>(std::uint64_t{1} << 40);
+    void reset(const std::string& sidecar) {
+        std::lock_guard lock(mutex_);
+        files.clear();
+        open_.clear();
+        files[kSidecar.filename().string()] = File{sidecar, nextInode_++};
     }
     Result<FileInfo> status(const fs::path& path) override {
-        std::lock_guard lock(mutex_);
-        FileInfo info;
-        if (path == kFolder) {
-            info.isDirectory = true;
-            info.mode = 0755;
-            return info;
-        }
-        auto found = files.find(path);
-        if (found == files.end())
+        if (path.parent_path() != kSidecar.parent_path())
             return systemError(ENOENT);
-        info.size = found->second.size();
-        info.mode = 0644;
-        info.isRegularFile = true;
-        return info;
+        return statusAt(kFolderFd, path.filename().string());
     }
-    Result<FileInfo> linkStatus(const fs::path& path) override { return status(path); }
     Result<fs::path> resolved(const fs::path& path) override { return path; }
-    Result<std::string> readFile(const fs::path& path) override {
+    Result<int> openFolder(const fs::path& folder) override {
+        return folder == kSidecar.parent_path() ? Result<int>(kFolderFd) : Result<int>(systemError(ENOENT));
+    }
+    Result<FileInfo> statusAt(int, const std::string& name) override {
         std::lock_guard lock(mutex_);
-        auto found = files.find(path);
+        auto found = files.find(name);
         if (found == files.end())
             return systemError(ENOENT);
-        return found->second;
+        return info(found->second);
     }
-    Status remove(const fs::path& path) override {
+    Result<FileInfo> statusOf(int fd) override {
         std::lock_guard lock(mutex_);
-        if (!files.erase(path))
+        for (const auto& [name, file] : files)
+            if (file.inode == open_.at(fd))
+                return info(file);
+        return systemError(EBADF);
+    }
+    Result<int> openForReading(int, const std::string& name) override {
+        std::lock_guard lock(mutex_);
+        auto found = files.find(name);
+        if (found == files.end())
+            return systemError(ENOENT);
+        open_[nextFd_] = found->second.inode;
+        return nextFd_++;
+    }
+    Result<std::string> readAll(int fd, std::uint64_t) override {
+        std::lock_guard lock(mutex_);
+        for (const auto& [name, file] : files)
+            if (file.inode == open_.at(fd))
+                return file.bytes;
+        return systemError(EBADF);
+    }
+    Status tryLock(int) override { return meridane::Done{}; }
+    Result<std::optional<std::uint64_t>> availableCapacity(int) override {
+        return std::optional<std::uint64_t>(std::uint64_t{1} << 40);
+    }
+    Status removeAt(int, const std::string& name) override {
+        std::lock_guard lock(mutex_);
+        if (!files.erase(name))
             return systemError(ENOENT);
         return meridane::Done{};
     }
-    Result<int> createExclusive(const fs::path& path, mode_t) override {
+    Result<int> createExclusive(int, const std::string& name, mode_t) override {
         std::lock_guard lock(mutex_);
-        if (files.count(path))
+        if (files.count(name))
             return systemError(EEXIST);
-        files[path];
-        const int fd = nextFd_++;
-        open_[fd] = path;
-        return fd;
+        files[name] = File{{}, nextInode_};
+        open_[nextFd_] = nextInode_++;
+        return nextFd_++;
     }
     Result<std::size_t> write(int fd, std::string_view bytes) override {
         std::lock_guard lock(mutex_);
-        files[open_.at(fd)].append(bytes);
+        for (auto& [name, file] : files)
+            if (file.inode == open_.at(fd))
+                file.bytes.append(bytes);
         return bytes.size();
     }
+    Status setOwner(int, uid_t, gid_t) override { return meridane::Done{}; }
+    Status copyAttributes(int, int) override { return meridane::Done{}; }
     Status setMode(int, mode_t) override { return meridane::Done{}; }
     Status sync(int) override { return meridane::Done{}; }
     Status close(int fd) override {
@@ -94,22 +122,37 @@ public:
         open_.erase(fd);
         return meridane::Done{};
     }
-    Status rename(const fs::path& from, const fs::path& to) override {
+    Status renameAt(int, const std::string& from, const std::string& to) override {
         std::lock_guard lock(mutex_);
         auto found = files.find(from);
         if (found == files.end())
             return systemError(ENOENT);
-        std::string bytes = std::move(found->second);
+        File moved = std::move(found->second);
         files.erase(found);
-        files[to] = std::move(bytes);
+        files[to] = std::move(moved);
         return meridane::Done{};
     }
 
 private:
+    static FileInfo info(const File& file) {
+        FileInfo info;
+        info.size = file.bytes.size();
+        info.mode = 0644;
+        info.isRegularFile = true;
+        info.inode = file.inode;
+        info.links = 1;
+        return info;
+    }
+
     std::mutex mutex_;
-    std::map<int, fs::path> open_;
+    std::map<int, ino_t> open_;
     int nextFd_ = 1000;
+    ino_t nextInode_ = 1;
 };
+
+}  // namespace
+
+namespace {
 
 struct Position {
     double latitude, longitude;
@@ -136,17 +179,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool force = (hash >> 8) & 1;
 
     const std::string original(reinterpret_cast<const char*>(data), size);
-    memory->files.clear();
-    memory->files[kSidecar] = original;
-    const meridane::SidecarWriteOptions options{.dryRun = false, .alwaysOverwrite = force};
-    if (meridane::precheckSidecarGPS(kImage, position.latitude, position.longitude, kSidecar, force).verdict !=
+    memory->reset(original);
+    const std::string name = kSidecar.filename().string();
+    const meridane::SidecarWriteOptions options{.dryRun = false, .alwaysOverwrite = force, .beforeReplace = {}};
+    auto sidecar = meridane::SidecarFile::open(kSidecar, {.forSaving = true});
+    if (meridane::precheckSidecarGPS(kImage, position.latitude, position.longitude, sidecar, force).verdict !=
         meridane::SidecarComparison::Verdict::proceed) {
-        require(memory->files.at(kSidecar) == original);  // ended by the comparison: nothing written
+        require(memory->files.at(name).bytes == original);  // ended by the comparison: nothing written
         return 0;
     }
-    const auto outcome = meridane::updateSidecarGPS(kSidecar, position.latitude, position.longitude, options);
+    const auto outcome = meridane::updateSidecarGPS(sidecar, position.latitude, position.longitude, options);
 
-    const std::string& now = memory->files.at(kSidecar);
+    const std::string& now = memory->files.at(name).bytes;
     if (!outcome || !outcome->written) {
         require(now == original);
         return 0;

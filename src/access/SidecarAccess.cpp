@@ -86,6 +86,23 @@ ScopedAccess accessWithoutScope(std::filesystem::path scopedPath) {
     return ScopedAccess{std::move(scopedPath), [] {}};
 }
 
+// The path of the sidecar inside a granted folder, when that folder holds
+// the sidecar's folder (as itself or one above it); none otherwise. A file of
+// the same name in an unrelated folder is another photo's sidecar.
+std::optional<std::filesystem::path> insideGrant(const std::filesystem::path& granted,
+                                                 const std::filesystem::path& folder,
+                                                 const std::filesystem::path& name) {
+    std::error_code ec;
+    const std::filesystem::path sidecarFolder = std::filesystem::canonical(folder, ec);
+    const std::filesystem::path inside = ec ? std::filesystem::path() : sidecarFolder.lexically_relative(granted);
+    if (inside.empty() || *inside.begin() == "..")
+        return std::nullopt;
+    return (granted / inside).lexically_normal() / name;
+}
+
+// A grant is remembered by the folder's path as written, and that path may
+// lead elsewhere by now (a link re-pointed at another card): it reaches the
+// sidecar only when the folder it names still holds it.
 std::optional<ScopedAccess> rememberedGrant(const std::filesystem::path& folder, const std::filesystem::path& name) {
     const std::optional<std::string> data = bookmarks::bookmarkData(folder);
     if (!data)
@@ -93,10 +110,10 @@ std::optional<ScopedAccess> rememberedGrant(const std::filesystem::path& folder,
     const Result<std::filesystem::path> resolved = bookmarks::resolveBookmark(*data);
     if (!resolved)
         return std::nullopt;
-    std::filesystem::path candidate = resolved.value() / name;
-    if (!fileExists(candidate))
+    std::optional<std::filesystem::path> candidate = insideGrant(resolved.value(), folder, name);
+    if (!candidate || !fileExists(*candidate))
         return std::nullopt;
-    return accessWithoutScope(std::move(candidate));
+    return accessWithoutScope(std::move(*candidate));
 }
 
 struct AccessCheckState {
@@ -209,10 +226,10 @@ std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& si
     const std::filesystem::path folder = folderOf(sidecarPath);
     const std::filesystem::path name = sidecarPath.filename();
 
-    if (auto granted = rememberedGrant(folder, name))
-        return granted;
     if (reachableDirectly(sidecarPath, folder))
         return accessWithoutScope(sidecarPath);
+    if (auto granted = rememberedGrant(folder, name))
+        return granted;
     if (!prompt)
         return std::nullopt;
 
@@ -235,17 +252,12 @@ std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& si
         diag::debug("Failed creating bookmark for folder: " + describe(resolved.error()));
         return std::nullopt;
     }
-    // The grant reaches the sidecar only if the chosen folder holds it, as
-    // the sidecar's own folder or one above it. A file of the same name in
-    // an unrelated folder is another photo's sidecar and must not be touched.
-    std::error_code ec;
-    const std::filesystem::path sidecarFolder = std::filesystem::canonical(folder, ec);
-    const std::filesystem::path inside = ec ? std::filesystem::path() : sidecarFolder.lexically_relative(resolved.value());
-    if (inside.empty() || *inside.begin() == "..") {
+    std::optional<std::filesystem::path> inside = insideGrant(resolved.value(), folder, name);
+    if (!inside) {
         diag::debug("Chosen folder does not contain the XMP sidecar: " + resolved.value().native());
         return std::nullopt;
     }
-    return accessWithoutScope((resolved.value() / inside).lexically_normal() / name);
+    return accessWithoutScope(std::move(*inside));
 }
 
 }  // namespace meridane

@@ -1,5 +1,5 @@
-// Reaching a sidecar before it is read or written: a folder the user granted
-// earlier, direct access, or asking the user for the folder, in that order.
+// Reaching a sidecar before it is read or written: direct access, a folder the
+// user granted earlier, or asking the user for the folder, in that order.
 // There is no sandbox on Linux: a folder grant ("bookmark") is the folder's
 // canonical path, remembered in the settings, and starting or stopping access
 // does nothing, though every access record is still stopped once per file.
@@ -78,8 +78,9 @@ private:
 /// prompt was cancelled, there is no prompt, or the grant could not be made).
 /// A sidecar that does not exist in a readable folder counts as reached:
 /// no grant can make it appear, so the caller reports it as missing. A
-/// chosen folder reaches the sidecar only when it is the sidecar's folder or
-/// one above it; any other choice gives none (the grant is still kept).
+/// granted folder, chosen now or remembered, reaches the sidecar only when it
+/// is the sidecar's folder or one above it; a new choice that does not gives
+/// none (the grant is still kept), a remembered one is passed over.
 std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarPath, const FolderPrompt& prompt);
 
 }  // namespace meridane

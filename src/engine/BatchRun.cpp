@@ -152,13 +152,29 @@ struct RunQueue {
     std::function<void(const std::filesystem::path&, ProcessingResult)> deliver;  // to the owning thread
     std::function<void()> finished;                                               // likewise
 
-    // The indexes of the next group; none when the run is over. Caller holds the mutex.
+    // The indexes of the next group; none when the run is over. Caller holds
+    // the mutex. A file whose sidecar is that of a file already in the group
+    // (IMG_0001.HEIC and IMG_0001.DNG) ends the group: it starts with the
+    // next one, once the first is done, and sees the sidecar as it was left.
     std::vector<size_t> takeGroup() {
         std::vector<size_t> group;
-        while (!cancelled && !stopping && next < files.size() && group.size() < static_cast<size_t>(BatchRun::filesPerGroup))
+        std::vector<std::filesystem::path> sidecars;
+        while (!cancelled && !stopping && next < files.size() && group.size() < static_cast<size_t>(BatchRun::filesPerGroup)) {
+            std::filesystem::path sidecar = sidecarKey(files[next]);
+            if (std::find(sidecars.begin(), sidecars.end(), sidecar) != sidecars.end())
+                break;
+            sidecars.push_back(std::move(sidecar));
             group.push_back(next++);
+        }
         unfinishedInGroup = static_cast<int>(group.size());
         return group;
+    }
+
+    static std::filesystem::path sidecarKey(const std::filesystem::path& file) {
+        std::error_code ec;
+        const std::filesystem::path sidecar = MediaFileProcessor::sidecarPath(file);
+        const std::filesystem::path absolute = std::filesystem::absolute(sidecar, ec);
+        return (ec ? sidecar : absolute).lexically_normal();
     }
 };
 

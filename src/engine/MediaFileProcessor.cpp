@@ -127,19 +127,29 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
         return ProcessingResult::skippedMissing("No XMP sidecar file");
     }
 
-    // The comparison hands on the bytes it read, so the sidecar is read once;
-    // each step still parses its own document.
-    std::optional<std::string> sidecarBytes;
-    SidecarComparison comparison = precheckSidecarGPS(filePath, position->latitude, position->longitude,
-                                                      scopedSidecar, options.alwaysOverwrite, &sidecarBytes);
-    if (comparison.verdict != SidecarComparison::Verdict::proceed) {
-        access.stop();
-        return comparisonResult(std::move(comparison));
+    // One read for the comparison and the update; a write run holds the
+    // sidecar's lock from the read to the rename. A sidecar that another
+    // program changed meanwhile is read and decided again, once.
+    const SidecarWriteOptions writeOptions{options.dryRun, options.alwaysOverwrite, {}};
+    std::optional<Result<SidecarUpdateOutcome>> updated;
+    for (int attempt = 1; !updated; ++attempt) {
+        Result<SidecarFile> sidecarFile = SidecarFile::open(scopedSidecar, {.forSaving = !options.dryRun});
+        SidecarComparison comparison = precheckSidecarGPS(filePath, position->latitude, position->longitude,
+                                                          sidecarFile, options.alwaysOverwrite);
+        if (comparison.verdict != SidecarComparison::Verdict::proceed) {
+            access.stop();
+            return comparisonResult(std::move(comparison));
+        }
+        Result<SidecarUpdateOutcome> outcome =
+            updateSidecarGPS(sidecarFile, position->latitude, position->longitude, writeOptions);
+        if (!outcome && outcome.error().domain == ErrorDomain::xmp && outcome.error().code == kSidecarChanged &&
+            attempt == 1) {
+            diag::debug("XMP sidecar changed while " + name + " was being updated; reading it again");
+            continue;
+        }
+        updated.emplace(std::move(outcome));
     }
-
-    const SidecarWriteOptions writeOptions{options.dryRun, options.alwaysOverwrite};
-    Result<SidecarUpdateOutcome> outcome = updateSidecarGPS(scopedSidecar, position->latitude, position->longitude,
-                                                            writeOptions, std::move(sidecarBytes));
+    Result<SidecarUpdateOutcome>& outcome = *updated;
     access.stop();
     if (!outcome) {
         const std::string& description = outcome.error().message;

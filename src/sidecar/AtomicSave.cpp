@@ -1,53 +1,74 @@
 #include "sidecar/internal/AtomicSave.h"
 
 #include "base/Diagnostics.h"
-#include "sidecar/internal/FileSystem.h"
 #include "base/GPSText.h"
+#include "sidecar/internal/FileSystem.h"
 #include "xmp/XMPXML.h"
 
+#include <climits>
 #include <cerrno>
-#include <cstdlib>
 #include <string>
+
+#ifdef MERIDANE_TEST_HOOKS
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#endif
 
 namespace meridane {
 namespace {
 
+using sidecar::Descriptor;
 using sidecar::FileSystem;
 using sidecar::quotedName;
 using sidecar::withContext;
 
 constexpr std::uint64_t kBytesPerMB = 1'048'576;
 constexpr double kSizeChangeWarningRatio = 0.5;
-/// Mode of a replacement whose predecessor could not be examined.
-constexpr mode_t kDefaultSidecarMode = 0644;
 
 Error validationError(ValidationCode code, std::string message) {
     return Error{ErrorDomain::validation, code, std::move(message)};
 }
 
-/// The file a save has to replace: the sidecar itself, or, when the sidecar
-/// is a symbolic link, the file it points to, so that the link stays a link.
-Result<std::filesystem::path> fileToReplace(FileSystem& fs, const std::filesystem::path& sidecarPath) {
-    auto link = fs.linkStatus(sidecarPath);
-    if (!link || !link->isSymlink)
-        return sidecarPath;
-    auto target = fs.resolved(sidecarPath);
-    if (!target)
-        return withContext(target.error(), "Could not follow the link " + quotedName(sidecarPath));
-    return std::move(target).value();
+Error saveError(SidecarSaveCode code, std::string message) {
+    return Error{ErrorDomain::xmp, code, std::move(message)};
 }
 
-Status checkFreeSpace(FileSystem& fs, const std::filesystem::path& folder, const std::filesystem::path& sidecarPath) {
+#ifdef MERIDANE_TEST_HOOKS
+// Test builds only: with MERIDANE_TEST_SAVE_PAUSE_FDS="w,r" every save, once
+// its temporary file is flushed, writes the sidecar's path and a newline to
+// descriptor w and waits for one byte on r, so that a test can edit the
+// sidecar at exactly that moment.
+void pauseAfterFlush(const std::filesystem::path& sidecar) {
+    const char* fds = std::getenv("MERIDANE_TEST_SAVE_PAUSE_FDS");
+    int toTest = -1, fromTest = -1;
+    if (!fds || std::sscanf(fds, "%d,%d", &toTest, &fromTest) != 2)
+        return;
+    const std::string line = sidecar.native() + "\n";
+    char go = 0;
+    if (::write(toTest, line.data(), line.size()) == static_cast<ssize_t>(line.size()))
+        (void)::read(fromTest, &go, 1);
+}
+#endif
+
+/// Room for the new document and the 100 MB margin. A document of less than
+/// a megabyte needs exactly the margin; a larger one its whole megabytes more.
+Status checkFreeSpace(FileSystem& fs, int folder, const std::filesystem::path& sidecarPath, std::uint64_t size) {
     auto capacity = fs.availableCapacity(folder);
     if (!capacity) {
-        Error error = withContext(capacity.error(), "Could not determine the free space for " + quotedName(sidecarPath));
+        Error error =
+            withContext(capacity.error(), "Could not determine the free space for " + quotedName(sidecarPath));
         diag::debug("Failed to check disk space: " + describe(error));
         return error;
     }
     const std::uint64_t available = capacity->value_or(0);
+    const std::uint64_t required = kRequiredFreeBytes + size / kBytesPerMB * kBytesPerMB;
     const std::string availableMB = std::to_string(available / kBytesPerMB);
-    if (available < kRequiredFreeBytes) {
-        Error error{ErrorDomain::diskSpace, kDiskSpaceInsufficient, "Insufficient disk space. Available: " + availableMB + "MB, Required: 100MB"};
+    if (available < required) {
+        Error error{ErrorDomain::diskSpace, kDiskSpaceInsufficient,
+                    "Insufficient disk space. Available: " + availableMB +
+                        "MB, Required: " + std::to_string(required / kBytesPerMB) + "MB"};
         diag::debug("Failed to check disk space: " + describe(error));
         return error;
     }
@@ -55,117 +76,143 @@ Status checkFreeSpace(FileSystem& fs, const std::filesystem::path& folder, const
     return Done{};
 }
 
-/// An open descriptor that is closed on every early return.
-class OpenFile {
-public:
-    OpenFile(FileSystem& fs, int fd) : fs_(fs), fd_(fd) {}
-    ~OpenFile() {
-        if (fd_ >= 0)
-            (void)fs_.close(fd_);
+/// Clears what an earlier save left on the temporary name: a file is removed
+/// unless a save still holds its lock, a link or pipe is removed without
+/// being followed or opened, and a folder is left for the creation to fail on.
+Status clearStaleTemporary(FileSystem& fs, int folder, const std::string& tempName) {
+    auto info = fs.statusAt(folder, tempName);
+    if (!info || info->isDirectory)
+        return Done{};
+    // One this process may not even open (another user's) is removed as
+    // before: a save whose file went away fails its final check, losing nothing.
+    if (auto fd = info->isRegularFile ? fs.openForReading(folder, tempName) : Result<int>(Error{})) {
+        Descriptor stale(fd.value());
+        Status locked = fs.tryLock(stale.get());
+        if (!locked && locked.error().code == EWOULDBLOCK)
+            return saveError(kSidecarBusy, "XMP sidecar is being saved by another program");
     }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
+    (void)fs.removeAt(folder, tempName);
+    return Done{};
+}
 
-    int fd() const { return fd_; }
-    Status close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fs_.close(fd);
-    }
-
-private:
-    FileSystem& fs_;
-    int fd_;
-};
-
-/// Writes the whole text, gives the file the sidecar's permission bits and
-/// flushes it to disk.
-Status writeAndFlush(FileSystem& fs, OpenFile& file, const std::filesystem::path& tempPath, std::string_view text,
-                     mode_t mode) {
-    const std::string writeContext = "Could not write " + quotedName(tempPath);
+/// Writes the whole text and gives the file the sidecar's owner, group,
+/// extended attributes and permission bits, then flushes it to disk.
+Status writeTemporaryFile(FileSystem& fs, int fd, const std::string& tempName, std::string_view text,
+                          const sidecar::FileInfo& original, int originalFd) {
+    const std::string writeContext = "Could not write " + quotedName(tempName);
     while (!text.empty()) {
-        auto written = fs.write(file.fd(), text);
+        auto written = fs.write(fd, text);
         if (!written)
             return withContext(written.error(), writeContext);
         if (written.value() == 0)
             return withContext(sidecar::systemError(EIO), writeContext);
         text.remove_prefix(std::min(written.value(), text.size()));
     }
-    if (auto chmod = fs.setMode(file.fd(), mode); !chmod)
-        return withContext(chmod.error(), "Could not set the permissions of " + quotedName(tempPath));
-    if (auto synced = fs.sync(file.fd()); !synced)
+    if (Status owned = fs.setOwner(fd, original.owner, original.group); !owned && owned.error().code != EPERM)
+        return withContext(owned.error(), "Could not give " + quotedName(tempName) + " the sidecar's owner");
+    if (originalFd >= 0)
+        if (Status copied = fs.copyAttributes(originalFd, fd); !copied)
+            return withContext(copied.error(), "Could not copy the extended attributes to " + quotedName(tempName));
+    // After the owner: a change of owner clears the set-id bits.
+    if (Status chmod = fs.setMode(fd, original.mode); !chmod)
+        return withContext(chmod.error(), "Could not set the permissions of " + quotedName(tempName));
+    if (Status synced = fs.sync(fd); !synced)
         return withContext(synced.error(), writeContext);
-    // On some file systems a failed write only shows when the file is closed.
-    if (auto closed = file.close(); !closed)
-        return withContext(closed.error(), writeContext);
     return Done{};
 }
 
-/// Creates the temporary file, private until it is complete, and fills it.
-/// A file left half-written is removed: it is of no use to anyone and may
-/// hold space on a volume that has just run full. (One that was written
-/// completely but fails validation stays until the next save clears it.)
-Status writeTemporaryFile(FileSystem& fs, const std::filesystem::path& tempPath, std::string_view text,
-                          mode_t mode) {
-    auto created = fs.createExclusive(tempPath, 0600);
-    if (!created)
-        return withContext(created.error(), "Could not create " + quotedName(tempPath));
-    Status written = [&] {
-        OpenFile file(fs, created.value());
-        return writeAndFlush(fs, file, tempPath, text, mode);
-    }();
-    if (!written)
-        (void)fs.remove(tempPath);
-    return written;
+/// Just before the rename: the temporary file is still this save's, the
+/// sidecar is still the file read and in the state it was read in, and the
+/// sidecar's path still leads to it.
+Status checkStillTheSame(FileSystem& fs, const SidecarFile::State& sidecar, const std::string& tempName,
+                         const sidecar::FileInfo& temporary, const std::string& replaceContext) {
+    auto tempNow = fs.statusAt(sidecar.folder.get(), tempName);
+    if (!tempNow)
+        return withContext(tempNow.error(), replaceContext);
+    if (!tempNow->sameFile(temporary))
+        return saveError(kSidecarBusy, "XMP sidecar is being saved by another program");
+    auto now = fs.statusAt(sidecar.folder.get(), sidecar.realName);
+    if (!now)
+        return withContext(now.error(), replaceContext);
+    if (!now->sameState(sidecar.identity))
+        return saveError(kSidecarChanged, "XMP sidecar changed while it was being updated");
+    auto reached = fs.status(sidecar.path);
+    if (!reached || !reached->sameFile(sidecar.identity))
+        return saveError(kSidecarMoved, "XMP sidecar was moved or relinked while it was being updated");
+    return Done{};
 }
 
 }  // namespace
 
-std::filesystem::path temporaryFileFor(const std::filesystem::path& sidecarPath) {
+std::string temporaryNameFor(const std::string& sidecarName) {
     // Appended piecewise: GCC 12 reports a false -Wrestrict for "." + s + ".tmp" at -O2.
     std::string name = ".";
-    name += sidecarPath.filename().string();
+    name += sidecarName;
     name += ".tmp";
-    return sidecarPath.parent_path() / name;
+    return name;
 }
 
-Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem::path& sidecarPath) {
+Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& sidecar,
+                         const SidecarReplaceHook& beforeReplace) {
     FileSystem& fs = sidecar::fileSystem();
-    const std::string name = sidecarPath.filename().string();
+    const std::string name = sidecar.path.filename().string();
+    const std::string tempName = temporaryNameFor(sidecar.realName);
+    const int folder = sidecar.folder.get();
 
-    auto target = fileToReplace(fs, sidecarPath);
-    if (!target)
-        return target.error();
-    std::filesystem::path folder = target->parent_path();
-    if (folder.empty())
-        folder = ".";
-    const std::filesystem::path tempPath = temporaryFileFor(target.value());
+    if (tempName.size() > NAME_MAX)
+        return saveError(kSidecarNameTooLong, "XMP sidecar name is too long for its temporary file (" +
+                                                  std::to_string(sidecar.realName.size()) + " bytes; at most " +
+                                                  std::to_string(NAME_MAX - 5) + ")");
+    // A rename would give the new document to this name only and leave every
+    // other link with the old one.
+    if (sidecar.identity.links > 1)
+        return saveError(kSidecarHardLinked, "XMP sidecar has " + std::to_string(sidecar.identity.links) +
+                                                 " hard links; replacing it would separate them");
 
-    if (auto space = checkFreeSpace(fs, folder, sidecarPath); !space)
+    const std::string text = document.serializePretty();
+    if (Status space = checkFreeSpace(fs, folder, sidecar.path, text.size()); !space)
         return space.error();
+    if (Status cleared = clearStaleTemporary(fs, folder, tempName); !cleared)
+        return cleared.error();
 
-    // A leftover of an earlier failed save. Whatever cannot be removed here
-    // (a folder of that name) makes the exclusive creation below fail.
-    (void)fs.remove(tempPath);
-
-    std::uint64_t previousSize = 0;
-    mode_t mode = kDefaultSidecarMode;
-    if (auto previous = fs.status(target.value())) {
-        previousSize = previous->size;
-        mode = previous->mode;
+    auto created = fs.createExclusive(folder, tempName, 0600);
+    if (!created)
+        return withContext(created.error(), "Could not create " + quotedName(tempName));
+    Descriptor temp(created.value());
+    (void)fs.tryLock(temp.get());  // marks it live for other saves' clean-up
+    Status written = writeTemporaryFile(fs, temp.get(), tempName, text, sidecar.identity, sidecar.file.get());
+    auto temporary = written ? fs.statusOf(temp.get()) : Result<sidecar::FileInfo>(written.error());
+    if (!temporary) {
+        // Half written: of no use to anyone, and it may hold space on a
+        // volume that has just run full. (One that was written completely
+        // but fails validation stays until the next save clears it.)
+        (void)fs.removeAt(folder, tempName);
+        return temporary.error();
     }
+#ifdef MERIDANE_TEST_HOOKS
+    pauseAfterFlush(sidecar.path);
+#endif
 
-    if (auto written = writeTemporaryFile(fs, tempPath, document.serializePretty(), mode); !written)
-        return written.error();
-
-    if (auto valid = validateTempFile(tempPath, previousSize); !valid)
+    if (Status valid = validateTempFile(folder, tempName, sidecar.identity.size); !valid)
         return valid.error();
+    if (beforeReplace)
+        if (Status allowed = beforeReplace(SidecarReplacement{sidecar.path, sidecar.realPath, sidecar.bytes});
+            !allowed)
+            return allowed.error();
 
     // One rename over the old sidecar: the folder never lacks its sidecar,
     // even when the move fails.
-    if (auto moved = fs.rename(tempPath, target.value()); !moved)
-        return withContext(moved.error(),
-                           "Could not replace " + quotedName(target.value()) + " with " + quotedName(tempPath));
+    const std::string replaceContext = "Could not replace " + quotedName(sidecar.realName) + " with " +
+                                       quotedName(tempName);
+    if (Status same = checkStillTheSame(fs, sidecar, tempName, temporary.value(), replaceContext); !same) {
+        // This save's own file is of no further use; another save's is left alone.
+        if (same.error().domain == ErrorDomain::xmp && same.error().code != kSidecarBusy)
+            (void)fs.removeAt(folder, tempName);
+        return same.error();
+    }
+    if (Status moved = fs.renameAt(folder, tempName, sidecar.realName); !moved)
+        return withContext(moved.error(), replaceContext);
+    sidecar.releaseLock();
     // The folder is not flushed: that would only make the rename itself
     // survive a power loss, at the cost of one more disk flush per file.
     // Without it the folder holds, after a power loss, either the old
@@ -176,20 +223,21 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, const std::filesystem
     return Done{};
 }
 
-Status validateTempFile(const std::filesystem::path& tempPath, std::uint64_t previousSize) {
+Status validateTempFile(int folder, const std::string& tempName, std::uint64_t previousSize) {
     FileSystem& fs = sidecar::fileSystem();
 
-    auto info = fs.status(tempPath);
+    auto info = fs.statusAt(folder, tempName);
     if (!info) {
         if (info.error().code == ENOENT || info.error().code == ENOTDIR)
             return validationError(kTempFileNotCreated, "Temp file was not created");
-        return withContext(info.error(), "Could not read the attributes of " + quotedName(tempPath));
+        return withContext(info.error(), "Could not read the attributes of " + quotedName(tempName));
     }
     const std::uint64_t size = info->size;
     if (size == 0)
         return validationError(kTempFileEmpty, "Temp file is empty");
     if (size < kMinimumSidecarBytes)
-        return validationError(kTempFileTooSmall, "Temp file too small (" + std::to_string(size) + " bytes), likely corrupted");
+        return validationError(kTempFileTooSmall,
+                               "Temp file too small (" + std::to_string(size) + " bytes), likely corrupted");
 
     if (previousSize > 0) {
         const double difference = size > previousSize ? static_cast<double>(size - previousSize)
@@ -204,10 +252,18 @@ Status validateTempFile(const std::filesystem::path& tempPath, std::uint64_t pre
     }
     diag::debug("File size validation passed: " + std::to_string(size) + " bytes");
 
-    auto bytes = fs.readFile(tempPath);
+    Result<std::string> bytes = [&]() -> Result<std::string> {
+        auto fd = fs.openForReading(folder, tempName);
+        if (!fd)
+            return fd.error();
+        Descriptor file(fd.value());
+        // Pretty printing may triple a document's size; what was just written is read back whole.
+        return fs.readAll(file.get(), 4 * sidecar::kMaximumSidecarBytes);
+    }();
     if (!bytes)
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " +
-                                      withContext(bytes.error(), "Could not read " + quotedName(tempPath)).message);
+                                                    withContext(bytes.error(), "Could not read " + quotedName(tempName))
+                                                        .message);
     auto document = xmp::XmlDocument::parse(bytes.value());
     if (!document)
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " + document.error().message);

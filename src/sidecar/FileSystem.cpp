@@ -1,8 +1,10 @@
 #include "sidecar/internal/FileSystem.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,9 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace meridane::sidecar {
 namespace {
+
+std::int64_t nanoseconds(const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 FileInfo infoFrom(const struct stat& st) {
     FileInfo info;
@@ -21,15 +28,23 @@ FileInfo infoFrom(const struct stat& st) {
     info.isRegularFile = S_ISREG(st.st_mode);
     info.isDirectory = S_ISDIR(st.st_mode);
     info.isSymlink = S_ISLNK(st.st_mode);
+    info.device = st.st_dev;
+    info.inode = st.st_ino;
+    info.links = st.st_nlink;
+    info.owner = st.st_uid;
+    info.group = st.st_gid;
+    info.modifiedNs = nanoseconds(st.st_mtim);
+    info.changedNs = nanoseconds(st.st_ctim);
     return info;
 }
 
-int retryingOpen(const char* path, int flags, mode_t mode = 0) {
-    int fd;
+template <typename Call>
+auto retrying(Call call) {
+    decltype(call()) result;
     do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+        result = call();
+    } while (result < 0 && errno == EINTR);
+    return result;
 }
 
 FileSystem& realFileSystem() {
@@ -38,6 +53,39 @@ FileSystem& realFileSystem() {
 }
 
 std::atomic<FileSystem*> gOverride{nullptr};
+
+/// The names of a file's extended attributes, NUL-separated.
+Result<std::string> attributeNames(int fd) {
+    for (;;) {
+        const ssize_t size = ::flistxattr(fd, nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP ? Result<std::string>(std::string()) : systemError(errno);
+        std::string names(static_cast<size_t>(size), '\0');
+        const ssize_t got = size == 0 ? 0 : ::flistxattr(fd, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(static_cast<size_t>(got));
+            return names;
+        }
+        if (errno != ERANGE)  // ERANGE: one was added meanwhile; ask again
+            return systemError(errno);
+    }
+}
+
+Result<std::string> attributeValue(int fd, const char* name) {
+    for (;;) {
+        const ssize_t size = ::fgetxattr(fd, name, nullptr, 0);
+        if (size < 0)
+            return systemError(errno);
+        std::string value(static_cast<size_t>(size), '\0');
+        const ssize_t got = size == 0 ? 0 : ::fgetxattr(fd, name, value.data(), value.size());
+        if (got >= 0) {
+            value.resize(static_cast<size_t>(got));
+            return value;
+        }
+        if (errno != ERANGE)
+            return systemError(errno);
+    }
+}
 
 }  // namespace
 
@@ -58,24 +106,9 @@ std::string quotedName(const std::filesystem::path& path) {
     return "\u201C" + path.filename().string() + "\u201D";
 }
 
-Result<std::optional<std::uint64_t>> FileSystem::availableCapacity(const std::filesystem::path& folder) {
-    struct statvfs st {};
-    if (::statvfs(folder.c_str(), &st) != 0)
-        return systemError(errno);
-    return std::optional<std::uint64_t>(static_cast<std::uint64_t>(st.f_bavail) *
-                                        static_cast<std::uint64_t>(st.f_frsize));
-}
-
 Result<FileInfo> FileSystem::status(const std::filesystem::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
-        return systemError(errno);
-    return infoFrom(st);
-}
-
-Result<FileInfo> FileSystem::linkStatus(const std::filesystem::path& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
         return systemError(errno);
     return infoFrom(st);
 }
@@ -87,73 +120,139 @@ Result<std::filesystem::path> FileSystem::resolved(const std::filesystem::path& 
     return std::filesystem::path(real.get());
 }
 
-Result<std::string> FileSystem::readFile(const std::filesystem::path& path) {
+Result<int> FileSystem::openFolder(const std::filesystem::path& folder) {
+    const int fd = retrying([&] { return ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
+    if (fd < 0)
+        return systemError(errno);
+    return fd;
+}
+
+Result<FileInfo> FileSystem::statusAt(int folder, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return systemError(errno);
+    return infoFrom(st);
+}
+
+Result<FileInfo> FileSystem::statusOf(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return systemError(errno);
+    return infoFrom(st);
+}
+
+Result<int> FileSystem::openForReading(int folder, const std::string& name) {
     // O_NONBLOCK: a named pipe in a sidecar's place must not stall the batch
     // in open(); it is turned away below like every other special file.
-    const int fd = retryingOpen(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = retrying(
+        [&] { return ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY); });
     if (fd < 0)
         return systemError(errno);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int code = errno;
+    int refused = 0;
+    if (::fstat(fd, &st) != 0)
+        refused = errno;
+    else if (S_ISDIR(st.st_mode))
+        refused = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        refused = EINVAL;
+    if (refused != 0) {
         ::close(fd);
-        return systemError(code);
+        if (refused == EINVAL)
+            return Error{ErrorDomain::fileSystem, EINVAL, "Not a regular file"};
+        return systemError(refused);
     }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        if (S_ISDIR(st.st_mode))
-            return systemError(EISDIR);
-        return Error{ErrorDomain::fileSystem, EINVAL, "Not a regular file"};
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > kMaximumReadBytes) {
-        ::close(fd);
+    return fd;
+}
+
+Result<std::string> FileSystem::readAll(int fd, std::uint64_t limit) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return systemError(errno);
+    if (static_cast<std::uint64_t>(st.st_size) > limit)
         return systemError(EFBIG);
-    }
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int code = errno;
-            ::close(fd);
-            return systemError(code);
-        }
+    for (std::uint64_t offset = 0;;) {
+        const ssize_t n = retrying([&] { return ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(offset)); });
+        if (n < 0)
+            return systemError(errno);
         if (n == 0)
             break;
-        if (bytes.size() + static_cast<std::size_t>(n) > kMaximumReadBytes) {  // grew while being read
-            ::close(fd);
+        if (bytes.size() + static_cast<std::size_t>(n) > limit)  // grew while being read
             return systemError(EFBIG);
-        }
         bytes.append(buffer, static_cast<std::size_t>(n));
+        offset += static_cast<std::uint64_t>(n);
     }
-    ::close(fd);
     return bytes;
 }
 
-Status FileSystem::remove(const std::filesystem::path& path) {
-    if (::unlink(path.c_str()) != 0)
+Status FileSystem::tryLock(int fd) {
+    if (retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0)
         return systemError(errno);
     return Done{};
 }
 
-Result<int> FileSystem::createExclusive(const std::filesystem::path& path, mode_t mode) {
-    const int fd = retryingOpen(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+Result<std::optional<std::uint64_t>> FileSystem::availableCapacity(int folder) {
+    struct statvfs st {};
+    if (::fstatvfs(folder, &st) != 0)
+        return systemError(errno);
+    return std::optional<std::uint64_t>(static_cast<std::uint64_t>(st.f_bavail) *
+                                        static_cast<std::uint64_t>(st.f_frsize));
+}
+
+Status FileSystem::removeAt(int folder, const std::string& name) {
+    if (::unlinkat(folder, name.c_str(), 0) != 0)
+        return systemError(errno);
+    return Done{};
+}
+
+Result<int> FileSystem::createExclusive(int folder, const std::string& name, mode_t mode) {
+    const int fd = retrying(
+        [&] { return ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode); });
     if (fd < 0)
         return systemError(errno);
     return fd;
 }
 
 Result<std::size_t> FileSystem::write(int fd, std::string_view bytes) {
-    ssize_t n;
-    do {
-        n = ::write(fd, bytes.data(), bytes.size());
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = retrying([&] { return ::write(fd, bytes.data(), bytes.size()); });
     if (n < 0)
         return systemError(errno);
     return static_cast<std::size_t>(n);
+}
+
+Status FileSystem::setOwner(int fd, uid_t owner, gid_t group) {
+    if (::fchown(fd, owner, group) == 0)
+        return Done{};
+    // Without privilege a file can still be given any group its owner is in.
+    if (errno == EPERM && ::fchown(fd, static_cast<uid_t>(-1), group) == 0)
+        return Done{};
+    return systemError(errno);
+}
+
+Status FileSystem::copyAttributes(int from, int to) {
+    auto names = attributeNames(from);
+    if (!names)
+        return names.error();
+    for (const char* name = names->c_str(); name < names->c_str() + names->size(); name += std::strlen(name) + 1) {
+        auto value = attributeValue(from, name);
+        if (!value) {
+            if (value.error().code == ENODATA)  // removed meanwhile
+                continue;
+            return value.error();
+        }
+        if (::fsetxattr(to, name, value->data(), value->size(), 0) == 0)
+            continue;
+        const int code = errno;
+        // A security label this process may not set is the system's to give.
+        const bool privileged = std::strncmp(name, "security.", 9) == 0 || std::strncmp(name, "trusted.", 8) == 0;
+        if (privileged && (code == EPERM || code == EACCES || code == ENOTSUP))
+            continue;
+        return systemError(code);
+    }
+    return Done{};
 }
 
 Status FileSystem::setMode(int fd, mode_t mode) {
@@ -175,8 +274,8 @@ Status FileSystem::close(int fd) {
     return Done{};
 }
 
-Status FileSystem::rename(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (::rename(from.c_str(), to.c_str()) != 0)
+Status FileSystem::renameAt(int folder, const std::string& from, const std::string& to) {
+    if (::renameat(folder, from.c_str(), folder, to.c_str()) != 0)
         return systemError(errno);
     return Done{};
 }

@@ -5,8 +5,10 @@
 
 #include "base/Error.h"
 #include "base/GPSDifference.h"
+#include "sidecar/SidecarFile.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,10 +18,22 @@ namespace meridane {
 /// Position tolerance in degrees, per coordinate, inclusive.
 inline constexpr double kPositionTolerance = 0.0001;
 
-/// The two options the sidecar code obeys, taken once per file by the caller.
+/// What a save is about to replace: handed to SidecarWriteOptions::beforeReplace
+/// once the new document is written and validated, just before the rename.
+struct SidecarReplacement {
+    const std::filesystem::path& sidecarPath;  ///< as the caller gave it
+    const std::filesystem::path& replacedPath; ///< the file replaced (a link's target)
+    const std::string& oldBytes;               ///< its content, as read and still on disk
+};
+
+/// May stop the save (its error becomes the save's) with the sidecar untouched.
+using SidecarReplaceHook = std::function<Status(const SidecarReplacement&)>;
+
+/// The options the sidecar code obeys, taken once per file by the caller.
 struct SidecarWriteOptions {
     bool dryRun = true;
     bool alwaysOverwrite = false;
+    SidecarReplaceHook beforeReplace;
 };
 
 /// How the comparison ends a file, or that it goes on to the update.
@@ -36,13 +50,10 @@ struct SidecarComparison {
     std::vector<GPSDifference> differences;
 };
 
-/// Compares the sidecar with the image's position. A sidecar that cannot be
-/// read or parsed goes on (the update reports why). sidecarBytes, when
-/// given, receives the bytes read whenever the file goes on, so that the
-/// update need not read them again.
+/// Compares the sidecar, as read, with the image's position. A sidecar that
+/// could not be read or cannot be parsed goes on (the update reports why).
 SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, double latitude, double longitude,
-                                     const std::filesystem::path& sidecarPath, bool alwaysOverwrite,
-                                     std::optional<std::string>* sidecarBytes = nullptr);
+                                     const Result<SidecarFile>& sidecar, bool alwaysOverwrite);
 
 struct SidecarUpdateOutcome {
     bool written = false;              ///< saved, or would be saved under dry run
@@ -51,11 +62,12 @@ struct SidecarUpdateOutcome {
     bool operator==(const SidecarUpdateOutcome&) const = default;
 };
 
-/// Errors: domain XMP code 1, the parser's and file system's errors, and the
-/// save's errors, each unchanged. sidecarBytes: the sidecar's bytes as the
-/// comparison just read them, used instead of reading the file again.
-Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidecarPath, double latitude,
-                                              double longitude, const SidecarWriteOptions& options,
-                                              std::optional<std::string> sidecarBytes = std::nullopt);
+/// Updates the sidecar as read (the same read the comparison saw); a save
+/// needs it opened forSaving. Errors: domain XMP code 1, the read's error,
+/// the parser's error and the save's errors, each unchanged. A save that
+/// finds the file changed since the read fails with kSidecarChanged; the
+/// caller reads it again and decides afresh.
+Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, double latitude, double longitude,
+                                              const SidecarWriteOptions& options);
 
 }  // namespace meridane

@@ -3,7 +3,6 @@
 #include "base/Diagnostics.h"
 #include "base/NumberText.h"
 #include "base/UnicodeText.h"
-#include "sidecar/internal/FileSystem.h"
 #include "base/GPSText.h"
 #include "xmp/XMPXML.h"
 
@@ -65,29 +64,20 @@ std::optional<std::string> firstGPSNamedChild(const xmp::XmlElement& description
 }  // namespace
 
 SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, double latitude, double longitude,
-                                     const std::filesystem::path& sidecarPath, bool alwaysOverwrite,
-                                     std::optional<std::string>* sidecarBytes) {
+                                     const Result<SidecarFile>& sidecar, bool alwaysOverwrite) {
     using Verdict = SidecarComparison::Verdict;
     const std::string imageName = imagePath.filename().string();
 
     // A sidecar that cannot be read or understood goes on to the update,
-    // which reads or parses it again and reports the failure as the file's
-    // result.
-    auto bytes = sidecar::fileSystem().readFile(sidecarPath);
-    if (!bytes)
+    // which reports the failure as the file's result.
+    if (!sidecar)
         return {};
-    // Handed on only when the file goes on; the update parses them afresh.
-    auto handOn = [&bytes, sidecarBytes] {
-        if (sidecarBytes)
-            *sidecarBytes = std::move(bytes).value();
-        return SidecarComparison{};
-    };
-    auto document = xmp::XmlDocument::parse(bytes.value());
+    auto document = xmp::XmlDocument::parse(sidecar->bytes());
     if (!document)
-        return handOn();
+        return {};
     auto description = xmp::findDescriptionElement(document.value());
     if (!description)
-        return handOn();
+        return {};
 
     if (auto gpsName = firstGPSNamedChild(*description)) {
         diag::debug("Found GPS  " + *gpsName);
@@ -138,7 +128,7 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
     };
     if (alwaysOverwrite) {
         proceeding();
-        return handOn();
+        return {};
     }
 
     if (coordinatesMatch) {
@@ -146,7 +136,7 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
             diag::debug("Within tolerance, but XMP text is missing trailing hemisphere ref \u2014 will update " +
                         imageName);
             proceeding();
-            return handOn();
+            return {};
         }
 
         std::vector<std::string> notes;

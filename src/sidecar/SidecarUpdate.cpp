@@ -3,7 +3,6 @@
 #include "base/Diagnostics.h"
 #include "base/NumberText.h"
 #include "sidecar/internal/AtomicSave.h"
-#include "sidecar/internal/FileSystem.h"
 #include "base/GPSText.h"
 #include "sidecar/internal/XmpWriteQueue.h"
 #include "xmp/XMPXML.h"
@@ -36,23 +35,17 @@ struct Property {
 
 }  // namespace
 
-Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidecarPath, double latitude,
-                                              double longitude, const SidecarWriteOptions& options,
-                                              std::optional<std::string> sidecarBytes) {
-    sidecar::FileSystem& fs = sidecar::fileSystem();
-    const std::string name = sidecarPath.filename().string();
-
-    if (auto info = fs.status(sidecarPath); !info && (info.error().code == ENOENT || info.error().code == ENOTDIR))
-        return xmpError("XMP file does not exist and creation is disabled");
+Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, double latitude, double longitude,
+                                              const SidecarWriteOptions& options) {
+    if (!sidecar) {
+        if (sidecar.error().code == ENOENT || sidecar.error().code == ENOTDIR)
+            return xmpError("XMP file does not exist and creation is disabled");
+        return sidecar.error();
+    }
+    const std::string name = sidecar->path().filename().string();
 
     diag::debug("Loading existing XMP: " + name);
-    if (!sidecarBytes) {
-        auto bytes = fs.readFile(sidecarPath);
-        if (!bytes)
-            return sidecar::withContext(bytes.error(), "Could not read " + sidecar::quotedName(sidecarPath));
-        sidecarBytes = std::move(bytes).value();
-    }
-    auto document = xmp::XmlDocument::parse(*sidecarBytes);
+    auto document = xmp::XmlDocument::parse(sidecar->bytes());
     if (!document)
         return document.error();
     auto description = xmp::findDescriptionElement(document.value());
@@ -123,11 +116,18 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidec
     const bool dryRun = options.dryRun;
     SidecarUpdateOutcome outcome;
     for (const auto& property : properties) {
-        if (property.matches)
-            continue;
-        outcome.changes.push_back(property.changeLine());
-        if (!dryRun)
-            xmp::setElementValue(property.expected, property.name, *description);
+        if (!property.matches) {
+            outcome.changes.push_back(property.changeLine());
+            if (!dryRun)
+                xmp::setElementValue(property.expected, property.name, *description);
+        }
+        // Every property ends up an element; an attribute of the same name
+        // would say it a second time, perhaps naming another place.
+        if (auto attribute = description->attribute(property.name)) {
+            outcome.changes.push_back(std::string(property.name) + " attribute: " + *attribute + kArrow + "(removed)");
+            if (!dryRun)
+                description->removeAttribute(property.name);
+        }
     }
     outcome.written = true;
 
@@ -138,7 +138,10 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(const std::filesystem::path& sidec
 
     diag::debug("Saving XMP atomically: " + name);
     const xmp::XmlDocument& changed = document.value();
-    Status saved = XmpWriteQueue::shared().sync([&] { return saveXMPAtomically(changed, sidecarPath); });
+    SidecarFile::State& file = sidecar->state();
+    if (!file.forSaving)
+        return xmpError("XMP sidecar was read without being opened for saving");
+    Status saved = XmpWriteQueue::shared().sync([&] { return saveXMPAtomically(changed, file, options.beforeReplace); });
     if (!saved)
         return saved.error();
     return outcome;

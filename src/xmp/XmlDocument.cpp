@@ -11,6 +11,8 @@
 #include <string>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace meridane::xmp {
 namespace {
@@ -111,8 +113,56 @@ struct ContextDeleter {
     void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
 };
 
-bool isWhitespaceOnlyText(xmlNodePtr node) {
-    return node->type == XML_TEXT_NODE && xmlIsBlankNode(node);
+bool isBlankText(xmlNodePtr node) { return node->type == XML_TEXT_NODE && xmlIsBlankNode(node); }
+
+// True when the element's blank text is indentation: it holds elements and
+// no other text, and xml:space="preserve" does not apply to it.
+bool holdsOnlyIndentation(xmlNodePtr element) {
+    bool hasElement = false;
+    for (xmlNodePtr child = element->children; child; child = child->next) {
+        if (child->type == XML_ELEMENT_NODE)
+            hasElement = true;
+        else if (child->type != XML_COMMENT_NODE && child->type != XML_PI_NODE && !isBlankText(child))
+            return false;  // text, CDATA or an entity reference: mixed content
+    }
+    return hasElement && xmlNodeGetSpacePreserve(element) != 1;
+}
+
+bool holdsOnlyBlankText(xmlNodePtr element) {
+    for (xmlNodePtr child = element->children; child; child = child->next)
+        if (!isBlankText(child))
+            return false;
+    return element->children && xmlNodeGetSpacePreserve(element) != 1;
+}
+
+// Splits a qualified name at its one colon; no prefix when there is none.
+std::pair<std::string, std::string> splitQualified(std::string_view qualifiedName) {
+    const std::string qname(qualifiedName);
+    if (const auto colon = qname.find(':');
+        colon != std::string::npos && colon > 0 && colon + 1 < qname.size() &&
+        qname.find(':', colon + 1) == std::string::npos)
+        return {qname.substr(0, colon), qname.substr(colon + 1)};
+    return {std::string(), qname};
+}
+
+std::vector<xmlAttrPtr> matchingAttributes(xmlNodePtr element, std::string_view qualifiedName) {
+    std::vector<xmlAttrPtr> found;
+    if (!element)
+        return found;
+    const auto split = splitQualified(qualifiedName);
+    const std::string& prefix = split.first;
+    const std::string& local = split.second;
+    const xmlNs* bound = prefix.empty() ? nullptr : xmlSearchNs(element->doc, element, xmlText(prefix));
+    for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
+        if (fromXml(attr->name) != local)
+            continue;
+        const bool samePrefix = attr->ns && attr->ns->prefix ? fromXml(attr->ns->prefix) == prefix : prefix.empty();
+        const bool sameNamespace = bound && attr->ns && attr->ns->href && bound->href &&
+                                   xmlStrEqual(attr->ns->href, bound->href);
+        if (samePrefix || sameNamespace)
+            found.push_back(attr);
+    }
+    return found;
 }
 
 // Counts the text an entity stands for once fully expanded, remembering each
@@ -174,15 +224,24 @@ private:
     std::unordered_map<xmlEntityPtr, size_t> sizes_;
 };
 
-// One pass over the element tree after parsing: drops whitespace-only text
-// nodes (indentation), and measures what entity references would expand to.
-// Iterative, so document depth never reaches the call stack.
+// One pass over the element tree after parsing: drops indentation, and
+// measures what entity references would expand to. Iterative, so document
+// depth never reaches the call stack.
 Status tidyTree(xmlDocPtr doc) {
     EntityExpansion expansion(doc);
     size_t expanded = 0;
     xmlNodePtr root = reinterpret_cast<xmlNodePtr>(doc);
     xmlNodePtr node = doc->children;
     while (node) {
+        if (node->type == XML_ELEMENT_NODE && node->children && holdsOnlyIndentation(node)) {
+            for (xmlNodePtr child = node->children, following; child; child = following) {
+                following = child->next;
+                if (isBlankText(child)) {
+                    xmlUnlinkNode(child);
+                    xmlFreeNode(child);
+                }
+            }
+        }
         xmlNodePtr next = nullptr;
         if (node->type == XML_ELEMENT_NODE && node->children) {
             next = node->children;
@@ -193,10 +252,7 @@ Status tidyTree(xmlDocPtr doc) {
                 cursor = cursor->parent;
             next = cursor == root ? nullptr : cursor->next;
         }
-        if (isWhitespaceOnlyText(node)) {
-            xmlUnlinkNode(node);
-            xmlFreeNode(node);
-        } else if (node->type == XML_ENTITY_REF_NODE) {
+        if (node->type == XML_ENTITY_REF_NODE) {
             if (!expansion.add(node, expanded) || expanded > kMaxExpandedEntityBytes)
                 return Error{ErrorDomain::xmlParser, XML_ERR_ENTITY_LOOP,
                              "XML parse error: entity references expand to more than " +
@@ -288,18 +344,28 @@ void XmlElement::setStringValue(std::string_view value) {
     appendText(node_, value);
 }
 
+std::optional<std::string> XmlElement::attribute(std::string_view qualifiedName) const {
+    const auto found = matchingAttributes(node_, qualifiedName);
+    if (found.empty())
+        return std::nullopt;
+    xmlChar* value = xmlNodeListGetString(node_->doc, found.front()->children, 1);
+    std::string text = fromXml(value);
+    xmlFree(value);
+    return text;
+}
+
+void XmlElement::removeAttribute(std::string_view qualifiedName) {
+    for (xmlAttrPtr attr : matchingAttributes(node_, qualifiedName))
+        xmlRemoveProp(attr);
+}
+
 XmlElement XmlElement::appendChildElement(std::string_view qualifiedName, std::string_view value) {
     if (!node_)
         return XmlElement(nullptr);
     const std::string qname(qualifiedName);
-    std::string prefix;
-    std::string local = qname;
-    if (const auto colon = qname.find(':');
-        colon != std::string::npos && colon > 0 && colon + 1 < qname.size() &&
-        qname.find(':', colon + 1) == std::string::npos) {
-        prefix = qname.substr(0, colon);
-        local = qname.substr(colon + 1);
-    }
+    const auto split = splitQualified(qualifiedName);
+    const std::string& prefix = split.first;
+    const std::string& local = split.second;
 
     xmlNsPtr ns = nullptr;
     if (!prefix.empty())
@@ -324,6 +390,10 @@ XmlElement XmlElement::appendChildElement(std::string_view qualifiedName, std::s
         }
     }
     appendText(child, value);
+    // Blank text that was this element's whole content becomes indentation
+    // once it holds an element; pretty printing then lays it out anew.
+    if (holdsOnlyBlankText(node_))
+        removeChildren(node_);
     xmlAddChild(node_, child);
     return XmlElement(child);
 }

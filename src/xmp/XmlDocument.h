@@ -5,10 +5,12 @@
 // Parsing is strict and offline: no network, no external entities or DTD
 // loading, no entity substitution, the parser's depth (256) and entity
 // amplification limits on, and internal entities that would expand to more
-// than 10 MB of text refused. Whitespace-only text nodes are dropped so that
-// child positions and pretty printing do not depend on the file's
-// indentation. Comments, processing instructions (the xpacket wrapper),
-// attributes and namespace declarations are kept.
+// than 10 MB of text refused. Indentation (whitespace-only text between the
+// elements of an element that holds no other text) is dropped, so that child
+// positions and pretty printing do not depend on it; every other text is kept,
+// blank or not: an element's only text, text mixed with elements, and all
+// under xml:space="preserve". Comments, processing instructions (the xpacket
+// wrapper), attributes and namespace declarations are kept.
 #pragma once
 
 #include "base/Error.h"
@@ -54,6 +56,12 @@ public:
     std::optional<std::string> stringValue() const;
     /// Replaces the whole content by one text node.
     void setStringValue(std::string_view value);
+    /// The value of the attribute with this qualified name (prefix:local; the
+    /// same local name in the namespace that prefix is bound to here also
+    /// matches), or none.
+    std::optional<std::string> attribute(std::string_view qualifiedName) const;
+    /// Removes every attribute attribute() would read.
+    void removeAttribute(std::string_view qualifiedName);
     /// Appends a new element with this qualified name and text as the last
     /// child. A prefix declared on an ancestor is bound to its namespace; a
     /// well-known XMP prefix (exif, tiff, xmp, dc, photoshop, rdf) declared

@@ -1,56 +1,176 @@
 #include "TestSupport.h"
 
-#include <cstdlib>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-#include <system_error>
+
+extern char** environ;
 
 namespace meridane::testing {
+namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "meridane-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
+    std::string pattern = (fs::temp_directory_path() / "meridane-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+    ::chmod(path_.c_str(), 0755);
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    // Tests may leave read-only folders behind; make them writable again first.
-    for (auto it = std::filesystem::recursive_directory_iterator(
-             path_, std::filesystem::directory_options::skip_permission_denied, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec))
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ec);
+    // Tests may leave read-only folders and mounts behind; undo them first.
+    for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            ::umount2(it->path().c_str(), MNT_DETACH);
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
     }
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
 }
 
-std::string readFile(const std::filesystem::path& path) {
+std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
-void writeFile(const std::filesystem::path& path, std::string_view contents) {
+void writeFile(const fs::path& path, std::string_view contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
 }
 
-std::optional<std::filesystem::path> corpusDir() {
-    std::filesystem::path dir = MERIDANE_CORPUS_DIR;
+std::optional<fs::path> corpusDir() {
+    fs::path dir = MERIDANE_CORPUS_DIR;
     if (const char* env = std::getenv("MERIDANE_CORPUS"))
         dir = env;
     std::error_code ec;
-    if (std::filesystem::is_directory(dir, ec))
+    if (fs::is_directory(dir, ec))
         return dir;
     return std::nullopt;
 }
 
-std::filesystem::path testDataDir() { return MERIDANE_TEST_DATA_DIR; }
+fs::path testDataDir() { return MERIDANE_TEST_DATA_DIR; }
+
+namespace {
+
+struct Exec {
+    std::vector<std::string> args, env;
+    std::vector<char*> argv, envp;
+    Exec(const std::vector<std::string>& arguments, const std::vector<std::string>& extra) : args(arguments) {
+        for (char** e = environ; e && *e; ++e)
+            env.emplace_back(*e);
+        env.insert(env.end(), extra.begin(), extra.end());
+        for (auto [from, to] : {std::pair{&args, &argv}, std::pair{&env, &envp}}) {
+            for (std::string& text : *from)
+                to->push_back(text.data());
+            to->push_back(nullptr);
+        }
+    }
+};
+
+// posix_spawn shares no pages with this process, so a child's peak memory is
+// its own; a fork is needed only to drop privileges or limit file sizes.
+pid_t start(Exec& exec, int out, int err, const RunOptions& options) {
+    pid_t pid = -1;
+    if (!options.uid && !options.gid && !options.fileSizeLimit) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+        if (::posix_spawn(&pid, exec.argv[0], &actions, nullptr, exec.argv.data(), exec.envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+    pid = ::fork();
+    if (pid != 0)
+        return pid;
+    // Only async-signal-safe calls from here to exec.
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    if (options.fileSizeLimit) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {*options.fileSizeLimit, *options.fileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.gid && (::setgroups(0, nullptr) != 0 || ::setresgid(*options.gid, *options.gid, *options.gid) != 0))
+        ::_exit(126);
+    if (options.uid && ::setresuid(*options.uid, *options.uid, *options.uid) != 0)
+        ::_exit(126);
+    ::execve(exec.argv[0], exec.argv.data(), exec.envp.data());
+    ::_exit(127);
+}
+
+}  // namespace
+
+RunResult runProcess(const std::vector<std::string>& arguments, const RunOptions& options) {
+    RunResult result;
+    Exec exec(arguments, options.environment);
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
+        return result;
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = start(exec, outPipe[1], errPipe[1], options);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    result.started = pid > 0;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    const auto deadline = started + options.timeout;
+    while (result.started && (fds[0].fd >= 0 || fds[1].fd >= 0)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            ::kill(pid, SIGKILL);
+        }
+        if (::poll(fds, 2, static_cast<int>(std::max<long>(left.count(), 100))) <= 0)
+            continue;
+        for (pollfd& p : fds) {
+            char buffer[65536];
+            const ssize_t n = p.revents ? ::read(p.fd, buffer, sizeof buffer) : -1;
+            if (n > 0) {
+                (&p == fds ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            } else if (p.revents && (n == 0 || errno != EINTR)) {
+                ::close(p.fd);
+                p.fd = -1;
+            }
+        }
+    }
+    if (!result.started)
+        return result;
+    int status = 0;
+    struct rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    result.maxResidentKiB = usage.ru_maxrss;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return result;
+}
+
+pid_t spawnQuiet(const std::vector<std::string>& arguments) {
+    Exec exec(arguments, {});
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    const pid_t pid = start(exec, devNull, devNull, {});
+    ::close(devNull);
+    return pid;
+}
 
 }  // namespace meridane::testing

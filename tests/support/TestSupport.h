@@ -1,16 +1,21 @@
 // Helpers shared by the test suites: temporary folders, file contents, the
-// real-world corpus.
+// real-world corpus, and child processes.
 #pragma once
 
+#include <sys/types.h>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace meridane::testing {
 
-/// A fresh folder under the system's temporary directory, removed with
-/// everything in it when the object goes away.
+/// A fresh folder under the system's temporary directory that other users
+/// may enter (0755), removed with everything in it when the object goes away:
+/// read-only folders and mounts below it included.
 class TempDir {
 public:
     TempDir();
@@ -33,5 +38,29 @@ std::optional<std::filesystem::path> corpusDir();
 
 /// Folder of the repository's small test fixtures.
 std::filesystem::path testDataDir();
+
+struct RunOptions {
+    std::chrono::milliseconds timeout{30'000};
+    std::optional<uid_t> uid;  ///< run as this user and group (root only)
+    std::optional<gid_t> gid;
+    std::optional<std::uint64_t> fileSizeLimit;  ///< RLIMIT_FSIZE; a write beyond fails with EFBIG
+    std::vector<std::string> environment;        ///< extra "NAME=value" entries
+};
+
+struct RunResult {
+    bool started = false, timedOut = false;
+    int exitCode = -1;  ///< when it exited
+    int signal = 0;     ///< when a signal ended it
+    std::string out, err;
+    std::chrono::milliseconds elapsed{0};
+    long maxResidentKiB = 0;
+};
+
+/// Runs a program to its end (killed at the timeout), collecting its output.
+/// Descriptors this process opened without O_CLOEXEC are inherited.
+RunResult runProcess(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+/// Starts a program with its output thrown away; the caller waits for it.
+pid_t spawnQuiet(const std::vector<std::string>& argv);
 
 }  // namespace meridane::testing

@@ -28,7 +28,8 @@ public:
     explicit MediaFileProcessor(SidecarAccessRequest requestAccess);
 
     /// Never fails: every problem becomes the file's result. The processing
-    /// options are read at the moment each step needs them.
+    /// options are read once, when the file starts, and serve every decision
+    /// and the row.
     ProcessingResult processFile(const std::filesystem::path& filePath,
                                  std::optional<Coordinate> knownCoordinate = std::nullopt) const;
 

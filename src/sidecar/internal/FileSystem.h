@@ -1,6 +1,9 @@
 // The thin layer of operating-system calls that reading and saving a sidecar
 // go through, so that tests can make them fail (a full disk, ENOSPC halfway
-// through a write, a failed rename) without touching a real disk.
+// through a write, a failed rename) without touching a real disk. A save works
+// relative to the descriptor of the sidecar's folder, opened once when the
+// sidecar is read, so that a link or folder swapped meanwhile cannot send it
+// elsewhere.
 #pragma once
 
 #include "base/Error.h"
@@ -15,9 +18,6 @@
 
 namespace meridane::sidecar {
 
-/// Domain of errors that come from a system call; the code is the errno value.
-inline constexpr const char* kFileSystemErrorDomain = "FileSystem";
-
 /// Error{ErrorDomain::fileSystem, code, "No space left on device"}: the system's English
 /// description, whatever the locale.
 Error systemError(int code);
@@ -29,9 +29,10 @@ Error withContext(Error error, std::string_view what);
 /// `“name”` with the typographic quotes used in messages.
 std::string quotedName(const std::filesystem::path& path);
 
-/// Largest file readFile accepts. Real sidecars are a few kilobytes; a
-/// multi-gigabyte file in a sidecar's place must not exhaust memory.
-inline constexpr std::uint64_t kMaximumReadBytes = 64ULL * 1024 * 1024;
+/// Largest sidecar that is read at all. Real sidecars are a few kilobytes;
+/// parsing costs tens of times a file's size in memory, so a huge file in a
+/// sidecar's place is refused before it is parsed.
+inline constexpr std::uint64_t kMaximumSidecarBytes = 16ULL * 1024 * 1024;
 
 struct FileInfo {
     std::uint64_t size = 0;
@@ -39,49 +40,79 @@ struct FileInfo {
     bool isRegularFile = false;
     bool isDirectory = false;
     bool isSymlink = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    nlink_t links = 0;
+    uid_t owner = 0;
+    gid_t group = 0;
+    std::int64_t modifiedNs = 0;  ///< st_mtim
+    std::int64_t changedNs = 0;   ///< st_ctim
+
+    /// Same file in the same state: nobody wrote, replaced or relinked it.
+    bool sameState(const FileInfo& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
+    bool sameFile(const FileInfo& other) const { return device == other.device && inode == other.inode; }
 };
 
 /// Thin wrappers of single system calls; failures are systemError values.
 /// The default implementation calls the real system; tests install their own
-/// with ScopedFileSystemOverride.
+/// with ScopedFileSystemOverride. Names are single path components relative
+/// to a folder descriptor.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    /// Bytes available to an unprivileged user on the folder's volume
-    /// (statvfs f_bavail * f_frsize); none when the volume does not say.
-    virtual Result<std::optional<std::uint64_t>> availableCapacity(const std::filesystem::path& folder);
     /// stat(2): follows symbolic links.
     virtual Result<FileInfo> status(const std::filesystem::path& path);
-    /// lstat(2): describes a symbolic link itself.
-    virtual Result<FileInfo> linkStatus(const std::filesystem::path& path);
     /// realpath(3).
     virtual Result<std::filesystem::path> resolved(const std::filesystem::path& path);
-    /// The whole of a regular file (at most kMaximumReadBytes). A folder
-    /// fails with EISDIR, any other special file (a pipe, a device) with
-    /// EINVAL "Not a regular file", without blocking.
-    virtual Result<std::string> readFile(const std::filesystem::path& path);
-    /// unlink(2).
-    virtual Status remove(const std::filesystem::path& path);
-    /// open(2) with O_WRONLY|O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC; returns the descriptor.
-    virtual Result<int> createExclusive(const std::filesystem::path& path, mode_t mode);
+    /// open(2) of a folder with O_PATH|O_DIRECTORY.
+    virtual Result<int> openFolder(const std::filesystem::path& folder);
+    /// fstatat(2) without following a link.
+    virtual Result<FileInfo> statusAt(int folder, const std::string& name);
+    /// fstat(2).
+    virtual Result<FileInfo> statusOf(int fd);
+    /// openat(2) read-only, not following a link and without blocking on a
+    /// pipe. A folder fails with EISDIR, any other special file (a pipe, a
+    /// device) with EINVAL "Not a regular file".
+    virtual Result<int> openForReading(int folder, const std::string& name);
+    /// The whole of an open regular file, at most `limit` bytes (EFBIG beyond).
+    virtual Result<std::string> readAll(int fd, std::uint64_t limit);
+    /// flock(2) LOCK_EX|LOCK_NB: EWOULDBLOCK while another holds it.
+    virtual Status tryLock(int fd);
+    /// Bytes available to an unprivileged user on the folder's volume
+    /// (fstatvfs f_bavail * f_frsize); none when the volume does not say.
+    virtual Result<std::optional<std::uint64_t>> availableCapacity(int folder);
+    /// unlinkat(2) of a file.
+    virtual Status removeAt(int folder, const std::string& name);
+    /// openat(2) with O_RDWR|O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC; returns the descriptor.
+    virtual Result<int> createExclusive(int folder, const std::string& name, mode_t mode);
     /// One write(2); returns the number of bytes written.
     virtual Result<std::size_t> write(int fd, std::string_view bytes);
+    /// fchown(2): the owner and the group, or, where only that is permitted,
+    /// the group alone; EPERM when neither is.
+    virtual Status setOwner(int fd, uid_t owner, gid_t group);
+    /// Copies every extended attribute (ACLs and labels included) of one open
+    /// file to another. Attributes the system does not let this process set
+    /// (a security label without the privilege) are left out.
+    virtual Status copyAttributes(int from, int to);
     /// fchmod(2).
     virtual Status setMode(int fd, mode_t mode);
     /// fsync(2).
     virtual Status sync(int fd);
     /// close(2); the descriptor is released even when this fails.
     virtual Status close(int fd);
-    /// rename(2): replaces `to` in one step.
-    virtual Status rename(const std::filesystem::path& from, const std::filesystem::path& to);
+    /// renameat(2) within one folder: replaces `to` in one step.
+    virtual Status renameAt(int folder, const std::string& from, const std::string& to);
 };
 
 /// The implementation in force: the real one unless a test overrides it.
 FileSystem& fileSystem();
 
 /// Installs another implementation for the lifetime of the object (tests).
-/// Process-wide, so that it also covers the write queue's thread.
+/// Process-wide, so that it also covers saves made on other threads.
 class ScopedFileSystemOverride {
 public:
     explicit ScopedFileSystemOverride(FileSystem& replacement);
@@ -91,6 +122,40 @@ public:
 
 private:
     FileSystem* previous_;
+};
+
+/// A descriptor closed through the file system in force when it goes away.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = other.release();
+        }
+        return *this;
+    }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    /// Closes now and reports what close(2) said.
+    Status close() {
+        if (fd_ < 0)
+            return Done{};
+        return fileSystem().close(release());
+    }
+    void reset() { (void)close(); }
+
+private:
+    int fd_ = -1;
 };
 
 }  // namespace meridane::sidecar

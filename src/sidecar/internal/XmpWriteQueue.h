@@ -1,11 +1,10 @@
-// The one serial executor that every sidecar save runs on: a single worker
-// thread, started by the first save and kept for the rest of the process, so
-// that no two saves ever overlap, whichever threads ask for them.
+// One save at a time in this process: every sidecar save runs while holding
+// the process's write queue, so no two saves ever overlap, whichever threads
+// ask for them, and the caller waits for its own save's outcome. (Saves of
+// other processes are kept apart by each sidecar's lock.)
 #pragma once
 
-#include <functional>
-#include <optional>
-#include <thread>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -16,36 +15,21 @@ public:
     /// The queue of the process, created on first use and never destroyed.
     static XmpWriteQueue& shared();
 
-    /// Runs `job` on the worker thread and returns once it has finished;
-    /// an exception thrown by the job is rethrown here. Jobs run one at a
-    /// time in the order they were submitted. Called from the worker itself
-    /// (a job that saves again), the job runs at once instead of deadlocking.
-    void runSync(const std::function<void()>& job);
-
-    /// As runSync, handing back what the job returns.
+    /// Runs `job` on the calling thread once no other job runs, and returns
+    /// what it returns. Jobs that wait are let in in no particular order.
     template <typename Job>
     auto sync(Job&& job) -> std::invoke_result_t<Job&> {
-        using R = std::invoke_result_t<Job&>;
-        if constexpr (std::is_void_v<R>) {
-            runSync([&] { job(); });
-        } else {
-            std::optional<R> result;
-            runSync([&] { result.emplace(job()); });
-            return std::move(*result);
-        }
+        std::lock_guard lock(mutex_);
+        return job();
     }
-
-    /// The worker's id; tests use it to see where a job ran.
-    std::thread::id workerId() const;
 
     XmpWriteQueue(const XmpWriteQueue&) = delete;
     XmpWriteQueue& operator=(const XmpWriteQueue&) = delete;
 
 private:
-    XmpWriteQueue();
-    ~XmpWriteQueue() = delete;  // lives for the process: threads may still wait on it at exit
-    struct State;
-    State* state_;
+    XmpWriteQueue() = default;
+    ~XmpWriteQueue() = delete;  // lives for the process: threads may still save at exit
+    std::mutex mutex_;
 };
 
 }  // namespace meridane

@@ -1,0 +1,101 @@
+// Real races: two write runs over one tree at once, and another program that
+// edits sidecars or swaps their links while a write run is held right after
+// flushing its temporary file (the test builds' pause).
+#include "HardeningSupport.h"
+#include "SidecarBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <set>
+#include <thread>
+
+namespace meridane::hardening {
+namespace {
+namespace fs = std::filesystem;
+
+std::string name(int i, const char* extension) { return "IMG_" + std::to_string(1000 + i) + extension; }
+int indexOf(const fs::path& file) { return std::stoi(file.stem().string().substr(4)) - 1000; }
+
+TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
+    testing::TempDir dir;
+    const bool fast = mount(dir / "photos", "size=300m").empty();  // no disk flushes: more rounds
+    for (int round = 0; round < (fast ? 10 : 3); ++round) {
+        SCOPED_TRACE(round);
+        fs::remove_all(dir / "photos/IMG_0");
+        for (int i = 0; i < 200; ++i)
+            writePair(dir / "photos/IMG_0" / name(i, ""));
+        std::vector<CliRow> rows[2];
+        RunResult runs[2];
+        std::thread other([&] { rows[1] = runCli({(dir / "photos").string()}, runs[1]); });
+        rows[0] = runCli({(dir / "photos").string()}, runs[0]);
+        other.join();
+        std::map<fs::path, std::string> cases;
+        for (const CliRow& row : rows[0])
+            cases[row.file] += row.resultCase + " ";
+        for (const CliRow& row : rows[1])
+            cases[row.file] += row.resultCase;
+        ASSERT_EQ(cases.size(), 200u) << runs[0].err << runs[1].err;
+        const std::string fresh = testing::readFile(dir / "photos/IMG_0/IMG_1000.xmp");
+        EXPECT_NE(fresh.find("48.85837000N"), std::string::npos);
+        for (const auto& [file, both] : cases) {
+            EXPECT_TRUE(both == "updated alreadyCorrect" || both == "alreadyCorrect updated") << file << ": " << both;
+            EXPECT_EQ(testing::readFile(fs::path(file).replace_extension(".xmp")), fresh) << file;
+        }
+    }
+}
+
+TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
+    testing::TempDir dir;
+    const fs::path photos = dir / "photos";
+    for (int i = 0; i < 30; ++i) {
+        writePair(photos / name(i, ""));
+        testing::writeFile(dir / name(i, ".victim"), "mine");
+        if (i % 3 == 1) {  // a link into a store of sidecars
+            fs::create_directories(dir / "store");
+            fs::rename(photos / name(i, ".xmp"), dir / "store" / name(i, ".xmp"));
+            fs::create_symlink(dir / "store" / name(i, ".xmp"), photos / name(i, ".xmp"));
+        }
+    }
+    const std::string old = testing::readFile(photos / name(0, ".xmp"));
+    const std::string edited = testing::sidecarXml("48.85837", "2.294481", "N", "E", "<xmp:Rating>5</xmp:Rating>");
+    int toTest[2], toSave[2];
+    ASSERT_EQ(::pipe(toTest) + ::pipe(toSave), 0);
+    std::thread otherProgram([&] {
+        std::set<std::string> seen;
+        std::string line;
+        for (char c; ::read(toTest[0], &c, 1) == 1; line = c == '\n' ? "" : line + c) {
+            if (c != '\n')
+                continue;
+            const int i = indexOf(line);
+            if (seen.insert(line).second && i % 3 == 0)
+                testing::writeFile(line, edited);
+            if (i % 3 == 1 && fs::remove(line))
+                fs::create_symlink(dir / name(i, ".victim"), line);
+            (void)::write(toSave[1], "g", 1);
+        }
+    });
+    RunOptions options;
+    options.environment = {"MERIDANE_TEST_SAVE_PAUSE_FDS=" + std::to_string(toTest[1]) + "," + std::to_string(toSave[0])};
+    RunResult run;
+    const auto rows = runCli({photos.string()}, run, options);
+    ::close(toTest[1]);
+    otherProgram.join();
+    for (int fd : {toTest[0], toSave[0], toSave[1]})
+        ::close(fd);
+    ASSERT_EQ(rows.size(), 30u) << run.err;
+    for (const CliRow& row : rows) {
+        const int i = indexOf(row.file);
+        SCOPED_TRACE(row.file);
+        EXPECT_EQ(testing::readFile(dir / name(i, ".victim")), "mine");
+        const std::string now = testing::readFile(i % 3 == 1 ? dir / "store" / name(i, ".xmp") : photos / name(i, ".xmp"));
+        EXPECT_EQ(row.resultCase, i % 3 == 1 ? "failed" : "updated");
+        EXPECT_EQ(row.message, i % 3 == 1 ? "XMP sidecar was moved or relinked while it was being updated" : "");
+        EXPECT_EQ(now == old, i % 3 == 1);
+        EXPECT_EQ(now.find("<xmp:Rating>5</xmp:Rating>") != std::string::npos, i % 3 == 0);
+    }
+}
+
+}  // namespace
+}  // namespace meridane::hardening

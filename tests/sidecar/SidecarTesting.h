@@ -1,0 +1,63 @@
+// Helpers of the sidecar tests: the sidecar as a test writes it, opened the
+// way the pipeline opens it, and what a saved sidecar holds.
+#pragma once
+
+#include "SidecarBuilder.h"
+#include "TestSupport.h"
+#include "base/Diagnostics.h"
+#include "sidecar/SidecarGPS.h"
+#include "xmp/XMPXML.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <ostream>
+
+namespace meridane {
+
+inline void PrintTo(const Error& error, std::ostream* os) {
+    *os << "Error{" << domainName(error.domain) << ", " << error.code << ", \"" << error.message << "\"}";
+}
+
+}  // namespace meridane
+
+namespace meridane::testing {
+
+/// The image position of every case.
+inline constexpr double kLat = 37.7749, kLon = -122.4194;
+
+/// A folder holding IMG_0001.xmp.
+struct SidecarFolder {
+    TempDir dir;
+    std::filesystem::path sidecar = dir / "IMG_0001.xmp";
+
+    explicit SidecarFolder(const std::string& xml = sidecarXml("37.7749", "122.4194", "N", "W")) {
+        writeFile(sidecar, xml);
+    }
+    Result<SidecarFile> open(bool forSaving = true) const {
+        return SidecarFile::open(sidecar, {.forSaving = forSaving, .lockWait = std::chrono::milliseconds(200)});
+    }
+    /// Reads, compares and updates as the pipeline does, quietly.
+    Result<SidecarUpdateOutcome> update(bool dryRun = false, bool alwaysOverwrite = false,
+                                        SidecarReplaceHook hook = {}) const {
+        diag::ScopedSink quiet([](std::string_view) {});
+        auto file = open(!dryRun);
+        return updateSidecarGPS(file, kLat, kLon, {dryRun, alwaysOverwrite, std::move(hook)});
+    }
+};
+
+/// The four GPS property texts of a sidecar's bytes ("-" for absent).
+inline std::array<std::string, 4> gpsOf(const std::string& bytes) {
+    diag::ScopedSink quiet([](std::string_view) {});
+    std::array<std::string, 4> values{"-", "-", "-", "-"};
+    auto document = xmp::XmlDocument::parse(bytes);
+    auto description = document ? xmp::findDescriptionElement(document.value()) : std::nullopt;
+    const char* names[] = {"exif:GPSLatitude", "exif:GPSLongitude", "exif:GPSLatitudeRef", "exif:GPSLongitudeRef"};
+    for (size_t i = 0; description && i < 4; ++i)
+        values[i] = xmp::getElementValue(names[i], *description).value_or("-");
+    return values;
+}
+
+inline const std::array<std::string, 4> kExpectedGps = {"37.77490000N", "122.41940000W", "N", "W"};
+
+}  // namespace meridane::testing

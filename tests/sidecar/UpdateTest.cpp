@@ -1,0 +1,193 @@
+// The comparison's decisions and the update's changes on real sidecars, the
+// texts they report and what ends up on disk.
+#include "SidecarTesting.h"
+
+#include <gmock/gmock.h>
+
+#include <sys/stat.h>
+
+namespace meridane::testing {
+namespace {
+namespace fs = std::filesystem;
+using Verdict = SidecarComparison::Verdict;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using Texts = std::vector<std::string>;
+
+struct PrecheckCase {
+    const char* name;
+    std::string xml;
+    bool alwaysOverwrite;
+    Verdict verdict;
+    Texts detail;  ///< format notes, or "field: current → new" of the differences
+};
+
+TEST(Precheck, DecidesFromWhatTheSidecarSays) {
+    const PrecheckCase cases[] = {
+        {"exact", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, Verdict::alreadyCorrect, {}},
+        {"other spelling", sidecarXml("37,46.494N", "122.4194W", "N", "W"), false, Verdict::withinTolerance,
+         {"Latitude format: 37,46.494N \u2192 37.77490000N", "Longitude format: 122.4194W \u2192 122.41940000W"}},
+        {"no letters", sidecarXml("37.7749", "122.4194", "N", "W"), false, Verdict::proceed, {}},
+        {"exact, forced", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), true, Verdict::proceed, {}},
+        {"elsewhere", sidecarXml("48.85837000N", "2.29450000E", "N", "E"), false, Verdict::differentPlace,
+         {"Latitude: 48.85837000N \u2192 37.77490000N", "Longitude: 2.29450000E \u2192 122.41940000W"}},
+        {"longitude missing", sidecarXml("37.7749N", std::nullopt), false, Verdict::differentPlace,
+         {"Longitude: 122.41940000 \u2192 122.41940000W"}},
+        {"wrong hemisphere", sidecarXml("37.7749", "122.4194", "N", "E"), false, Verdict::differentPlace,
+         {"Longitude: 122.4194 \u2192 122.41940000W"}},
+        {"no GPS", sidecarXml(std::nullopt, std::nullopt), true, Verdict::noGPS, {}},
+        {"not XML", "<x:xmpmeta", false, Verdict::proceed, {}},
+    };
+    for (const PrecheckCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SidecarFolder folder(c.xml);
+        diag::ScopedSink quiet([](std::string_view) {});
+        const SidecarComparison result =
+            precheckSidecarGPS("IMG_0001.HEIC", kLat, kLon, folder.open(false), c.alwaysOverwrite);
+        EXPECT_EQ(result.verdict, c.verdict);
+        Texts detail = result.formatNotes;
+        for (const GPSDifference& d : result.differences)
+            detail.push_back(d.field + ": " + d.currentValue + " \u2192 " + d.newValue);
+        EXPECT_EQ(detail, c.detail);
+    }
+    diag::ScopedSink quiet([](std::string_view) {});
+    EXPECT_EQ(precheckSidecarGPS("a.HEIC", kLat, kLon, Error{ErrorDomain::fileSystem, EACCES, "x"}, false).verdict,
+              Verdict::proceed);
+}
+
+TEST(Precheck, WritesItsWholeTrace) {
+    SidecarFolder folder(sidecarXml("37.7749N", "122.4194", "north", std::nullopt));
+    diag::LineCapture capture;
+    (void)precheckSidecarGPS("IMG_0001.HEIC", kLat, kLon, folder.open(false), false);
+    Texts lines;
+    for (const std::string& line : capture.lines())
+        if (line.rfind("[DEBUG] XMPXML", 0) != 0 && line.rfind("[DEBUG]   [", 0) != 0 &&
+            line.rfind("[DEBUG]     [", 0) != 0 && line.rfind("[DEBUG]   Element", 0) != 0 &&
+            line.rfind("[DEBUG]   Children", 0) != 0 && line.rfind("[DEBUG] pars", 0) != 0 &&
+            line.rfind("[DEBUG] Pars", 0) != 0)
+            lines.push_back(line);
+    EXPECT_THAT(lines, ElementsAre(
+        "[DEBUG] Found GPS  exif:GPSLatitude", "[DEBUG] Raw XMP GPS values:",
+        "[DEBUG]   existingLat raw: '37.7749N'", "[DEBUG]   existingLon raw: '122.4194'",
+        "[DEBUG]   existingLatRef raw: 'north'", "[DEBUG]   existingLonRef raw: 'nil'",
+        "[DEBUG] IMG_0001.HEIC XMP pre-check:",
+        "[DEBUG]   existing: lat=37.7749N lon=122.4194 latRef=north lonRef=nil",
+        "[DEBUG]   parsed:   lat=(37.7749,N) lon=(122.4194,)",
+        "[DEBUG]   existing decimal: lat=37.7749 lon=122.4194",
+        "[DEBUG]   target decimal:   lat=37.7749 lon=-122.4194", "[DEBUG]   matches:  numeric lat=true lon=false",
+        "[DEBUG]   refs:     effective lat=N lon=, compatible lat=true lon=false",
+        "[DEBUG]   coordinatesMatch=false (will skip only if false AND not alwaysOverwrite)",
+        "[DEBUG] Skipped (GPS coordinates differ) for IMG_0001.HEIC: Longitude: 122.4194 \u2192 122.41940000W"));
+}
+
+struct UpdateCase {
+    const char* name;
+    std::string xml;
+    bool alwaysOverwrite;
+    Texts changes;
+};
+
+TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
+    const UpdateCase cases[] = {
+        {"nothing differs", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, {}},
+        {"nothing differs, forced", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), true, {}},
+        {"no GPS at all", sidecarXml(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                     "   <exif:GPSAltitude>10/1</exif:GPSAltitude>\n"), true,
+         {"exif:GPSLatitude: 37.77490000 \u2192 37.77490000N", "exif:GPSLongitude: 122.41940000 \u2192 122.41940000W",
+          "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: (empty) \u2192 W"}},
+        {"letters missing", sidecarXml("37.7749", "122.4194", "N", "W"), false,
+         {"exif:GPSLatitude: 37.7749 \u2192 37.77490000N", "exif:GPSLongitude: 122.4194 \u2192 122.41940000W"}},
+        {"lower-case letter kept", sidecarXml("37.77490000 n", "122.4194W", "north", "W"), true,
+         {"exif:GPSLongitude: 122.4194W \u2192 122.41940000W"}},
+        {"references only in the texts", sidecarXml("37.7750N", "122.4195W"), true,
+         {"exif:GPSLatitude: 37.7750N \u2192 37.77490000N", "exif:GPSLongitude: 122.4195W \u2192 122.41940000W",
+          "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: (empty) \u2192 W"}},
+        // Attributes are not read, but a property written as an element
+        // must not stay behind as an attribute naming another place.
+        {"attributes", sidecarXml(std::nullopt, std::nullopt, std::nullopt, "W",
+                                  "   <exif:GPSAltitude>10/1</exif:GPSAltitude>\n",
+                                  " exif:GPSLatitude=\"48,51.5N\" exif:GPSLongitude=\"2,17.67E\""
+                                  " exif:GPSLongitudeRef=\"E\""), true,
+         {"exif:GPSLatitude: 37.77490000 \u2192 37.77490000N",
+          "exif:GPSLatitude attribute: 48,51.5N \u2192 (removed)",
+          "exif:GPSLongitude: 122.41940000 \u2192 122.41940000W",
+          "exif:GPSLongitude attribute: 2,17.67E \u2192 (removed)", "exif:GPSLatitudeRef: (empty) \u2192 N",
+          "exif:GPSLongitudeRef attribute: E \u2192 (removed)"}},
+    };
+    for (const UpdateCase& c : cases) {
+        for (const bool dryRun : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (dryRun ? ", dry run" : ""));
+            SidecarFolder folder(c.xml);
+            const auto outcome = folder.update(dryRun, c.alwaysOverwrite);
+            ASSERT_TRUE(outcome) << outcome.error().message;
+            EXPECT_EQ(outcome->written, !c.changes.empty());
+            EXPECT_THAT(outcome->changes, ElementsAreArray(c.changes));
+            const std::string after = readFile(folder.sidecar);
+            if (dryRun || c.changes.empty()) {
+                EXPECT_EQ(after, c.xml);
+                continue;
+            }
+            EXPECT_EQ(gpsOf(after)[1], kExpectedGps[1]);
+            EXPECT_EQ(after.find("=\"48,51.5N\""), std::string::npos);
+            EXPECT_EQ(after.find("GPSLongitudeRef=\"E\""), std::string::npos);
+            EXPECT_EQ(after.find("<exif:GPSLatitude>"), after.rfind("<exif:GPSLatitude>")) << "written twice";
+        }
+    }
+}
+
+TEST(Update, TraceOfAWholeSave) {
+    SidecarFolder folder(sidecarXml("37.7749", "122.4194", "N", "W"));
+    diag::LineCapture capture;
+    auto file = folder.open();
+    ASSERT_TRUE(updateSidecarGPS(file, kLat, kLon, {false, false, {}}));
+    Texts lines;
+    for (const std::string& line : capture.lines())
+        if (line.find("XMPXML") == std::string::npos && line.rfind("[DEBUG]  ", 0) != 0 &&
+            line.rfind("[DEBUG] pars", 0) != 0 && line.rfind("[DEBUG] Pars", 0) != 0)
+            lines.push_back(line);
+    const std::string size = std::to_string(readFile(folder.sidecar).size());
+    EXPECT_THAT(lines, ElementsAre(
+        "[DEBUG] Loading existing XMP: IMG_0001.xmp", "[DEBUG] IMG_0001.xmp update comparison:",
+        "[DEBUG] Saving XMP atomically: IMG_0001.xmp", ::testing::StartsWith("[DEBUG] Disk space check passed: "),
+        "[DEBUG] File size validation passed: " + size + " bytes", "[DEBUG] XML structure validation passed",
+        "[DEBUG] GPS data validation passed: lat=37.77490000N lon=122.41940000W latRef=N lonRef=W",
+        "[DEBUG] All temp file validations passed successfully", "[DEBUG] Successfully saved XMP: IMG_0001.xmp"));
+    EXPECT_TRUE(capture.contains("[DEBUG]   matches:  latText=false lonText=false latRef=true lonRef=true"));
+}
+
+TEST(Update, FailuresLeaveTheSidecarAsItWas) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        std::string message;  ///< its start
+    };
+    const Case cases[] = {
+        {"missing", [](const fs::path& p) { fs::remove(p); }, "XMP file does not exist and creation is disabled"},
+        {"dangling link", [](const fs::path& p) { fs::remove(p); fs::create_symlink("gone.xmp", p); },
+         "XMP file does not exist and creation is disabled"},
+        {"folder", [](const fs::path& p) { fs::remove(p); fs::create_directory(p); },
+         "Could not read \u201CIMG_0001.xmp\u201D: Is a directory"},
+        {"named pipe", [](const fs::path& p) { fs::remove(p); ::mkfifo(p.c_str(), 0644); },
+         "Could not read \u201CIMG_0001.xmp\u201D: Not a regular file"},
+        {"not XML", [](const fs::path& p) { writeFile(p, "<x:xmpmeta>"); }, "XML parse error at line 1: "},
+        {"no description", [](const fs::path& p) { writeFile(p, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>"); },
+         "Invalid XMP structure: missing rdf:Description"},
+        {"over 16 MiB", [](const fs::path& p) { fs::resize_file(p, 16 * 1024 * 1024 + 1); },
+         "XMP sidecar is too large (16777217 bytes; the limit is 16 MiB)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SidecarFolder folder;
+        c.make(folder.sidecar);
+        const fs::file_status before = fs::symlink_status(folder.sidecar);
+        const std::string bytes = fs::is_regular_file(before) ? readFile(folder.sidecar) : "";
+        const auto outcome = folder.update();
+        ASSERT_FALSE(outcome);
+        EXPECT_THAT(outcome.error().message, ::testing::StartsWith(c.message));
+        EXPECT_EQ(fs::symlink_status(folder.sidecar).type(), before.type());
+        EXPECT_EQ(fs::is_regular_file(before) ? readFile(folder.sidecar) : "", bytes);
+    }
+}
+
+}  // namespace
+}  // namespace meridane::testing
