@@ -1,6 +1,7 @@
 // meridane-cli as a user runs it: a separate process over real files in a
 // temporary folder, its standard output, standard error and exit status.
 #include "../engine/TestImages.h"
+#include "SidecarBuilder.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -24,9 +25,9 @@ struct CliResult {
     std::string err;
 };
 
-const std::string kCorrect = testSidecar("37.77490000N", "122.41940000W", "N", "W");
-const std::string kNeedsLetters = testSidecar("37.7749", "122.4194", "N", "W");
-const std::string kDifferent = testSidecar("48.85837000N", "2.29450000E", "N", "E");
+const std::string kCorrect = sidecarXml("37.77490000N", "122.41940000W", "N", "W");
+const std::string kNeedsLetters = sidecarXml("37.7749", "122.4194", "N", "W");
+const std::string kDifferent = sidecarXml("48.85837000N", "2.29450000E", "N", "E");
 
 class Cli : public ::testing::Test {
 protected:

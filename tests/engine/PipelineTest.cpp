@@ -4,6 +4,7 @@
 
 #include "ResultPrinting.h"
 #include "TestImages.h"
+#include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "base/Diagnostics.h"
 #include "engine/FolderAccessPrompt.h"
@@ -22,14 +23,14 @@ namespace fs = std::filesystem;
 using R = ProcessingResult;
 using testing::readFile;
 using testing::TestImage;
-using testing::testSidecar;
+using testing::sidecarXml;
 using testing::writeFile;
 
-const std::string kCorrect = testSidecar("37.77490000N", "122.41940000W", "N", "W");
-const std::string kNeedsLetters = testSidecar("37.7749", "122.4194", "N", "W");
-const std::string kElsewhere = testSidecar("48.85837000N", "2.29450000E", "N", "E");
-const std::string kDegreesMinutes = testSidecar("37,46.494N", "122,25.164W", "N", "W");
-const std::string kNoGPS = testSidecar(std::nullopt, std::nullopt);
+const std::string kCorrect = sidecarXml("37.77490000N", "122.41940000W", "N", "W");
+const std::string kNeedsLetters = sidecarXml("37.7749", "122.4194", "N", "W");
+const std::string kElsewhere = sidecarXml("48.85837000N", "2.29450000E", "N", "E");
+const std::string kDegreesMinutes = sidecarXml("37,46.494N", "122,25.164W", "N", "W");
+const std::string kNoGPS = sidecarXml(std::nullopt, std::nullopt);
 const std::string kNoDescription = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><a>b</a></x:xmpmeta>";
 const std::vector<std::string> kLetterChanges = {"exif:GPSLatitude: 37.7749 \u2192 37.77490000N",
                                                  "exif:GPSLongitude: 122.4194 \u2192 122.41940000W"};

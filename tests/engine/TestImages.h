@@ -21,10 +21,4 @@ struct TestImage {
 /// Writes a one-pixel DNG (TIFF structure) carrying the image's EXIF tags.
 void writeTestImage(const std::filesystem::path& path, const TestImage& image = {});
 
-/// A sidecar as phones export it, with the GPS texts given (none leaves the
-/// element out; no latitude and no longitude leaves out every GPS element).
-std::string testSidecar(std::optional<std::string> latitude, std::optional<std::string> longitude,
-                        std::optional<std::string> latitudeRef = std::nullopt,
-                        std::optional<std::string> longitudeRef = std::nullopt);
-
 }  // namespace meridane::testing
