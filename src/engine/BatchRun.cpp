@@ -313,6 +313,8 @@ bool BatchRun::undoRun(const std::string& runId) {
     startCollecting([plainId, file, opened](const std::atomic<bool>&) {
         if (plainId)
             *opened = journal::OpenedRun::open(file);
+        if (*opened && opened->value().entries().empty() && opened->value().summary().damaged)
+            *opened = Error{ErrorDomain::journal, kJournalDamaged, "The run's journal is damaged: no entry in it can be read"};
         std::vector<std::filesystem::path> items;
         if (!*opened)
             return std::vector<std::filesystem::path>{file};

@@ -25,8 +25,9 @@ UndoRunAction::UndoRunAction(BatchRun& run, QWidget* window) : QAction(actionTex
 QString UndoRunAction::actionText() { return QStringLiteral("Undo Last Run\u2026"); }
 
 QString UndoRunAction::questionText(const KeptRun& run) {
-    return QStringLiteral("Put back the %1 that the run of %2 replaced?")
-        .arg(run.sidecars == 1 ? QStringLiteral("sidecar") : QStringLiteral("%1 sidecars").arg(run.sidecars),
+    return QStringLiteral("Put back the %1 %2 that the run of %3 replaced?")
+        .arg(run.sidecars)
+        .arg(run.sidecars == 1 ? QStringLiteral("sidecar") : QStringLiteral("sidecars"),
              QString::fromStdString(runTimeText(run.started)));
 }
 
