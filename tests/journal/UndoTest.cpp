@@ -23,15 +23,17 @@ namespace fs = std::filesystem;
 class UndoTest : public ::testing::Test {
 protected:
     UndoTest() {
-        ProcessingOptionValues options;
-        options.dryRun = false;
-        options.alwaysOverwrite = true;
-        run.setOptions(options);
+        run.setOptions({.dryRun = false, .alwaysOverwrite = true});
         run.setRunsFolder(state / "runs");
     }
-    /// Eight pairs: two sidecars behind links, three modes, some naming another place.
-    void makeLibrary() {
-        for (int n = 0; n < 8; ++n) {
+    /// Eight pairs: two sidecars behind links, three modes, some naming another
+    /// place; with `corpus`, the corpus's sidecars of other tools too.
+    void makeLibrary(bool corpus = false) {
+        int n = 0;
+        if (std::optional<fs::path> folder = testing::corpusDir(); corpus && folder)
+            for (const auto& item : fs::directory_iterator(*folder / "xmp"))
+                writePair(photos / "corpus" / std::to_string(n++), kPhotos[0], testing::readFile(item.path()));
+        for (n = 0; n < 8; ++n) {
             const Photo& p = kPhotos[n % 3];
             const fs::path stem = photos / ("roll" + std::to_string(n / 4)) / ("IMG_" + std::to_string(1000 + n));
             writePair(stem, p, n % 2 ? testing::sidecarXml("1.5N", "2.5E", "N", "E") : std::string());
@@ -71,16 +73,20 @@ protected:
 };
 
 TEST_F(UndoTest, AWriteRunUndoneLeavesEverySidecarAsItWasAndItsUndoUndoneAsTheRunLeftThem) {
-    makeLibrary();
+    makeLibrary(true);
+    if (!testing::corpusDir())
+        std::cout << "[ skipped  ] the corpus's sidecars: the shared corpus is absent\n";
     const Tree before = snapshot(photos);
     write();
     const Tree written = snapshot(photos);
-    ASSERT_EQ(run.lastJournal().replaced, 8u);
-    EXPECT_LE(run.lastJournal().flushes, 5u) << "one flush per pair, and one at the end";
+    const size_t replaced = run.lastJournal().replaced;
+    ASSERT_GE(replaced, 8u);
+    EXPECT_LE(run.lastJournal().flushes, (run.results().size() + 1) / 2 + 1) << "one per pair, one at the end";
     const std::vector<std::string> restored = undo(latest());
-    ASSERT_EQ(restored.size(), 8u);
-    EXPECT_EQ(restored[0], "IMG_1000.xmp: Restored:\n\u2022 exif:GPSLatitude: 48.85837000N \u2192 48.85837000\n"
-                           "\u2022 exif:GPSLongitude: 2.29448100E \u2192 2.29448100");
+    ASSERT_EQ(restored.size(), replaced);
+    EXPECT_EQ(std::count(restored.begin(), restored.end(),
+                         "IMG_1000.xmp: Restored:\n\u2022 exif:GPSLatitude: 48.85837000N \u2192 48.85837000\n"
+                         "\u2022 exif:GPSLongitude: 2.29448100E \u2192 2.29448100"), 1);
     EXPECT_EQ(snapshot(photos), before);
     EXPECT_EQ(latest(), run.lastJournal().id) << "the undo is the run to undo next";
     for (const std::string& row : undo(latest()))
@@ -88,28 +94,12 @@ TEST_F(UndoTest, AWriteRunUndoneLeavesEverySidecarAsItWasAndItsUndoUndoneAsTheRu
     EXPECT_EQ(snapshot(photos), written);
 }
 
-TEST_F(UndoTest, RealSidecarsOfOtherToolsComeBackByteForByte) {
-    const std::optional<fs::path> corpus = testing::corpusDir();
-    if (!corpus)
-        GTEST_SKIP() << "the shared corpus is absent";
-    int n = 0;
-    for (const auto& item : fs::directory_iterator(*corpus / "xmp")) {
-        writePair(photos / ("IMG_" + std::to_string(n)), kPhotos[n % 3], testing::readFile(item.path()));
-        ++n;
-    }
-    const Tree before = snapshot(photos);
-    write();
-    ASSERT_GT(run.lastJournal().replaced, 0u);
-    undo(latest());
-    EXPECT_EQ(snapshot(photos), before);
-}
-
 TEST_F(UndoTest, ASidecarEditedMissingOrRelinkedSinceTheRunIsLeftAloneAndReported) {
     makeLibrary();
     write();
     const fs::path roll = photos / "roll0";
-    testing::writeFile(roll / "IMG_1000.xmp", testing::readFile(roll / "IMG_1000.xmp") + "<!-- edited -->\n");
-    const Tree edited = snapshot(roll);
+    const std::string edited = testing::readFile(roll / "IMG_1000.xmp") + "<!-- edited -->\n";
+    testing::writeFile(roll / "IMG_1000.xmp", edited);
     fs::remove(roll / "IMG_1001.xmp");
     // The link now leads to a copy holding exactly what the run wrote: still not the file it wrote.
     fs::copy_file(photos / "linked/IMG_1003.xmp", photos / "decoy.xmp");
@@ -122,19 +112,18 @@ TEST_F(UndoTest, ASidecarEditedMissingOrRelinkedSinceTheRunIsLeftAloneAndReporte
     EXPECT_EQ(rows[1], "IMG_1001.xmp: Not restored: sidecar missing");
     EXPECT_TRUE(rows[2].starts_with("IMG_1002.xmp: Restored:")) << rows[2];
     EXPECT_EQ(rows[3], "IMG_1003.xmp: Not restored: changed since the run");
-    EXPECT_EQ(snapshot(roll).at("IMG_1000.xmp"), edited.at("IMG_1000.xmp"));
+    EXPECT_EQ(testing::readFile(roll / "IMG_1000.xmp"), edited);
     EXPECT_EQ(testing::readFile(photos / "decoy.xmp"), decoy);
     EXPECT_EQ(RunHistory(state / "runs").find(run.undoneRunId())->undoneBy.empty(), false);
 }
 
-// Byte offsets of the journal's records: (offset, type) after the 8-byte magic.
-std::vector<std::pair<size_t, char>> records(const std::string& journal) {
-    std::vector<std::pair<size_t, char>> found;
-    for (size_t at = 8; at + 9 <= journal.size();) {
-        found.emplace_back(at, journal[at]);
-        uint32_t size = 0;
-        std::memcpy(&size, journal.data() + at + 1, 4);
-        at += 9 + size;
+// Byte offsets of the journal's entry records (type 'E'), after its 8-byte magic.
+std::vector<size_t> entryOffsets(const std::string& journal) {
+    std::vector<size_t> found;
+    for (size_t at = 8, size = 0; at + 9 <= journal.size(); at += 9 + size) {
+        std::memcpy(&size, journal.data() + at + 1, 4);  // little-endian, as the journal
+        if (journal[at] == 'E')
+            found.push_back(at);
     }
     return found;
 }
@@ -176,22 +165,18 @@ TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothing
         const Tree written = snapshot(photos);
         const fs::path file = run.lastJournal().file;
         std::string journal = testing::readFile(file);
-        std::vector<size_t> entries;
-        for (auto [at, type] : records(journal))
-            if (type == 'E')
-                entries.push_back(at);
+        const std::vector<size_t> entries = entryOffsets(journal);
         ASSERT_EQ(entries.size(), 8u);
         damage.apply(journal, entries[1]);
         testing::writeFile(file, journal);
         const std::vector<std::string> rows = undo(file.stem().string());
-        size_t restored = 0;
-        for (const std::string& row : rows)
+        size_t restored = 0, failed = 0;
+        for (const std::string& row : rows) {
             restored += row.find(": Restored:") != std::string::npos;
-        EXPECT_EQ(restored, damage.restored);
-        if (!damage.row.empty()) {
-            EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
-                                    [&](const std::string& r) { return r.find(damage.row) != std::string::npos; }), 1);
+            failed += !damage.row.empty() && row.find(damage.row) != std::string::npos;
         }
+        EXPECT_EQ(restored, damage.restored);
+        EXPECT_EQ(failed, damage.row.empty() ? 0u : 1u);
         // Restored sidecars are as before the run, the others as the run left them; nothing else moved.
         const Tree now = snapshot(photos);
         for (const auto& [name, entry] : written)
