@@ -81,8 +81,7 @@ struct Library {
 
 /// The journal the run of process `pid` kept, if it kept one.
 std::string runOf(const fs::path& runs, pid_t pid) {
-    std::error_code ec;
-    for (const auto& item : fs::directory_iterator(runs, ec))
+    for (const auto& item : fs::directory_iterator(runs))
         if (item.path().stem().string().ends_with("-" + std::to_string(pid)))
             return item.path().stem().string();
     return "";
@@ -134,6 +133,8 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
     }
     EXPECT_GT(midRun, kills / 10) << "the kills must land inside runs (seed " << seed << ")";
     EXPECT_GT(undone, kills / 10) << "killed runs that replaced sidecars must have been undone";
+    runCli({"--forget-runs"}, run);
+    EXPECT_TRUE(fs::is_empty(state / "meridane/runs")) << run.out;
 }
 
 }  // namespace
