@@ -36,6 +36,7 @@ std::vector<KeptRun> RunHistory::list() const {
 std::optional<KeptRun> RunHistory::latestUndoable() const { return kept(journal::RunStore(folder_).latestUndoable()); }
 std::optional<KeptRun> RunHistory::find(const std::string& id) const { return kept(journal::RunStore(folder_).find(id)); }
 std::uint64_t RunHistory::totalBytes() const { return journal::RunStore(folder_).totalBytes(); }
+std::size_t RunHistory::keptCount() const { return journal::RunStore(folder_).count(); }
 std::size_t RunHistory::forgetAll() const { return journal::RunStore(folder_).forgetAll(); }
 
 std::string runTimeText(std::chrono::system_clock::time_point time) {

@@ -37,6 +37,7 @@ public:
     std::optional<KeptRun> latestUndoable() const;
     std::optional<KeptRun> find(const std::string& id) const;
     std::uint64_t totalBytes() const;
+    std::size_t keptCount() const;
     /// Removes every run not in use by another process; returns how many.
     std::size_t forgetAll() const;
 

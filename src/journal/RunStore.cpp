@@ -375,19 +375,35 @@ std::uint64_t RunStore::totalBytes() const {
 }
 
 std::optional<RunSummary> RunStore::latestUndoable() const {
-    std::vector<RunSummary> runs = list();
-    for (auto run = runs.rbegin(); run != runs.rend(); ++run)
-        if (run->undoneBy.empty() && run->sidecars > 0)
-            return std::move(*run);
+    // Newest first, reading no more journals than needed: usually one.
+    const std::vector<KeptFile> files = keptFiles(folder_);
+    for (auto kept = files.rbegin(); kept != files.rend(); ++kept) {
+        const int fd = openJournal(kept->file, O_RDONLY);
+        if (fd < 0)
+            continue;
+        RunSummary run = scan(fd, kept->file, nullptr);
+        ::close(fd);
+        if (run.undoneBy.empty() && run.sidecars > 0)
+            return run;
+    }
     return std::nullopt;
 }
 
 std::optional<RunSummary> RunStore::find(const std::string& id) const {
-    for (RunSummary& run : list())
-        if (run.id == id)
-            return std::move(run);
+    for (const KeptFile& kept : keptFiles(folder_)) {
+        if (kept.id != id)
+            continue;
+        const int fd = openJournal(kept.file, O_RDONLY);
+        if (fd < 0)
+            return std::nullopt;
+        RunSummary run = scan(fd, kept.file, nullptr);
+        ::close(fd);
+        return run;
+    }
     return std::nullopt;
 }
+
+std::size_t RunStore::count() const { return keptFiles(folder_).size(); }
 
 std::size_t RunStore::forgetAll() const {
     std::size_t removed = 0;

@@ -77,6 +77,7 @@ public:
     /// is listed with `damaged` set.
     std::vector<RunSummary> list() const;
     std::uint64_t totalBytes() const;
+    std::size_t count() const;
     /// The most recent run not yet undone, or the run of that id.
     std::optional<RunSummary> latestUndoable() const;
     std::optional<RunSummary> find(const std::string& id) const;

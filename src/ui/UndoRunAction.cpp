@@ -55,7 +55,7 @@ void UndoRunAction::undoLastRun() {
     if (!target)
         return;
     const QString question = questionText(*target);
-    const QString detail = detailText(history.list().size(), history.totalBytes());
+    const QString detail = detailText(history.keptCount(), history.totalBytes());
     bool confirmed = false;
     if (confirmation_) {
         confirmed = confirmation_(*target, question, detail);
