@@ -85,9 +85,12 @@ RunWriter::~RunWriter() {
 
 Status RunWriter::createLocked() {
     std::error_code ec;
-    std::filesystem::create_directories(folder_, ec);
+    const bool madeFolder = std::filesystem::create_directories(folder_, ec);
     if (ec)
         return unwritable("create " + folder_.string(), ec.value());
+    if (madeFolder)  // its name in its parent must last as well
+        if (Status synced = syncFolder(folder_.parent_path()); !synced)
+            return synced;
     ::chmod(folder_.c_str(), 0700);  // the sidecars' earlier contents are nobody else's business
     // Two runs of one process within a microsecond get the next free name.
     auto started = header_.started;
