@@ -395,10 +395,12 @@ int main(int argc, char** argv) {
         printLine("write run", journaled.seconds, tree.size(), writeFloor);
         printLine("no journal", unjournaled.seconds, tree.size(), writeFloor);
         const RunJournalInfo& info = journaled.journal;
-        std::printf("  journal        %5.2fx the write run without it; %zu flushes for %zu sidecars replaced "
-                    "(%.2f per pair); %.1f KB for %.1f KB of replaced sidecars (%.0f %%)\n",
-                    journaled.seconds / unjournaled.seconds, info.flushes, info.replaced,
+        std::printf("  journal        %5.2fx the write run without it; %zu flushes, %.2f per pair of files, %.2f per "
+                    "two of the %zu sidecars replaced; %.1f KB for %.1f KB of replaced sidecars (%.0f %%)\n",
+                    journaled.seconds / unjournaled.seconds, info.flushes,
+                    2.0 * static_cast<double>(info.flushes) / static_cast<double>(tree.size()),
                     info.replaced ? 2.0 * static_cast<double>(info.flushes) / static_cast<double>(info.replaced) : 0.0,
+                    info.replaced,
                     static_cast<double>(journaled.journalBytes) / 1024, static_cast<double>(journaled.replacedBytes) / 1024,
                     journaled.replacedBytes ? 100.0 * static_cast<double>(journaled.journalBytes) /
                                                   static_cast<double>(journaled.replacedBytes)
