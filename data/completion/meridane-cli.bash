@@ -10,8 +10,15 @@ _meridane_cli() {
         fi
     done
     if [[ "$cur" == -* ]]; then
+        if [[ "$cur" == --undo=* ]]; then
+            # The ids of the kept runs, newest last.
+            local runs="${XDG_STATE_HOME:-$HOME/.local/state}/meridane/runs" ids
+            ids=$(cd "$runs" 2>/dev/null && for f in *.journal; do [[ -f "$f" ]] && printf '%s ' "--undo=${f%.journal}"; done)
+            COMPREPLY=($(compgen -W "$ids" -- "$cur"))
+            return
+        fi
         COMPREPLY=($(compgen -W "--write --always-overwrite --any-camera --silently-ignore-skipped
-            --debug --json --help --version --" -- "$cur"))
+            --debug --json --undo --undo= --list-runs --forget-runs --help --version --" -- "$cur"))
         return
     fi
     COMPREPLY=()

@@ -13,6 +13,7 @@ std::string_view domainName(ErrorDomain domain) {
     case ErrorDomain::imageFile: return "ImageFile";
     case ErrorDomain::heif: return "HEIF";
     case ErrorDomain::exif: return "Exif";
+    case ErrorDomain::journal: return "Journal";
     }
     return "Unknown";
 }

@@ -20,6 +20,7 @@ enum class ErrorDomain {
     imageFile,   ///< "ImageFile": an image cannot be read; the code is errno or 0
     heif,        ///< "HEIF": an HEIF container's item structure is damaged (HeifCode)
     exif,        ///< "Exif": an Exif block cannot be decoded
+    journal,     ///< "Journal": a run's journal cannot be written or read (JournalCode)
 };
 
 /// The domain's name as written in messages and diagnostics ("DiskSpace").
@@ -37,6 +38,7 @@ enum ValidationCode : int {
     kTempFileUnparseableGPS = 7,
     kTempFileBadHemisphere = 8,
 };
+enum JournalCode : int { kJournalUnwritable = 1, kJournalDamaged = 2, kJournalBusy = 3, kJournalUnknownRun = 4 };
 enum HeifCode : int { kHeifStructure = 1, kHeifExifLocation = 2, kHeifExifHeader = 3 };
 
 struct Error {

@@ -1,11 +1,13 @@
 #include "cli/CliRun.h"
 
 #include "cli/JsonLines.h"
+#include "cli/RunCommands.h"
 #include "cli/StopSignals.h"
 #include "engine/BatchRun.h"
 #include "base/ControlText.h"
 #include "base/Diagnostics.h"
 #include "engine/Report.h"
+#include "engine/RunHistory.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -130,7 +132,7 @@ private:
 std::string summary(const BatchRun& run, double seconds) {
     if (run.totalCount() == 0)
         return "Summary: no media files found\n";
-    std::array<std::int64_t, 9> counts{};
+    std::array<std::int64_t, ProcessingResult::kCaseCount> counts{};
     for (const ProcessingResultDetail& detail : run.results())
         ++counts[static_cast<size_t>(detail.result.resultCase())];
     std::string text = "Summary: " + std::to_string(run.processedCount()) +
@@ -157,6 +159,12 @@ std::string summary(const BatchRun& run, double seconds) {
 
 int runCommandLine(const CliOptions& options, const CliOutput& output) {
     std::FILE* err = output.err;
+    const std::filesystem::path runsFolder = RunHistory::defaultFolder();
+    if (options.command == CliOptions::Command::listRuns)
+        return listRuns(runsFolder, output.out);
+    if (options.command == CliOptions::Command::forgetRuns)
+        return forgetRuns(runsFolder, output.out);
+    const bool undo = options.command == CliOptions::Command::undo;
     // Without --debug the diagnostic lines are dropped where they arise.
     diag::Sink debugLines = &diag::discard;
     if (options.debug) {
@@ -166,7 +174,7 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
         };
     }
     diag::ScopedSink sink(std::move(debugLines));
-    const bool unreadable = reportUnreadablePaths(options.paths, err);
+    const bool unreadable = !undo && reportUnreadablePaths(options.paths, err);
 
     BatchRun run;
     StopSignals stopSignals([&run](int) {
@@ -185,7 +193,21 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     });
 
     const Clock::time_point started = Clock::now();
-    run.processPaths(options.paths);
+    if (undo) {
+        const RunHistory history(runsFolder);
+        const std::optional<KeptRun> target =
+            options.undoRun.empty() ? history.latestUndoable() : history.find(options.undoRun);
+        if (!target) {
+            write(err, options.undoRun.empty()
+                           ? "meridane-cli: no run to undo in " + text::escapedControls(runsFolder.native()) + "\n"
+                           : "meridane-cli: no kept run has the id '" + text::escapedControls(options.undoRun) +
+                                 "' (see --list-runs)\n");
+            return 1;
+        }
+        run.undoRun(target->id);
+    } else {
+        run.processPaths(options.paths);
+    }
     if (run.isProcessing()) {
         // The paths are searched first; when they hold no media file the run
         // ends with that search and no runFinished follows.
@@ -202,11 +224,15 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     progress.clear();
 
     if (!options.json) {
-        write(output.out, allResultsReport(run.visibleResults(), run.options(), std::chrono::system_clock::now()));
+        write(output.out, allResultsReport(run.visibleResults(), run.options(), std::chrono::system_clock::now(),
+                                           run.undoneRunId()));
         std::fputc('\n', output.out);
     }
     std::fflush(output.out);
     write(err, summary(run, seconds));
+    if (run.lastJournal().replaced > 0)
+        write(err, "Kept as run " + run.lastJournal().id + "; meridane-cli --undo=" + run.lastJournal().id +
+                       " puts its sidecars back\n");
     if (const int signal = stopSignals.received()) {
         write(err, "meridane-cli: stopped by " + std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") + " after " +
                        std::to_string(run.processedCount()) + " of " + std::to_string(run.totalCount()) +

@@ -25,6 +25,18 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.debug = true;
         } else if (argument == "--json") {
             options.json = true;
+        } else if (argument == "--undo" || argument.starts_with("--undo=")) {
+            options.command = CliOptions::Command::undo;
+            options.undoRun = argument.size() > 6 ? argument.substr(7) : std::string();
+            if (argument.size() > 6 && options.undoRun.empty()) {
+                parsed.action = ParsedCommandLine::Action::usageError;
+                parsed.error = "--undo= needs the id of a run (see --list-runs)";
+                return parsed;
+            }
+        } else if (argument == "--list-runs") {
+            options.command = CliOptions::Command::listRuns;
+        } else if (argument == "--forget-runs") {
+            options.command = CliOptions::Command::forgetRuns;
         } else if (argument == "--help" || argument == "-h") {
             parsed.action = ParsedCommandLine::Action::help;
             return parsed;
@@ -37,6 +49,13 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             return parsed;
         }
     }
+    if (options.command != CliOptions::Command::process) {
+        if (!options.paths.empty()) {
+            parsed.action = ParsedCommandLine::Action::usageError;
+            parsed.error = "--undo, --list-runs and --forget-runs take no path";
+        }
+        return parsed;
+    }
     if (options.paths.empty()) {
         parsed.action = ParsedCommandLine::Action::usageError;
         parsed.error = "no path given";
@@ -46,6 +65,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
 
 std::string usageText() {
     return "Usage: meridane-cli [OPTION]... PATH...\n"
+           "  or:  meridane-cli --undo[=RUN] | --list-runs | --forget-runs\n"
            "Copies each photo's own GPS position into the XMP sidecar beside it\n"
            "(IMG_0001.HEIC and IMG_0001.xmp). Folders are searched recursively for\n"
            "HEIC, HEIF and DNG files. Sidecars are never created and images never\n"
@@ -59,6 +79,11 @@ std::string usageText() {
            "                             skipped and correct files out of the report\n"
            "  --debug                    write the diagnostic lines to standard error\n"
            "  --json                     one JSON object per result line instead of the report\n"
+           "  --undo                     put back the sidecars of the most recent write run\n"
+           "                             not yet undone (an undo is a run too: undo it again)\n"
+           "  --undo=RUN                 undo the run RUN instead\n"
+           "  --list-runs                list the kept runs and the space they take\n"
+           "  --forget-runs              remove every kept run\n"
            "  -h, --help                 show this help and exit\n"
            "      --version              show the version and exit\n"
            "\n"
@@ -67,7 +92,13 @@ std::string usageText() {
            "\n"
            "Exit status: 0 when every file was done and none failed, 1 when a file failed\n"
            "or a path could not be read, 2 for a usage error, 130 or 143 when stopped by\n"
-           "SIGINT or SIGTERM.\n";
+           "SIGINT or SIGTERM.\n"
+           "\n"
+           "Every write run keeps a journal of the sidecars it replaces in\n"
+           "$XDG_STATE_HOME/meridane/runs (~/.local/state/meridane/runs): the last 50 runs,\n"
+           "or those of the last 90 days when they are more, within 512 MiB. An undo puts\n"
+           "back each sidecar that still holds exactly what the run wrote; the others are\n"
+           "reported and left alone.\n";
 }
 
 std::string versionText() { return std::string("meridane-cli ") + MERIDANE_VERSION + "\n"; }

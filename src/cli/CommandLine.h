@@ -10,6 +10,11 @@
 namespace meridane::cli {
 
 struct CliOptions {
+    /// What to do: a run over the paths, or one of the commands on kept runs.
+    enum class Command { process, undo, listRuns, forgetRuns };
+    Command command = Command::process;
+    std::string undoRun;  ///< --undo=RUN; empty for the most recent run not undone
+
     /// The window's defaults: dry run on, always-overwrite off, Apple only on,
     /// silent skip off.
     ProcessingOptionValues processing;

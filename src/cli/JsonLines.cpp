@@ -27,7 +27,7 @@ std::string jsonPayload(const ProcessingResult& result) {
     return std::visit(
         [](const auto& p) -> std::string {
             using T = std::decay_t<decltype(p)>;
-            if constexpr (std::is_same_v<T, ProcessingResult::Updated>) {
+            if constexpr (std::is_same_v<T, ProcessingResult::Updated> || std::is_same_v<T, ProcessingResult::Restored>) {
                 return "{\"changes\":" + jsonStrings(p.changes) + "}";
             } else if constexpr (std::is_same_v<T, ProcessingResult::WithinTolerance>) {
                 return "{\"differences\":" + jsonStrings(p.differences) + "}";

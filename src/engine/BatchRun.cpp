@@ -2,7 +2,10 @@
 
 #include "engine/FolderAccessPrompt.h"
 #include "engine/internal/MediaFileProcessor.h"
+#include "engine/internal/RunJournalLog.h"
+#include "engine/internal/SidecarUndo.h"
 #include "engine/MediaIntake.h"
+#include "journal/RunStore.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -10,6 +13,7 @@
 #include <QThreadPool>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -146,8 +150,12 @@ struct RunQueue {
     bool cancelled = false;  // the owner is gone: nothing more is delivered
     bool stopping = false;   // no new file starts; the run still ends normally
 
-    BatchRun::FileProcessor processor;
-    FolderAccessPrompt* prompt = nullptr;
+    std::function<ProcessingResult(size_t index)> process;
+    // The run's journal (none when no runs folder is set) and, for an undo,
+    // the run being undone.
+    std::shared_ptr<journal::RunWriter> writer;
+    std::shared_ptr<RunJournalLog> log;
+    std::shared_ptr<Result<journal::OpenedRun>> undoing;
     QThreadPool* pool = nullptr;
     std::function<void(const std::filesystem::path&, ProcessingResult)> deliver;  // to the owning thread
     std::function<void()> finished;                                               // likewise
@@ -165,6 +173,10 @@ struct RunQueue {
                 break;
             sidecars.push_back(std::move(sidecar));
             group.push_back(next++);
+            // Counted before any of them starts, so the first save's journal
+            // flush waits for the entries of the others in flight.
+            if (writer)
+                writer->fileStarted();
         }
         unfinishedInGroup = static_cast<int>(group.size());
         return group;
@@ -178,9 +190,9 @@ struct RunQueue {
     }
 };
 
-ProcessingResult processOne(const RunQueue& queue, const std::filesystem::path& file) {
+ProcessingResult processOne(const RunQueue& queue, size_t index) {
     try {
-        return queue.processor(file, queue.prompt);
+        return queue.process(index);
     } catch (const std::exception& e) {
         return ProcessingResult::failed(e.what());
     } catch (...) {
@@ -195,7 +207,9 @@ void startFile(const std::shared_ptr<RunQueue>& queue, size_t index);
 void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
     for (;;) {
         const std::filesystem::path& file = queue->files[index];
-        queue->deliver(file, processOne(*queue, file));
+        queue->deliver(file, processOne(*queue, index));
+        if (queue->writer)
+            queue->writer->fileEnded();
         std::vector<size_t> group;
         bool runOver = false;
         {
@@ -237,6 +251,10 @@ struct BatchRun::State {
     std::shared_ptr<PromptBridge> bridge;
     std::shared_ptr<RunQueue> run;
     std::shared_ptr<std::atomic<bool>> walkAbandoned;  // set while a walk is under way
+    std::filesystem::path runsFolder = journal::defaultRunsFolder();
+    std::string undoneRun;
+    std::shared_ptr<Result<journal::OpenedRun>> undo;  // opened by the collecting step of an undo
+    RunJournalInfo lastJournal;
     QThreadPool pool;
 };
 
@@ -276,6 +294,40 @@ bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
     if (state_->isProcessing)
         return false;
     resetRunState();
+    state_->undo.reset();
+    startCollecting([urls](const std::atomic<bool>& abandoned) { return mediaFilesOf(urls, abandoned); });
+    return true;
+}
+
+bool BatchRun::undoRun(const std::string& runId) {
+    if (state_->isProcessing)
+        return false;
+    resetRunState();
+    state_->undoneRun = runId;
+    // Only a run's own id names a file: no path can be slipped in through it.
+    const bool plainId = !runId.empty() && runId.find_first_not_of("0123456789TZ.-") == std::string::npos;
+    const std::filesystem::path file = state_->runsFolder / (runId + std::string(journal::kJournalSuffix));
+    auto opened = std::make_shared<Result<journal::OpenedRun>>(
+        Error{ErrorDomain::journal, kJournalUnknownRun, "No kept run has the id " + runId});
+    state_->undo = opened;
+    startCollecting([plainId, file, opened](const std::atomic<bool>&) {
+        if (plainId)
+            *opened = journal::OpenedRun::open(file);
+        if (*opened && opened->value().entries().empty() && opened->value().summary().damaged)
+            *opened = Error{ErrorDomain::journal, kJournalDamaged, "The run's journal is damaged: no entry in it can be read"};
+        std::vector<std::filesystem::path> items;
+        if (!*opened)
+            return std::vector<std::filesystem::path>{file};
+        // Latest first: a sidecar the run wrote twice goes back to its first state.
+        const std::vector<journal::RunEntry>& entries = opened->value().entries();
+        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry)
+            items.push_back(entry->sidecarPath.empty() ? file : entry->sidecarPath);
+        return items;
+    });
+    return true;
+}
+
+void BatchRun::startCollecting(std::function<std::vector<std::filesystem::path>(const std::atomic<bool>&)> collect) {
     // In progress from now on, so a second drop during the walk is refused.
     state_->isProcessing = true;
     state_->isCollecting = true;
@@ -286,15 +338,14 @@ bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
 
     // Folders on a slow or network disk can take seconds to walk; the owning
     // thread only hears of the outcome.
-    state_->pool.start([this, urls, abandoned] {
-        std::vector<std::filesystem::path> files = mediaFilesOf(urls, *abandoned);
+    state_->pool.start([this, collect = std::move(collect), abandoned] {
+        std::vector<std::filesystem::path> files = collect(*abandoned);
         if (abandoned->load())
             return;
         QMetaObject::invokeMethod(
             this, [this, files = std::move(files)]() mutable { collectingEnded(std::move(files)); },
             Qt::QueuedConnection);
     });
-    return true;
 }
 
 void BatchRun::collectingEnded(std::vector<std::filesystem::path> files) {
@@ -303,6 +354,7 @@ void BatchRun::collectingEnded(std::vector<std::filesystem::path> files) {
     state_->walkAbandoned.reset();
     state_->totalCount = static_cast<std::int64_t>(files.size());
     if (files.empty()) {
+        state_->undo.reset();
         state_->isProcessing = false;
         Q_EMIT collectingFinished();
         return;
@@ -315,12 +367,31 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
     state_->results.reserve(files.size());
     auto run = std::make_shared<RunQueue>();
     run->files = std::move(files);
-    run->processor = state_->processor;
-    if (!run->processor)
-        run->processor = [](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
-            return MediaFileProcessor(prompt).processFile(file);
+    if (!state_->runsFolder.empty()) {
+        const journal::RunHeader header{state_->undo ? journal::RunKind::undo : journal::RunKind::write,
+                                        std::chrono::system_clock::now(), ::getpid(), state_->undoneRun};
+        run->writer = std::make_shared<journal::RunWriter>(state_->runsFolder, header);
+        run->log = std::make_shared<RunJournalLog>(*run->writer);
+    }
+    if (state_->undo) {
+        run->undoing = state_->undo;
+        run->process = [undoing = run->undoing, log = run->log.get()](size_t index) {
+            if (!*undoing)
+                return ProcessingResult::failed(undoing->error().message);
+            const std::vector<journal::RunEntry>& entries = undoing->value().entries();
+            return undoSidecar(undoing->value(), entries[entries.size() - 1 - index], log);
         };
-    run->prompt = state_->bridge.get();
+    } else {
+        FileProcessor processor = state_->processor;
+        if (!processor)
+            processor = [log = run->log.get()](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
+                MediaFileProcessor fileProcessor(prompt);
+                fileProcessor.setReplacementLog(log);
+                return fileProcessor.processFile(file);
+            };
+        run->process = [files = &run->files, processor = std::move(processor),
+                        prompt = state_->bridge.get()](size_t index) { return processor((*files)[index], prompt); };
+    }
     run->pool = &state_->pool;
     // Results are recorded on the owning thread in the order the files finish.
     run->deliver = [this](const std::filesystem::path& file, ProcessingResult result) {
@@ -366,6 +437,7 @@ void BatchRun::resetRunState() {
     state_->totalCount = 0;
     state_->processedCount = 0;
     state_->results.clear();
+    state_->undoneRun.clear();
     Q_EMIT runReset();
 }
 
@@ -377,12 +449,26 @@ void BatchRun::recordResult(const std::filesystem::path& filePath, ProcessingRes
 }
 
 void BatchRun::runEnded() {
+    if (const std::shared_ptr<journal::RunWriter>& writer = state_->run->writer) {
+        // Entries are on disk already; what finishing adds is only a note.
+        (void)writer->finish();
+        state_->lastJournal = {writer->id(), writer->file(), writer->replacedCount(), writer->flushCount()};
+        // An undo stopped halfway is not done: the next undo takes it up again.
+        if (state_->undo && *state_->undo && !state_->stopping)
+            (void)state_->undo->value().markUndone(writer->id());
+    }
+    state_->undo.reset();
     state_->isProcessing = false;
     state_->stopping = false;
     state_->currentFile.clear();
     state_->run.reset();
     Q_EMIT runFinished();
 }
+
+void BatchRun::setRunsFolder(const std::filesystem::path& folder) { state_->runsFolder = folder; }
+const std::filesystem::path& BatchRun::runsFolder() const { return state_->runsFolder; }
+const std::string& BatchRun::undoneRunId() const { return state_->undoneRun; }
+const RunJournalInfo& BatchRun::lastJournal() const { return state_->lastJournal; }
 
 bool BatchRun::isProcessing() const { return state_->isProcessing; }
 bool BatchRun::isCollecting() const { return state_->isCollecting; }

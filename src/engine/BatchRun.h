@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+#include <atomic>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -18,6 +20,14 @@
 namespace meridane {
 
 class FolderAccessPrompt;
+
+/// What the last run kept for undo.
+struct RunJournalInfo {
+    std::string id;              ///< the run's id; its journal exists only when replaced > 0
+    std::filesystem::path file;  ///< empty when nothing was kept
+    std::size_t replaced = 0;    ///< sidecars the run replaced
+    std::size_t flushes = 0;     ///< disk flushes of the journal
+};
 
 class BatchRun : public QObject {
     Q_OBJECT
@@ -55,6 +65,22 @@ public:
     /// owning thread in the order the files finish. When the walk finds no
     /// media file, the run goes back to idle and nothing runs.
     bool processPaths(const std::vector<std::filesystem::path>& urls);
+    /// Where write runs keep their journals (RunHistory::defaultFolder() at
+    /// first); empty keeps none.
+    void setRunsFolder(const std::filesystem::path& folder);
+    const std::filesystem::path& runsFolder() const;
+    /// Starts an undo of the kept run `runId`, as a run of its own: one row
+    /// per sidecar the run replaced, latest first, two at a time, each put
+    /// back through the atomic save when it still holds what the run wrote.
+    /// The undo is journaled like any write run. A journal that cannot be
+    /// opened gives one failed row. False while a run is in progress.
+    bool undoRun(const std::string& runId);
+    /// The id of the run being or last undone while the results are an
+    /// undo's; empty for an ordinary run.
+    const std::string& undoneRunId() const;
+    /// What the last finished run kept for undo.
+    const RunJournalInfo& lastJournal() const;
+
     /// Starts no new file: the files in flight finish and are recorded, then
     /// the run ends as usual (runFinished); a walk still under way is
     /// abandoned and ends like a drop without media files. Only while a run
@@ -96,6 +122,7 @@ Q_SIGNALS:
     void optionsChanged();
 
 private:
+    void startCollecting(std::function<std::vector<std::filesystem::path>(const std::atomic<bool>&)> collect);
     void collectingEnded(std::vector<std::filesystem::path> files);
     void startRun(std::vector<std::filesystem::path> files);
     void runEnded();

@@ -130,7 +130,7 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     // One read for the comparison and the update; a write run holds the
     // sidecar's lock from the read to the rename. A sidecar that another
     // program changed meanwhile is read and decided again, once.
-    const SidecarWriteOptions writeOptions{options.dryRun, options.alwaysOverwrite, {}};
+    const SidecarWriteOptions writeOptions{options.dryRun, options.alwaysOverwrite, {}, log_};
     std::optional<Result<SidecarUpdateOutcome>> updated;
     for (int attempt = 1; !updated; ++attempt) {
         Result<SidecarFile> sidecarFile = SidecarFile::open(scopedSidecar, {.forSaving = !options.dryRun});

@@ -5,9 +5,10 @@
 namespace meridane {
 
 std::string_view ProcessingResult::caseName(Case c) {
-    static constexpr std::array<std::string_view, 9> names = {
-        "updated",        "withinTolerance",     "fileNotFound", "unsupportedFile", "skippedMissing",
-        "skippedNonApple", "skippedDifferentGPS", "failed",       "alreadyCorrect"};
+    static constexpr std::array<std::string_view, kCaseCount> names = {
+        "updated",         "withinTolerance",     "fileNotFound", "unsupportedFile", "skippedMissing",
+        "skippedNonApple", "skippedDifferentGPS", "failed",       "alreadyCorrect",  "restored",
+        "notRestored"};
     return names.at(static_cast<size_t>(c));
 }
 

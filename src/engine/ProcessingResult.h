@@ -1,5 +1,6 @@
-// The outcome of one media file: a tagged union of nine cases, plus the row
-// that carries it, the camera identity and one GPS mismatch.
+// The outcome of one media file: a tagged union of nine cases, and two more
+// for the sidecars of an undone run, plus the row that carries it, the camera
+// identity and one GPS mismatch.
 #pragma once
 
 #include "base/DeviceData.h"
@@ -8,6 +9,7 @@
 #include <QUuid>
 
 #include <filesystem>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,7 +20,8 @@ namespace meridane {
 
 class ProcessingResult {
 public:
-    /// Declaration order is the order of the tag values 0 to 8.
+    /// Declaration order is the order of the tag values 0 to 10; the two
+    /// cases of an undo follow the nine of a run.
     enum class Case {
         updated,
         withinTolerance,
@@ -29,7 +32,10 @@ public:
         skippedDifferentGPS,
         failed,
         alreadyCorrect,
+        restored,
+        notRestored,
     };
+    static constexpr std::size_t kCaseCount = 11;
 
     /// dryRun: the changes were only reported, under the options of the run
     /// that made the row; the row keeps that wording whatever the switch says later.
@@ -50,9 +56,13 @@ public:
     struct SkippedDifferentGPS { std::vector<GPSDifference> differences; bool operator==(const SkippedDifferentGPS&) const = default; };
     struct Failed { std::string error; bool operator==(const Failed&) const = default; };
     struct AlreadyCorrect { bool operator==(const AlreadyCorrect&) const = default; };
+    /// An undo put the sidecar's earlier bytes back; changes as GPS change lines.
+    struct Restored { std::vector<std::string> changes; bool operator==(const Restored&) const = default; };
+    /// An undo left the sidecar alone: "changed since the run" or "sidecar missing".
+    struct NotRestored { std::string reason; bool operator==(const NotRestored&) const = default; };
 
     using Payload = std::variant<Updated, WithinTolerance, FileNotFound, UnsupportedFile, SkippedMissing,
-                                 SkippedNonApple, SkippedDifferentGPS, Failed, AlreadyCorrect>;
+                                 SkippedNonApple, SkippedDifferentGPS, Failed, AlreadyCorrect, Restored, NotRestored>;
 
     static ProcessingResult updated(std::vector<std::string> changes, bool dryRun = false) {
         return {Updated{std::move(changes), dryRun}};
@@ -69,6 +79,8 @@ public:
     }
     static ProcessingResult failed(std::string error) { return {Failed{std::move(error)}}; }
     static ProcessingResult alreadyCorrect() { return {AlreadyCorrect{}}; }
+    static ProcessingResult restored(std::vector<std::string> changes) { return {Restored{std::move(changes)}}; }
+    static ProcessingResult notRestored(std::string reason) { return {NotRestored{std::move(reason)}}; }
 
     Case resultCase() const { return static_cast<Case>(payload_.index()); }
     const Payload& payload() const { return payload_; }
@@ -89,7 +101,7 @@ private:
 /// One row of a run's results.
 struct ProcessingResultDetail {
     QUuid id;
-    std::filesystem::path filePath;  ///< the media file, not its sidecar
+    std::filesystem::path filePath;  ///< the media file, not its sidecar (an undo's rows: the sidecar)
     ProcessingResult result;
 
     static ProcessingResultDetail make(std::filesystem::path filePath, ProcessingResult result) {

@@ -96,6 +96,15 @@ std::string reportText(const ProcessingResult& result) {
                 return text;
             } else if constexpr (std::is_same_v<T, ProcessingResult::Failed>) {
                 return "Failed: " + text::escapedControls(payload.error);
+            } else if constexpr (std::is_same_v<T, ProcessingResult::Restored>) {
+                if (payload.changes.empty())
+                    return "Restored";
+                std::string text = "Restored:";
+                for (const std::string& change : payload.changes)
+                    text.append("\n").append(kBullet).append(text::escapedControls(change));
+                return text;
+            } else if constexpr (std::is_same_v<T, ProcessingResult::NotRestored>) {
+                return "Not restored: " + text::escapedControls(payload.reason);
             } else {
                 static_assert(std::is_same_v<T, ProcessingResult::AlreadyCorrect>);
                 return "Already correct";
@@ -113,12 +122,15 @@ std::string resultLine(const ProcessingResultDetail& detail) {
 }
 
 std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& visible,
-                             const ProcessingOptionValues& options, std::chrono::system_clock::time_point now) {
-    std::string report = "Results " + std::string(kEmDash) + " " + utcDescription(now) + " " + std::string(kEmDash) +
-                         " Settings: DryRun=" + formatFlag(options.dryRun) +
-                         " ForceOverwrite=" + formatFlag(options.alwaysOverwrite) +
-                         " AppleOnly=" + formatFlag(options.appleOnly) +
-                         " SilentSkip=" + formatFlag(options.silentlyIgnoreSkipped);
+                             const ProcessingOptionValues& options, std::chrono::system_clock::time_point now,
+                             const std::string& undoneRun) {
+    std::string report = "Results " + std::string(kEmDash) + " " + utcDescription(now) + " " + std::string(kEmDash);
+    if (!undoneRun.empty())
+        report += " Undo of run " + text::escapedControls(undoneRun);
+    else
+        report += std::string(" Settings: DryRun=") + formatFlag(options.dryRun) +
+                  " ForceOverwrite=" + formatFlag(options.alwaysOverwrite) + " AppleOnly=" + formatFlag(options.appleOnly) +
+                  " SilentSkip=" + formatFlag(options.silentlyIgnoreSkipped);
     for (const ProcessingResultDetail* detail : visible)
         report.append("\n").append(resultLine(*detail));
     return report;

@@ -23,9 +23,11 @@ std::string fileNameText(const std::filesystem::path& filePath);
 /// fileNameText + ": " + reportText.
 std::string resultLine(const ProcessingResultDetail& detail);
 
-/// Header line with the UTC time and settings, then one line per entry;
-/// joined with single newlines, no newline at the end.
+/// Header line with the UTC time and settings (for an undo: "Undo of run " +
+/// the run's id instead of the settings), then one line per entry; joined
+/// with single newlines, no newline at the end.
 std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& visible,
-                             const ProcessingOptionValues& options, std::chrono::system_clock::time_point now);
+                             const ProcessingOptionValues& options, std::chrono::system_clock::time_point now,
+                             const std::string& undoneRun = {});
 
 }  // namespace meridane

@@ -3,6 +3,7 @@
 #include "base/Diagnostics.h"
 #include "base/GPSText.h"
 #include "sidecar/internal/FileSystem.h"
+#include "sidecar/internal/XmpWriteQueue.h"
 #include "xmp/XMPXML.h"
 
 #include <climits>
@@ -154,6 +155,11 @@ std::string temporaryNameFor(const std::string& sidecarName) {
 
 Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& sidecar,
                          const SidecarReplaceHook& beforeReplace) {
+    return saveSidecarText(document.serializePretty(), sidecar, SavedContent::updatedSidecar, beforeReplace);
+}
+
+Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
+                       const SidecarReplaceHook& beforeReplace) {
     FileSystem& fs = sidecar::fileSystem();
     const std::string name = sidecar.path.filename().string();
     const std::string tempName = temporaryNameFor(sidecar.realName);
@@ -169,7 +175,6 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& s
         return saveError(kSidecarHardLinked, "XMP sidecar has " + std::to_string(sidecar.identity.links) +
                                                  " hard links; replacing it would separate them");
 
-    const std::string text = document.serializePretty();
     if (Status space = checkFreeSpace(fs, folder, sidecar.path, text.size()); !space)
         return space.error();
     if (Status cleared = clearStaleTemporary(fs, folder, tempName); !cleared)
@@ -193,10 +198,10 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& s
     pauseAfterFlush(sidecar.path);
 #endif
 
-    if (Status valid = validateTempFile(folder, tempName, sidecar.identity.size); !valid)
+    if (Status valid = validateTempFile(folder, tempName, sidecar.identity.size, content); !valid)
         return valid.error();
     if (beforeReplace)
-        if (Status allowed = beforeReplace(SidecarReplacement{sidecar.path, sidecar.realPath, sidecar.bytes});
+        if (Status allowed = beforeReplace(SidecarReplacement{sidecar.path, sidecar.realPath, sidecar.bytes, text});
             !allowed)
             return allowed.error();
 
@@ -223,7 +228,29 @@ Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& s
     return Done{};
 }
 
-Status validateTempFile(int folder, const std::string& tempName, std::uint64_t previousSize) {
+Status saveWithOptions(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
+                       const SidecarWriteOptions& options) {
+    ReplacementLog* log = options.log;
+    std::uint32_t entry = 0;
+    if (log) {
+        auto recorded = log->record(SidecarReplacement{sidecar.path, sidecar.realPath, sidecar.bytes, text});
+        if (!recorded)
+            return recorded.error();
+        entry = recorded.value();
+    }
+    const SidecarReplaceHook beforeReplace = [&](const SidecarReplacement& replacement) -> Status {
+        if (options.beforeReplace)
+            if (Status allowed = options.beforeReplace(replacement); !allowed)
+                return allowed;
+        return log ? log->makeDurable(entry) : Status(Done{});
+    };
+    Status saved = XmpWriteQueue::shared().sync([&] { return saveSidecarText(text, sidecar, content, beforeReplace); });
+    if (log)
+        log->settle(entry, saved.ok());
+    return saved;
+}
+
+Status validateTempFile(int folder, const std::string& tempName, std::uint64_t previousSize, SavedContent content) {
     FileSystem& fs = sidecar::fileSystem();
 
     auto info = fs.statusAt(folder, tempName);
@@ -272,6 +299,8 @@ Status validateTempFile(int folder, const std::string& tempName, std::uint64_t p
     if (!description)
         return validationError(kTempFileNoDescription, "Temp file missing required XMP structure (rdf:Description)");
     diag::debug("XML structure validation passed");
+    if (content == SavedContent::restoredSidecar)
+        return Done{};
 
     const auto latitude = xmp::getElementValue("exif:GPSLatitude", *description);
     const auto longitude = xmp::getElementValue("exif:GPSLongitude", *description);

@@ -121,5 +121,6 @@ SidecarFile::~SidecarFile() = default;
 
 const std::filesystem::path& SidecarFile::path() const { return state_->path; }
 const std::string& SidecarFile::bytes() const { return state_->bytes; }
+const std::filesystem::path& SidecarFile::replacedPath() const { return state_->realPath; }
 
 }  // namespace meridane

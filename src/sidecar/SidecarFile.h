@@ -44,6 +44,8 @@ public:
     /// The sidecar's path as given.
     const std::filesystem::path& path() const;
     const std::string& bytes() const;
+    /// The file a save replaces: path(), or where its link led.
+    const std::filesystem::path& replacedPath() const;
 
     SidecarFile(SidecarFile&&) noexcept;
     SidecarFile& operator=(SidecarFile&&) noexcept;

@@ -8,6 +8,7 @@
 #include "sidecar/SidecarFile.h"
 
 #include <filesystem>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,16 +25,33 @@ struct SidecarReplacement {
     const std::filesystem::path& sidecarPath;  ///< as the caller gave it
     const std::filesystem::path& replacedPath; ///< the file replaced (a link's target)
     const std::string& oldBytes;               ///< its content, as read and still on disk
+    const std::string& newBytes;               ///< what replaces it
 };
 
 /// May stop the save (its error becomes the save's) with the sidecar untouched.
 using SidecarReplaceHook = std::function<Status(const SidecarReplacement&)>;
+
+/// Keeps what saves replace, so that a run can be undone (the run journal).
+/// A save records its replacement as soon as the new bytes are known, before
+/// it waits for the write queue, so that the entries of the files in flight
+/// can share one flush; the entry must be durable before the rename.
+class ReplacementLog {
+public:
+    virtual ~ReplacementLog() = default;
+    /// Its error fails the save before anything is written.
+    virtual Result<std::uint32_t> record(const SidecarReplacement& replacement) = 0;
+    /// Called just before the rename; its error stops the save.
+    virtual Status makeDurable(std::uint32_t entry) = 0;
+    /// Whether the save replaced the sidecar.
+    virtual void settle(std::uint32_t entry, bool replaced) = 0;
+};
 
 /// The options the sidecar code obeys, taken once per file by the caller.
 struct SidecarWriteOptions {
     bool dryRun = true;
     bool alwaysOverwrite = false;
     SidecarReplaceHook beforeReplace;
+    ReplacementLog* log = nullptr;
 };
 
 /// How the comparison ends a file, or that it goes on to the update.
@@ -69,5 +87,16 @@ struct SidecarUpdateOutcome {
 /// caller reads it again and decides afresh.
 Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, double latitude, double longitude,
                                               const SidecarWriteOptions& options);
+
+/// Puts a sidecar's earlier bytes back over the file read (opened forSaving),
+/// through the same save as an update: temporary file, read back and checked
+/// for size, well-formed XML and the XMP structure (not for GPS properties,
+/// which a restored sidecar may lack), then one rename.
+Status restoreSidecarBytes(SidecarFile& sidecar, const std::string& bytes, const SidecarWriteOptions& options);
+
+/// The GPS properties that differ between two sidecar texts, one line each
+/// in the form of an update's change lines: "exif:GPSLatitude: 52.45960556N →
+/// 52.4596055555556"; "(empty)" stands for an absent property.
+std::vector<std::string> gpsChangeLines(const std::string& fromBytes, const std::string& toBytes);
 
 }  // namespace meridane

@@ -4,7 +4,6 @@
 #include "base/NumberText.h"
 #include "sidecar/internal/AtomicSave.h"
 #include "base/GPSText.h"
-#include "sidecar/internal/XmpWriteQueue.h"
 #include "xmp/XMPXML.h"
 
 #include <cerrno>
@@ -141,7 +140,7 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     SidecarFile::State& file = sidecar->state();
     if (!file.forSaving)
         return xmpError("XMP sidecar was read without being opened for saving");
-    Status saved = XmpWriteQueue::shared().sync([&] { return saveXMPAtomically(changed, file, options.beforeReplace); });
+    Status saved = saveWithOptions(changed.serializePretty(), file, SavedContent::updatedSidecar, options);
     if (!saved)
         return saved.error();
     return outcome;

@@ -5,6 +5,7 @@
 #include "ui/AppIdentity.h"
 #include "ui/FolderAccessDialog.h"
 #include "ui/RunNotification.h"
+#include "ui/UndoRunAction.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdatesViewModel.h"
 
@@ -57,6 +58,14 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     QAction* quit = appMenu->addAction(QStringLiteral("Quit Meridane"));
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+
+    // Edit: the undo of a whole write run (an undo is a run too, so a second
+    // undo takes it back).
+    QMenu* editMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
+    editMenu->setObjectName(QStringLiteral("editMenu"));
+    undoRun_ = new UndoRunAction(*run_, this);
+    editMenu->addAction(undoRun_);
+    connect(editMenu, &QMenu::aboutToShow, undoRun_, &UndoRunAction::refresh);
 
     // A window closed during a run goes once the files in flight are done.
     const auto closeIfStopped = [this] {

@@ -20,6 +20,7 @@ namespace meridane::ui {
 class ContentView;
 class FolderAccessDialog;
 class RunNotification;
+class UndoRunAction;
 class UpdateChecker;
 class UpdatesViewModel;
 
@@ -42,6 +43,7 @@ public:
     UpdatesViewModel* updates() const { return updates_; }
     QAction* checkForUpdatesAction() const { return checkForUpdates_; }
     RunNotification* runNotification() const { return notification_; }
+    UndoRunAction* undoRunAction() const { return undoRun_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -55,6 +57,7 @@ private:
     UpdatesViewModel* updates_;
     QAction* checkForUpdates_;
     RunNotification* notification_;
+    UndoRunAction* undoRun_ = nullptr;
     StopQuestion stopQuestion_;
     bool closeWhenStopped_ = false;
 };

@@ -18,6 +18,7 @@ QColor resultColor(Case resultCase) {
     switch (resultCase) {
     case Case::updated:
     case Case::alreadyCorrect:
+    case Case::restored:
         return QColor(0x34, 0xC7, 0x59);  // green
     case Case::withinTolerance:
         return QColor(0x00, 0x7A, 0xFF);  // blue
@@ -28,6 +29,7 @@ QColor resultColor(Case resultCase) {
     case Case::skippedNonApple:
         return QColor(0x8E, 0x8E, 0x93);  // grey
     case Case::skippedDifferentGPS:
+    case Case::notRestored:
         return QColor(0xFF, 0x95, 0x00);  // orange
     case Case::failed:
         return QColor(0xFF, 0x3B, 0x30);  // red

@@ -282,7 +282,8 @@ void ResultsSection::copyResult(const ProcessingResultDetail& detail) {
 }
 
 void ResultsSection::copyAllResults() {
-    putOnClipboard(allResultsReport(run_.visibleResults(), run_.options(), std::chrono::system_clock::now()));
+    putOnClipboard(allResultsReport(run_.visibleResults(), run_.options(), std::chrono::system_clock::now(),
+                                    run_.undoneRunId()));
 }
 
 void ResultsSection::onVisibleCountChanged(int count) {

@@ -1,8 +1,9 @@
 // Kills the real program with SIGKILL at random moments of write runs over 24
 // pairs (some sidecars behind links) and checks after every kill that each
 // sidecar is byte for byte what it was or the finished new document, and that
-// nothing but a hidden temporary file was added, which the next run clears.
-// MERIDANE_CRASH_KILLS (default 200) and MERIDANE_CRASH_SEED tune it.
+// nothing but a hidden temporary file was added, which the next run clears,
+// and that undoing the killed run (when it kept a journal) puts back every
+// sidecar it replaced. MERIDANE_CRASH_KILLS (default 200) and MERIDANE_CRASH_SEED tune it.
 #include "HardeningSupport.h"
 #include "SidecarBuilder.h"
 
@@ -69,7 +70,22 @@ struct Library {
         }
         return "";
     }
+    /// After an undo: the first sidecar that is not as it was, if any.
+    std::string notUndone() const {
+        for (const auto& [name, entry] : snapshot(dir.path()))
+            if (pristine.count(name) ? entry != pristine.at(name) : !name.ends_with(".xmp.tmp"))
+                return name;
+        return "";
+    }
 };
+
+/// The journal the run of process `pid` kept, if it kept one.
+std::string runOf(const fs::path& runs, pid_t pid) {
+    for (const auto& item : fs::directory_iterator(runs))
+        if (item.path().stem().string().ends_with("-" + std::to_string(pid)))
+            return item.path().stem().string();
+    return "";
+}
 
 TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar) {
     const char* killsText = std::getenv("MERIDANE_CRASH_KILLS");
@@ -77,11 +93,13 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
     const int kills = killsText ? std::atoi(killsText) : 200;
     const unsigned seed = seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
     std::mt19937 random(seed);
+    testing::TempDir state;  // the runs' journals, inherited by every child
+    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
     Library library;
     RunResult run;
     ASSERT_EQ(runCli(library.arguments(), run).size(), 24u) << run.err;
     library.finished = snapshot(library.dir.path());
-    int fresh = 0, temporary = 0, midRun = 0;
+    int fresh = 0, temporary = 0, midRun = 0, undone = 0;
     ASSERT_EQ(library.inspect(fresh, temporary), "");
     const int changing = fresh;
     ASSERT_GE(changing, 12);
@@ -99,6 +117,14 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
         ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
         ASSERT_EQ(library.inspect(fresh, temporary), "") << "kill " << k << ", seed " << seed;
         midRun += fresh > 0 && fresh < changing;
+        if (const std::string killed = runOf(state / "meridane/runs", pid); !killed.empty()) {
+            RunResult undo;
+            runCli({"--undo=" + killed}, undo);
+            ASSERT_EQ(library.notUndone(), "") << "kill " << k << ", seed " << seed << "\n" << undo.out << undo.err;
+            undone += fresh > 0;
+        } else {
+            ASSERT_EQ(fresh, 0) << "a sidecar was replaced without a journal; kill " << k;
+        }
         if (temporary > 0 || k % 25 == 0) {  // the next run finishes the job and clears what was left
             runCli(library.arguments(), run);
             ASSERT_EQ(library.inspect(fresh, temporary), "");
@@ -106,6 +132,9 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
         }
     }
     EXPECT_GT(midRun, kills / 10) << "the kills must land inside runs (seed " << seed << ")";
+    EXPECT_GT(undone, kills / 10) << "killed runs that replaced sidecars must have been undone";
+    runCli({"--forget-runs"}, run);
+    EXPECT_TRUE(fs::is_empty(state / "meridane/runs")) << run.out;
 }
 
 }  // namespace

@@ -56,8 +56,9 @@ TEST(Faults, EndInTheirRowAndChangeNothingElse) {
              }
              return why;
          }, "failed", "Could not create \u201C.IMG_0001.xmp.tmp\u201D: No space left on device"},
+        // The run's journal is the first file a save writes: no entry, no save.
         {"write stopped halfway", [](const fs::path&, RunOptions& o) { o.fileSizeLimit = 200; return ""; }, "failed",
-         "Could not write \u201C.IMG_0001.xmp.tmp\u201D: File too large"},
+         "Could not keep the sidecar's earlier content in the run's journal (write "},
         {"read-only folder", [](const fs::path& p, RunOptions& o) { o = asUnprivilegedUser(); ::chmod(p.c_str(), 0555); return ""; },
          "failed", "Permission denied for XMP sidecar"},
         {"read-only mount", [](const fs::path& p, RunOptions&) { return mount(p, "", true); }, "failed",

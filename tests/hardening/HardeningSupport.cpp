@@ -104,6 +104,11 @@ RunOptions asUnprivilegedUser() {
     if (::geteuid() == 0) {
         options.uid = 65534;
         options.gid = 65534;
+        // Its write runs keep their journals where that user may write.
+        const std::filesystem::path state = std::filesystem::temp_directory_path() / "meridane-nobody-state";
+        ::mkdir(state.c_str(), 0700);
+        ::chmod(state.c_str(), 01777);
+        options.environment.push_back("XDG_STATE_HOME=" + state.string());
     }
     return options;
 }

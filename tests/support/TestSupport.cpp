@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -73,8 +75,15 @@ struct Exec {
     std::vector<std::string> args, env;
     std::vector<char*> argv, envp;
     Exec(const std::vector<std::string>& arguments, const std::vector<std::string>& extra) : args(arguments) {
+        // An extra entry replaces the inherited one of its name.
+        auto overridden = [&](std::string_view entry) {
+            return std::any_of(extra.begin(), extra.end(), [&](const std::string& e) {
+                return entry.substr(0, entry.find('=') + 1) == std::string_view(e).substr(0, e.find('=') + 1);
+            });
+        };
         for (char** e = environ; e && *e; ++e)
-            env.emplace_back(*e);
+            if (!overridden(*e))
+                env.emplace_back(*e);
         env.insert(env.end(), extra.begin(), extra.end());
         for (auto [from, to] : {std::pair{&args, &argv}, std::pair{&env, &envp}}) {
             for (std::string& text : *from)

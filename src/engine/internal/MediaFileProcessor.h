@@ -7,6 +7,7 @@
 #include "access/SidecarAccess.h"
 #include "base/Coordinate.h"
 #include "engine/ProcessingResult.h"
+#include "sidecar/SidecarGPS.h"
 
 #include <filesystem>
 #include <functional>
@@ -37,8 +38,12 @@ public:
     /// "xmp": IMG_0001.HEIC gives IMG_0001.xmp, trip.edited.dng trip.edited.xmp.
     static std::filesystem::path sidecarPath(const std::filesystem::path& filePath);
 
+    /// Where saves note what they replace (the run's journal); none keeps nothing.
+    void setReplacementLog(ReplacementLog* log) { log_ = log; }
+
 private:
     SidecarAccessRequest requestAccess_;
+    ReplacementLog* log_ = nullptr;
 };
 
 }  // namespace meridane

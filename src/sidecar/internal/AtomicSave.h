@@ -28,7 +28,21 @@ std::string temporaryNameFor(const std::string& sidecarName);
 Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& sidecar,
                          const SidecarReplaceHook& beforeReplace = {});
 
+/// Which of validateTempFile's checks apply: all eight for an update; a
+/// restored sidecar's earlier bytes need not hold GPS properties.
+enum class SavedContent { updatedSidecar, restoredSidecar };
+
+/// The save behind both: `text` is what the sidecar is to hold.
+Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
+                       const SidecarReplaceHook& beforeReplace = {});
+
+/// saveSidecarText on the write queue, with the options' replacement log
+/// told before (outside the queue), at the rename, and after.
+Status saveWithOptions(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
+                       const SidecarWriteOptions& options);
+
 /// The eight checks, in order; the first failure is returned.
-Status validateTempFile(int folder, const std::string& tempName, std::uint64_t previousSize);
+Status validateTempFile(int folder, const std::string& tempName, std::uint64_t previousSize,
+                        SavedContent content = SavedContent::updatedSidecar);
 
 }  // namespace meridane

@@ -1,0 +1,14 @@
+// meridane-cli's commands on the kept runs: --list-runs and --forget-runs.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+
+namespace meridane::cli {
+
+/// One line per kept run, oldest first, then the space they take. Status 0.
+int listRuns(const std::filesystem::path& folder, std::FILE* out);
+/// Removes every kept run not in use and says how many went. Status 0.
+int forgetRuns(const std::filesystem::path& folder, std::FILE* out);
+
+}  // namespace meridane::cli

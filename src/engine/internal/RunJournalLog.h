@@ -1,0 +1,28 @@
+// The run journal as the sidecar saves see it: each save's replacement goes
+// into the run's journal, with the paths made absolute so that an undo from
+// any folder finds the same files.
+#pragma once
+
+#include "journal/RunJournal.h"
+#include "sidecar/SidecarGPS.h"
+
+namespace meridane {
+
+class RunJournalLog : public ReplacementLog {
+public:
+    explicit RunJournalLog(journal::RunWriter& writer) : writer_(writer) {}
+
+    Result<std::uint32_t> record(const SidecarReplacement& replacement) override {
+        std::error_code ec;
+        const std::filesystem::path sidecar = std::filesystem::absolute(replacement.sidecarPath, ec);
+        const std::filesystem::path replaced = std::filesystem::absolute(replacement.replacedPath, ec);
+        return writer_.record({sidecar, replaced, replacement.oldBytes, replacement.newBytes});
+    }
+    Status makeDurable(std::uint32_t entry) override { return writer_.makeDurable(entry); }
+    void settle(std::uint32_t entry, bool replaced) override { writer_.settle(entry, replaced); }
+
+private:
+    journal::RunWriter& writer_;
+};
+
+}  // namespace meridane

@@ -1,0 +1,261 @@
+#include "journal/RunJournal.h"
+
+#include "journal/RunStore.h"
+#include "journal/internal/RecordFormat.h"
+
+#include <QByteArrayView>
+#include <QCryptographicHash>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace meridane::journal {
+namespace {
+
+using format::RecordType;
+
+Error unwritable(const std::string& what, int code) {
+    return Error{ErrorDomain::journal, kJournalUnwritable,
+                 "Could not keep the sidecar's earlier content in the run's journal (" + what + ": " +
+                     std::strerror(code) + ")"};
+}
+
+Status syncFolder(const std::filesystem::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return unwritable("open " + folder.string(), errno);
+    const int synced = ::fsync(fd);
+    const int code = errno;
+    ::close(fd);
+    if (synced != 0)
+        return unwritable("flush " + folder.string(), code);
+    return Done{};
+}
+
+}  // namespace
+
+Digest contentHash(std::string_view bytes) {
+    const QByteArray hash = QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                                     QCryptographicHash::Sha256);
+    Digest digest{};
+    std::memcpy(digest.data(), hash.constData(), digest.size());
+    return digest;
+}
+
+std::filesystem::path defaultRunsFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/')
+        return std::filesystem::path(state) / "meridane" / "runs";
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/')
+        if (const passwd* user = ::getpwuid(::getuid()))
+            home = user->pw_dir;
+    return std::filesystem::path(home ? home : "/") / ".local" / "state" / "meridane" / "runs";
+}
+
+std::string runId(std::chrono::system_clock::time_point started, pid_t pid) {
+    using namespace std::chrono;
+    const auto micros = duration_cast<microseconds>(started.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(micros / 1'000'000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02d.%06ldZ-%ld", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<long>(micros % 1'000'000),
+                  static_cast<long>(pid));
+    return text;
+}
+
+RunWriter::RunWriter(std::filesystem::path runsFolder, RunHeader header)
+    : folder_(std::move(runsFolder)), header_(std::move(header)), id_(runId(header_.started, header_.pid)) {}
+
+RunWriter::~RunWriter() {
+    (void)finish();
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+Status RunWriter::createLocked() {
+    std::error_code ec;
+    const bool madeFolder = std::filesystem::create_directories(folder_, ec);
+    if (ec)
+        return unwritable("create " + folder_.string(), ec.value());
+    if (madeFolder)  // its name in its parent must last as well
+        if (Status synced = syncFolder(folder_.parent_path()); !synced)
+            return synced;
+    ::chmod(folder_.c_str(), 0700);  // the sidecars' earlier contents are nobody else's business
+    // Two runs of one process within a microsecond get the next free name.
+    auto started = header_.started;
+    for (int attempt = 0; attempt < 100; ++attempt, started += std::chrono::microseconds(1)) {
+        id_ = runId(started, header_.pid);
+        file_ = folder_ / (id_ + std::string(kJournalSuffix));
+        fd_ = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd_ >= 0 || errno != EEXIST)
+            break;
+    }
+    if (fd_ < 0)
+        return unwritable("create " + file_.string(), errno);
+    (void)::flock(fd_, LOCK_EX | LOCK_NB);  // housekeeping leaves a locked run alone
+
+    format::Writer header;
+    header.u8(static_cast<std::uint8_t>(header_.kind));
+    header.i64(std::chrono::duration_cast<std::chrono::microseconds>(header_.started.time_since_epoch()).count());
+    header.u32(static_cast<std::uint32_t>(header_.pid));
+    header.text(header_.undoes);
+    std::string start(format::kMagic);
+    start += format::frame(RecordType::header, header.bytes());
+    if (Status written = appendLocked(start); !written)
+        return written;
+    // The new file's name must survive a crash as surely as its entries.
+    if (Status synced = syncFolder(folder_); !synced)
+        return synced;
+    RunStore(folder_).prune(id_);
+    return Done{};
+}
+
+Status RunWriter::appendLocked(std::string_view record) {
+    while (!record.empty()) {
+        const ssize_t written = ::write(fd_, record.data(), record.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            broken_ = unwritable("write " + file_.string(), written < 0 ? errno : EIO);
+            return broken_;
+        }
+        record.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return Done{};
+}
+
+Status RunWriter::flushLocked() {
+    if (::fdatasync(fd_) != 0) {
+        broken_ = unwritable("flush " + file_.string(), errno);
+        return broken_;
+    }
+    ++flushes_;
+    durableThrough_ = nextEntry_ - 1;
+    unflushed_ = 0;
+    flushed_.notify_all();
+    return Done{};
+}
+
+Result<std::uint32_t> RunWriter::record(const Replacement& replacement) {
+    // Built before taking the lock: compressing and hashing are the costly part.
+    format::Writer payload;
+    const Digest oldHash = contentHash(replacement.oldBytes);
+    const Digest newHash = contentHash(replacement.newBytes);
+    payload.u32(0);  // the entry number, set below
+    payload.u32(static_cast<std::uint32_t>(replacement.oldBytes.size()));
+    payload.raw(std::string_view(reinterpret_cast<const char*>(oldHash.data()), oldHash.size()));
+    payload.raw(std::string_view(reinterpret_cast<const char*>(newHash.data()), newHash.size()));
+    payload.text(replacement.sidecarPath.native());
+    payload.text(replacement.replacedPath == replacement.sidecarPath ? std::string() : replacement.replacedPath.native());
+    payload.raw(format::compress(replacement.oldBytes));
+    std::string bytes = payload.bytes();
+
+    std::lock_guard lock(mutex_);
+    if (!broken_)
+        return broken_.error();
+    if (finished_)
+        return Error{ErrorDomain::journal, kJournalUnwritable, "The run's journal is already closed"};
+    if (fd_ < 0)
+        if (Status created = createLocked(); !created) {
+            broken_ = created;
+            return created.error();
+        }
+    const std::uint32_t entry = nextEntry_;
+    format::Writer number;
+    number.u32(entry);
+    bytes.replace(0, 4, number.bytes());
+    if (Status appended = appendLocked(format::frame(RecordType::entry, bytes)); !appended)
+        return appended.error();
+    ++nextEntry_;
+    ++unflushed_;
+    flushed_.notify_all();  // a save waiting for this file's entry may flush now
+    return entry;
+}
+
+Status RunWriter::makeDurable(std::uint32_t entry) {
+    std::unique_lock lock(mutex_);
+    if (!broken_)
+        return broken_;
+    if (entry <= durableThrough_)
+        return Done{};
+    flushed_.wait_for(lock, kGroupWait, [&] { return entry <= durableThrough_ || unflushed_ >= inFlight_; });
+    if (entry <= durableThrough_)
+        return Done{};
+    return flushLocked();
+}
+
+void RunWriter::settle(std::uint32_t entry, bool replaced) {
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0 || !broken_)
+        return;
+    format::Writer payload;
+    payload.u32(entry);
+    (void)appendLocked(format::frame(replaced ? RecordType::done : RecordType::dropped, payload.bytes()));
+    replaced_ += replaced;
+}
+
+void RunWriter::fileStarted() {
+    std::lock_guard lock(mutex_);
+    ++inFlight_;
+}
+
+void RunWriter::fileEnded() {
+    std::lock_guard lock(mutex_);
+    if (inFlight_ > 0)
+        --inFlight_;
+    flushed_.notify_all();
+}
+
+Status RunWriter::finish() {
+    std::lock_guard lock(mutex_);
+    if (finished_)
+        return Done{};
+    finished_ = true;
+    if (fd_ < 0)
+        return Done{};
+    if (replaced_ == 0) {
+        ::unlink(file_.c_str());
+        ::close(fd_);
+        fd_ = -1;
+        file_.clear();
+        return Done{};
+    }
+    if (!broken_)
+        return broken_;
+    if (Status appended = appendLocked(format::frame(RecordType::finished, {})); !appended)
+        return appended;
+    return flushLocked();
+}
+
+std::string RunWriter::id() const {
+    std::lock_guard lock(mutex_);
+    return id_;
+}
+
+std::size_t RunWriter::replacedCount() const {
+    std::lock_guard lock(mutex_);
+    return replaced_;
+}
+
+std::size_t RunWriter::flushCount() const {
+    std::lock_guard lock(mutex_);
+    return flushes_;
+}
+
+std::filesystem::path RunWriter::file() const {
+    std::lock_guard lock(mutex_);
+    return file_;
+}
+
+}  // namespace meridane::journal

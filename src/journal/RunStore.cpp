@@ -1,0 +1,431 @@
+#include "journal/RunStore.h"
+
+#include "journal/internal/RecordFormat.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <unordered_set>
+#include <utility>
+
+namespace meridane::journal {
+namespace {
+
+using format::RecordType;
+
+/// Reads a journal's records in order through one buffer, so memory stays
+/// within one record (at most kMaximumPayload) whatever the file's size.
+class RecordStream {
+public:
+    explicit RecordStream(int fd) : fd_(fd) {}
+
+    struct Record {
+        RecordType type{};
+        std::string_view payload;
+        std::uint64_t offset = 0;
+        std::uint32_t length = 0;
+        bool intact = false;  ///< its checksum matches
+    };
+    enum class Next { record, end, cutShort, unreadable };
+
+    bool readMagic() { return fill(format::kMagic.size()) && take(format::kMagic.size()) == format::kMagic; }
+
+    Next next(Record& record) {
+        if (!fill(format::kRecordHeader))
+            return buffer_.size() == pos_ && !failed_ ? Next::end : Next::cutShort;
+        format::Reader header(std::string_view(buffer_).substr(pos_, format::kRecordHeader));
+        const auto type = static_cast<RecordType>(header.u8());
+        const std::uint32_t size = header.u32();
+        if (size > format::kMaximumPayload)
+            return Next::unreadable;
+        const std::size_t whole = format::kRecordHeader + size + format::kRecordTrailer;
+        if (!fill(whole))
+            return failed_ ? Next::unreadable : Next::cutShort;
+        record.offset = offset_;
+        record.length = static_cast<std::uint32_t>(whole);
+        const std::string_view bytes = take(whole);
+        record.type = type;
+        record.payload = bytes.substr(format::kRecordHeader, size);
+        record.intact = format::checksum(bytes.substr(0, whole - format::kRecordTrailer)) ==
+                        format::readLittle32(bytes.substr(whole - format::kRecordTrailer));
+        return Next::record;
+    }
+
+private:
+    bool fill(std::size_t count) {
+        if (buffer_.size() - pos_ >= count)
+            return true;
+        buffer_.erase(0, pos_);
+        pos_ = 0;
+        while (buffer_.size() < count) {
+            const std::size_t want = std::max<std::size_t>(count - buffer_.size(), 1 << 20);
+            const std::size_t had = buffer_.size();
+            buffer_.resize(had + want);
+            const ssize_t got = ::pread(fd_, buffer_.data() + had, want, static_cast<off_t>(fileOffset_));
+            if (got < 0 && errno == EINTR) {
+                buffer_.resize(had);
+                continue;
+            }
+            buffer_.resize(had + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            if (got <= 0) {
+                failed_ = got < 0;
+                return false;
+            }
+            fileOffset_ += static_cast<std::uint64_t>(got);
+        }
+        return true;
+    }
+    std::string_view take(std::size_t count) {
+        const std::string_view part = std::string_view(buffer_).substr(pos_, count);
+        pos_ += count;
+        offset_ += count;
+        return part;
+    }
+
+    int fd_;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+    std::uint64_t fileOffset_ = 0;  ///< of the buffer's end
+    std::uint64_t offset_ = 0;      ///< of the next record
+    bool failed_ = false;
+};
+
+bool isSidecarPath(const std::filesystem::path& path) {
+    const std::string& text = path.native();
+    return path.is_absolute() && text.find('\0') == std::string::npos && text.size() > 5 &&
+           text.ends_with(".xmp") && path.filename().native().size() > 4;
+}
+
+bool isTargetPath(const std::filesystem::path& path) {
+    return path.empty() || (path.is_absolute() && path.native().find('\0') == std::string::npos);
+}
+
+struct ParsedEntry {
+    RunEntry entry;
+    bool usable = false;
+};
+
+ParsedEntry parseEntry(const RecordStream::Record& record) {
+    ParsedEntry parsed;
+    RunEntry& entry = parsed.entry;
+    entry.offset = record.offset;
+    entry.length = record.length;
+    format::Reader reader(record.payload);
+    entry.number = reader.u32();
+    entry.oldSize = reader.u32();
+    const std::string_view oldHash = reader.raw(entry.oldHash.size());
+    const std::string_view newHash = reader.raw(entry.newHash.size());
+    const std::filesystem::path sidecar(std::string(reader.text()));
+    const std::filesystem::path replaced(std::string(reader.text()));
+    if (reader.failed() || !record.intact) {
+        // Its paths are shown only when they still look like what a run writes.
+        if (isSidecarPath(sidecar))
+            entry.sidecarPath = sidecar;
+        entry.damage = record.intact ? "The run's journal entry is damaged: it is cut short"
+                                     : "The run's journal entry is damaged: its checksum does not match";
+        return parsed;
+    }
+    if (!isSidecarPath(sidecar) || !isTargetPath(replaced) || entry.oldSize > format::kMaximumContent) {
+        entry.damage = "The run's journal entry is damaged: it names no sidecar a run could have written";
+        return parsed;
+    }
+    std::copy(oldHash.begin(), oldHash.end(), reinterpret_cast<char*>(entry.oldHash.data()));
+    std::copy(newHash.begin(), newHash.end(), reinterpret_cast<char*>(entry.newHash.data()));
+    entry.sidecarPath = sidecar;
+    entry.replacedPath = replaced.empty() ? sidecar : replaced;
+    parsed.usable = true;
+    return parsed;
+}
+
+std::chrono::system_clock::time_point timeOfId(const std::string& id) {
+    std::tm utc{};
+    long micros = 0;
+    if (std::sscanf(id.c_str(), "%4d%2d%2dT%2d%2d%2d.%6ldZ", &utc.tm_year, &utc.tm_mon, &utc.tm_mday, &utc.tm_hour,
+                    &utc.tm_min, &utc.tm_sec, &micros) != 7)
+        return {};
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    return std::chrono::system_clock::from_time_t(::timegm(&utc)) + std::chrono::microseconds(micros);
+}
+
+/// Reads the whole journal; entries are kept only when asked for.
+RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>* entries) {
+    RunSummary summary;
+    summary.file = file;
+    summary.id = file.stem().native();
+    summary.started = timeOfId(summary.id);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0)
+        summary.bytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
+
+    RecordStream stream(fd);
+    if (!stream.readMagic()) {
+        summary.damaged = true;
+        return summary;
+    }
+    std::vector<RunEntry> found;
+    std::map<std::uint32_t, bool> settled;  // entry number: replaced
+    std::unordered_set<std::string> folders;
+    RecordStream::Record record;
+    for (bool first = true;; first = false) {
+        const RecordStream::Next next = stream.next(record);
+        if (next == RecordStream::Next::end || next == RecordStream::Next::cutShort)
+            break;  // a record cut short was never flushed: its sidecar was not replaced
+        if (next == RecordStream::Next::unreadable) {
+            summary.damaged = true;
+            RunEntry lost;
+            lost.damage = "The run's journal is damaged: the entries after entry " +
+                          std::to_string(found.empty() ? 0 : found.back().number) + " cannot be read";
+            found.push_back(std::move(lost));
+            break;
+        }
+        format::Reader reader(record.payload);
+        if (first) {
+            if (record.type != RecordType::header || !record.intact) {
+                summary.damaged = true;
+            } else {
+                summary.kind = reader.u8() == static_cast<std::uint8_t>(RunKind::undo) ? RunKind::undo : RunKind::write;
+                summary.started = std::chrono::system_clock::time_point(std::chrono::microseconds(reader.i64()));
+                reader.u32();
+                summary.undoes = std::string(reader.text());
+            }
+            continue;
+        }
+        switch (record.type) {
+        case RecordType::entry: {
+            ParsedEntry parsed = parseEntry(record);
+            summary.damaged |= !parsed.usable;
+            found.push_back(std::move(parsed.entry));
+            break;
+        }
+        case RecordType::done:
+        case RecordType::dropped:
+            if (record.intact)
+                settled[reader.u32()] = record.type == RecordType::done;
+            break;
+        case RecordType::undone:
+            if (record.intact)
+                summary.undoneBy = std::string(reader.text());
+            break;
+        case RecordType::finished:
+            summary.finished = record.intact;
+            break;
+        default:
+            summary.damaged |= !record.intact;
+            break;
+        }
+    }
+    for (RunEntry& entry : found) {
+        const auto note = settled.find(entry.number);
+        if (entry.damage.empty() && note != settled.end() && !note->second)
+            continue;  // its save failed: the run did not replace this sidecar
+        entry.replaced = note != settled.end() && note->second;
+        ++summary.sidecars;
+        const std::filesystem::path folder = entry.sidecarPath.parent_path();
+        if (!folder.empty() && folders.insert(folder.native()).second)
+            summary.folders.push_back(folder);
+        if (entries)
+            entries->push_back(std::move(entry));
+    }
+    return summary;
+}
+
+int openJournal(const std::filesystem::path& file, int flags) {
+    const int fd = ::open(file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+struct KeptFile {
+    std::string id;
+    std::filesystem::path file;
+    std::uint64_t bytes = 0;
+};
+
+/// The journals in the folder, oldest first, from their names and sizes alone.
+std::vector<KeptFile> keptFiles(const std::filesystem::path& folder) {
+    std::vector<KeptFile> files;
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(folder, ec)) {
+        const std::filesystem::path& file = item.path();
+        if (file.extension() != kJournalSuffix || !item.is_regular_file(ec))
+            continue;
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) != 0)
+            continue;
+        files.push_back({file.stem().native(), file, static_cast<std::uint64_t>(st.st_blocks) * 512});
+    }
+    std::sort(files.begin(), files.end(), [](const KeptFile& a, const KeptFile& b) { return a.id < b.id; });
+    return files;
+}
+
+/// Removes a journal unless a process holds it (a run being written or undone).
+bool removeUnlessInUse(const std::filesystem::path& file) {
+    const int fd = openJournal(file, O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool removed = free && ::unlink(file.c_str()) == 0;
+    ::close(fd);
+    return removed;
+}
+
+}  // namespace
+
+Result<OpenedRun> OpenedRun::open(const std::filesystem::path& file) {
+    OpenedRun run;
+    run.fd_ = openJournal(file, O_RDWR | O_APPEND);
+    if (run.fd_ < 0)
+        return Error{ErrorDomain::journal, kJournalUnknownRun,
+                     "Could not open the run's journal " + file.string() + ": " + std::strerror(errno)};
+    if (::flock(run.fd_, LOCK_EX | LOCK_NB) != 0)
+        return Error{ErrorDomain::journal, kJournalBusy,
+                     "The run is being written or undone by another Meridane process"};
+    run.summary_ = scan(run.fd_, file, &run.entries_);
+    return run;
+}
+
+OpenedRun::OpenedRun(OpenedRun&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), summary_(std::move(other.summary_)), entries_(std::move(other.entries_)) {}
+
+OpenedRun& OpenedRun::operator=(OpenedRun&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        summary_ = std::move(other.summary_);
+        entries_ = std::move(other.entries_);
+    }
+    return *this;
+}
+
+OpenedRun::~OpenedRun() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+Result<std::string> OpenedRun::oldBytes(const RunEntry& entry) const {
+    if (!entry.damage.empty())
+        return Error{ErrorDomain::journal, kJournalDamaged, entry.damage};
+    std::string record(entry.length, '\0');
+    std::size_t got = 0;
+    while (got < record.size()) {
+        const ssize_t n = ::pread(fd_, record.data() + got, record.size() - got, static_cast<off_t>(entry.offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return format::damaged("it cannot be read again");
+        got += static_cast<std::size_t>(n);
+    }
+    const std::string_view bytes(record);
+    if (record.size() < format::kRecordHeader + format::kRecordTrailer ||
+        format::checksum(bytes.substr(0, bytes.size() - format::kRecordTrailer)) !=
+            format::readLittle32(bytes.substr(bytes.size() - format::kRecordTrailer)))
+        return format::damaged("its checksum does not match");
+    format::Reader reader(bytes.substr(format::kRecordHeader, bytes.size() - format::kRecordHeader - format::kRecordTrailer));
+    reader.raw(8 + 2 * entry.oldHash.size());
+    reader.text();
+    reader.text();
+    Result<std::string> content = format::decompress(reader.rest(), entry.oldSize);
+    if (content && contentHash(content.value()) != entry.oldHash)
+        return format::damaged("its stored content does not match its hash");
+    return content;
+}
+
+Status OpenedRun::markUndone(const std::string& undoRunId) {
+    format::Writer payload;
+    payload.text(undoRunId);
+    const std::string record = format::frame(RecordType::undone, payload.bytes());
+    if (::write(fd_, record.data(), record.size()) != static_cast<ssize_t>(record.size()) || ::fdatasync(fd_) != 0)
+        return Error{ErrorDomain::journal, kJournalUnwritable,
+                     std::string("Could not note the undo in the run's journal: ") + std::strerror(errno)};
+    summary_.undoneBy = undoRunId;
+    return Done{};
+}
+
+std::vector<RunSummary> RunStore::list() const {
+    std::vector<RunSummary> runs;
+    for (const KeptFile& kept : keptFiles(folder_)) {
+        const int fd = openJournal(kept.file, O_RDONLY);
+        if (fd < 0)
+            continue;
+        runs.push_back(scan(fd, kept.file, nullptr));
+        ::close(fd);
+    }
+    return runs;
+}
+
+std::uint64_t RunStore::totalBytes() const {
+    std::uint64_t total = 0;
+    for (const KeptFile& kept : keptFiles(folder_))
+        total += kept.bytes;
+    return total;
+}
+
+std::optional<RunSummary> RunStore::latestUndoable() const {
+    // Newest first, reading no more journals than needed: usually one.
+    const std::vector<KeptFile> files = keptFiles(folder_);
+    for (auto kept = files.rbegin(); kept != files.rend(); ++kept) {
+        const int fd = openJournal(kept->file, O_RDONLY);
+        if (fd < 0)
+            continue;
+        RunSummary run = scan(fd, kept->file, nullptr);
+        ::close(fd);
+        if (run.undoneBy.empty() && run.sidecars > 0)
+            return run;
+    }
+    return std::nullopt;
+}
+
+std::optional<RunSummary> RunStore::find(const std::string& id) const {
+    for (const KeptFile& kept : keptFiles(folder_)) {
+        if (kept.id != id)
+            continue;
+        const int fd = openJournal(kept.file, O_RDONLY);
+        if (fd < 0)
+            return std::nullopt;
+        RunSummary run = scan(fd, kept.file, nullptr);
+        ::close(fd);
+        return run;
+    }
+    return std::nullopt;
+}
+
+std::size_t RunStore::count() const { return keptFiles(folder_).size(); }
+
+std::size_t RunStore::forgetAll() const {
+    std::size_t removed = 0;
+    for (const KeptFile& kept : keptFiles(folder_))
+        removed += removeUnlessInUse(kept.file);
+    return removed;
+}
+
+void RunStore::prune(const std::string& keep, std::chrono::system_clock::time_point now) const {
+    std::vector<KeptFile> files = keptFiles(folder_);
+    std::uint64_t total = 0;
+    for (const KeptFile& kept : files)
+        total += kept.bytes;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const KeptFile& kept = files[i];
+        if (kept.id == keep)
+            continue;
+        const bool beyondCount = files.size() - i > kKeepRuns;
+        const bool beyondAge = now - timeOfId(kept.id) > kKeepDays;
+        if (((beyondCount && beyondAge) || total > kMaximumBytes) && removeUnlessInUse(kept.file))
+            total -= kept.bytes;
+    }
+}
+
+}  // namespace meridane::journal

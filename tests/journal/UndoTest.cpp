@@ -1,0 +1,192 @@
+// Write runs and their undo, in process: every replaced sidecar back byte for
+// byte (modes and links kept), edits made since the run left alone and
+// reported, an undo undone, and journals damaged in every way a disk or a
+// hand can damage them.
+#include "HardeningSupport.h"
+#include "SidecarBuilder.h"
+#include "base/Diagnostics.h"
+#include "engine/BatchRun.h"
+#include "engine/Report.h"
+#include "engine/RunHistory.h"
+
+#include <QEventLoop>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <sys/stat.h>
+
+namespace meridane::hardening {
+namespace {
+namespace fs = std::filesystem;
+
+class UndoTest : public ::testing::Test {
+protected:
+    UndoTest() {
+        run.setOptions({.dryRun = false, .alwaysOverwrite = true});
+        run.setRunsFolder(state / "runs");
+    }
+    /// Eight pairs: two sidecars behind links, three modes, some naming another
+    /// place; with `corpus`, the corpus's sidecars of other tools too.
+    void makeLibrary(bool corpus = false) {
+        int n = 0;
+        if (std::optional<fs::path> folder = testing::corpusDir(); corpus && folder)
+            for (const auto& item : fs::directory_iterator(*folder / "xmp"))
+                writePair(photos / "corpus" / std::to_string(n++), kPhotos[0], testing::readFile(item.path()));
+        for (n = 0; n < 8; ++n) {
+            const Photo& p = kPhotos[n % 3];
+            const fs::path stem = photos / ("roll" + std::to_string(n / 4)) / ("IMG_" + std::to_string(1000 + n));
+            writePair(stem, p, n % 2 ? testing::sidecarXml("1.5N", "2.5E", "N", "E") : std::string());
+            fs::path sidecar = stem.string() + ".xmp";
+            if (n % 4 == 3) {
+                fs::create_directories(photos / "linked");
+                fs::rename(sidecar, photos / "linked" / sidecar.filename());
+                fs::create_symlink("../linked/" + sidecar.filename().string(), sidecar);
+                sidecar = photos / "linked" / sidecar.filename();
+            }
+            ::chmod(sidecar.c_str(), n % 3 == 0 ? 0600 : n % 3 == 1 ? 0644 : 0640);
+        }
+    }
+    /// Runs `start` to the end and returns "name: report text" per row, sorted.
+    std::vector<std::string> rows(const std::function<void()>& start) {
+        QEventLoop loop;
+        auto quit = [&] { if (!run.isProcessing()) loop.quit(); };
+        QObject::connect(&run, &BatchRun::runFinished, &loop, quit);
+        QObject::connect(&run, &BatchRun::collectingFinished, &loop, quit);
+        start();
+        if (run.isProcessing())
+            loop.exec();
+        std::vector<std::string> lines;
+        for (const ProcessingResultDetail& detail : run.results())
+            lines.push_back(resultLine(detail));
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
+    std::vector<std::string> write() { return rows([&] { run.processPaths({photos}); }); }
+    std::vector<std::string> undo(const std::string& id) { return rows([&] { run.undoRun(id); }); }
+    std::string latest() { return RunHistory(state / "runs").latestUndoable().value_or(KeptRun{}).id; }
+
+    diag::ScopedSink quiet{&diag::discard};
+    testing::TempDir photosDir, state;
+    fs::path photos = photosDir / "photos";
+    BatchRun run;
+};
+
+TEST_F(UndoTest, AWriteRunUndoneLeavesEverySidecarAsItWasAndItsUndoUndoneAsTheRunLeftThem) {
+    makeLibrary(true);
+    if (!testing::corpusDir())
+        std::cout << "[ skipped  ] the corpus's sidecars: the shared corpus is absent\n";
+    const Tree before = snapshot(photos);
+    write();
+    const Tree written = snapshot(photos);
+    const size_t replaced = run.lastJournal().replaced;
+    ASSERT_GE(replaced, 8u);
+    EXPECT_LE(run.lastJournal().flushes, (run.results().size() + 1) / 2 + 1) << "one per pair, one at the end";
+    const std::vector<std::string> restored = undo(latest());
+    ASSERT_EQ(restored.size(), replaced);
+    EXPECT_EQ(std::count(restored.begin(), restored.end(),
+                         "IMG_1000.xmp: Restored:\n\u2022 exif:GPSLatitude: 48.85837000N \u2192 48.85837000\n"
+                         "\u2022 exif:GPSLongitude: 2.29448100E \u2192 2.29448100"), 1);
+    EXPECT_EQ(snapshot(photos), before);
+    EXPECT_EQ(latest(), run.lastJournal().id) << "the undo is the run to undo next";
+    for (const std::string& row : undo(latest()))
+        EXPECT_TRUE(row.find(": Restored:\n") != std::string::npos) << row;
+    EXPECT_EQ(snapshot(photos), written);
+}
+
+TEST_F(UndoTest, ASidecarEditedMissingOrRelinkedSinceTheRunIsLeftAloneAndReported) {
+    makeLibrary();
+    write();
+    const fs::path roll = photos / "roll0";
+    const std::string edited = testing::readFile(roll / "IMG_1000.xmp") + "<!-- edited -->\n";
+    testing::writeFile(roll / "IMG_1000.xmp", edited);
+    fs::remove(roll / "IMG_1001.xmp");
+    // The link now leads to a copy holding exactly what the run wrote: still not the file it wrote.
+    fs::copy_file(photos / "linked/IMG_1003.xmp", photos / "decoy.xmp");
+    fs::remove(roll / "IMG_1003.xmp");
+    fs::create_symlink("../decoy.xmp", roll / "IMG_1003.xmp");
+    const std::string decoy = testing::readFile(photos / "decoy.xmp");
+    const std::vector<std::string> rows = undo(latest());
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[0], "IMG_1000.xmp: Not restored: changed since the run");
+    EXPECT_EQ(rows[1], "IMG_1001.xmp: Not restored: sidecar missing");
+    EXPECT_TRUE(rows[2].starts_with("IMG_1002.xmp: Restored:")) << rows[2];
+    EXPECT_EQ(rows[3], "IMG_1003.xmp: Not restored: changed since the run");
+    EXPECT_EQ(testing::readFile(roll / "IMG_1000.xmp"), edited);
+    EXPECT_EQ(testing::readFile(photos / "decoy.xmp"), decoy);
+    EXPECT_EQ(RunHistory(state / "runs").find(run.undoneRunId())->undoneBy.empty(), false);
+}
+
+// Byte offsets of the journal's entry records (type 'E'), after its 8-byte magic.
+std::vector<size_t> entryOffsets(const std::string& journal) {
+    std::vector<size_t> found;
+    for (size_t at = 8, size = 0; at + 9 <= journal.size(); at += 9 + size) {
+        std::memcpy(&size, journal.data() + at + 1, 4);  // little-endian, as the journal
+        if (journal[at] == 'E')
+            found.push_back(at);
+    }
+    return found;
+}
+
+void resealRecord(std::string& journal, size_t at) {
+    uint32_t size = 0;
+    std::memcpy(&size, journal.data() + at + 1, 4);
+    const uint32_t crc = static_cast<uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(journal.data() + at), 5 + size));
+    std::memcpy(journal.data() + at + 5 + size, &crc, 4);
+}
+
+TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothingElse) {
+    struct Damage {
+        const char* name;
+        std::function<void(std::string& journal, size_t secondEntry)> apply;
+        std::string row;  ///< of the second sidecar, by the first of the others
+        size_t restored;  ///< rows of the others that are restored
+    };
+    const Damage damages[] = {
+        {"one bit of its stored content", [](std::string& j, size_t e) { j[e + 200] ^= 0x10; },
+         "Failed: The run's journal entry is damaged: its checksum does not match", 7},
+        {"its content, checksum made good", [](std::string& j, size_t e) { j[e + 200] ^= 0x10; resealRecord(j, e); },
+         "Failed: The run's journal entry is damaged: its stored content ", 7},
+        {"its path no longer a sidecar's", [](std::string& j, size_t e) {
+             j.replace(j.find(".xmp", e), 4, ".txt");
+             resealRecord(j, e);
+         }, "Failed: The run's journal entry is damaged: it names no sidecar a run could have written", 7},
+        {"a length beyond any record", [](std::string& j, size_t e) { j[e + 4] = '\x7F'; },
+         "Failed: The run's journal is damaged: the entries after entry 1 cannot be read", 1},
+        {"cut off inside the entry", [](std::string& j, size_t e) { j.resize(e + 100); }, "", 1},
+        {"not a journal at all", [](std::string& j, size_t) { j = std::string(300, 'x'); },
+         "Failed: The run's journal is damaged: no entry in it can be read", 0},
+    };
+    makeLibrary();
+    const Tree before = snapshot(photos);
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        write();
+        const Tree written = snapshot(photos);
+        const fs::path file = run.lastJournal().file;
+        std::string journal = testing::readFile(file);
+        const std::vector<size_t> entries = entryOffsets(journal);
+        ASSERT_EQ(entries.size(), 8u);
+        damage.apply(journal, entries[1]);
+        testing::writeFile(file, journal);
+        const std::vector<std::string> rows = undo(file.stem().string());
+        size_t restored = 0, failed = 0;
+        for (const std::string& row : rows) {
+            restored += row.find(": Restored:") != std::string::npos;
+            failed += !damage.row.empty() && row.find(damage.row) != std::string::npos;
+        }
+        EXPECT_EQ(restored, damage.restored);
+        EXPECT_EQ(failed, damage.row.empty() ? 0u : 1u);
+        // Restored sidecars are as before the run, the others as the run left them; nothing else moved.
+        const Tree now = snapshot(photos);
+        for (const auto& [name, entry] : written)
+            EXPECT_TRUE(now.at(name) == entry || now.at(name) == before.at(name)) << name;
+        EXPECT_EQ(now.size(), written.size());
+        for (const auto& [name, entry] : before)
+            if (now.at(name) != entry)
+                testing::writeFile(photos / name, entry.substr(entry.find(' ') + 1));
+    }
+}
+
+}  // namespace
+}  // namespace meridane::hardening
