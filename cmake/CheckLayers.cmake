@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the include lines of src/ against the layers:
 #   cmake -DSOURCE_DIR=<repo> -P cmake/CheckLayers.cmake
 # A folder may include only itself and the folders listed for it below (all

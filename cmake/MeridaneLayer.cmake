@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One library per folder of src/. A library's public include path holds only
 # its own folder, seen as <build>/include/<name>/<name>, so a source reaches
 # another folder's headers only through that folder's library on its link

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the GPS text operations on arbitrary text. Besides not
 // crashing, every letter they report is one of the four hemisphere letters,
 // and the program's own coordinate text always reads back as its value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: a sidecar's whole way through the program, in memory: the
 // comparison with the image's position, the update and the atomic save with
 // its validation, over a file system that lives in a map. Besides not

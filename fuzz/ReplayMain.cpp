@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target over saved inputs without libFuzzer: every file named on
 // the command line, or found in a folder named there (missing folders are
 // skipped). Seed corpora and the inputs of past crashes replay this way as

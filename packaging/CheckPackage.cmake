@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The desktop-integration checks: `cmake -DCHECK=<desktop|appstream|deb>
 # -DSOURCE_DIR=… -DBINARY_DIR=… -P CheckPackage.cmake`. A missing tool skips
 # the check (exit 77); the setup script installs them.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installation layout and the Debian package: `cmake --install` puts the
 # programs, their manual pages, the bash completion, the desktop entry, the
 # AppStream data and the icon in place; `cpack -G DEB` wraps the same tree

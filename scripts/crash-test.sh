@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Kills meridane-cli with SIGKILL at random moments of write runs and checks
 # every sidecar after each kill (tests/hardening/CrashConsistencyTest.cpp).
 #   ./scripts/crash-test.sh                  200 kills

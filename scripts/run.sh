@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Meridane and runs it on the given paths: the window when a display
 # is available ($DISPLAY or $WAYLAND_DISPLAY), meridane-cli otherwise (options
 # pass through, see --help). Without a path the CLI runs on a copy of

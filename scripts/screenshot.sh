@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the window under a virtual X display after a dry run over a copy of
 # samples/ and saves it as docs/screenshot.png (or the file given).
 # Usage: scripts/screenshot.sh [OUTPUT.png]   (BUILD_DIR overrides build/)

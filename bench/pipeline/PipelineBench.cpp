@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How close the whole job comes to the cost of the disk accesses it cannot
 // avoid. Generates photo+sidecar pairs in a temporary folder (most sidecars
 // needing an update, some correct, some naming another place, some without

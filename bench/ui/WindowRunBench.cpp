@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the real window (offscreen) through a run of many generated files
 // and reports the longest stall of the GUI event loop, the drop included, and
 // the memory taken per row; then fills the list with 50,000 rows and times

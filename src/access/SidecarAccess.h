@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reaching a sidecar before it is read or written: direct access, a folder the
 // user granted earlier, or asking the user for the folder, in that order.
 // There is no sandbox on Linux: a folder grant ("bookmark") is the folder's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entry point of the windowed program: one window, and a run on the paths
 // given on the command line as if they had been dropped on it.
 #include "engine/BatchRun.h"

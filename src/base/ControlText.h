@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Texts that reach a terminal or a report line: control characters written
 // as \xHH, so a file name or a camera's Make cannot add lines, move the
 // cursor or retitle the terminal.

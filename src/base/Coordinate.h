@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A position on Earth as the image gives it and the sidecar should carry it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The camera identity read from an image, and the rule that tells an Apple
 // device from any other.
 #pragma once

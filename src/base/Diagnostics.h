@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one route for "[DEBUG] " diagnostic lines. They go to standard output
 // unless a front end installs its own sink (the CLI sends them to standard
 // error on request; tests capture them).

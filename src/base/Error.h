@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Errors as small values (domain, code, message) and a Result type for
 // operations that either yield a value or fail with one of them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One way in which a sidecar's position disagrees with the image's.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one place that turns a sidecar's GPS text into numbers and hemisphere
 // letters. Stateless; callable from any thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Number texts that never depend on the process locale: a Qt application
 // adopts LC_ALL (de_DE.UTF-8 and friends use a decimal comma), but sidecar
 // texts and diagnostic lines always use a point.

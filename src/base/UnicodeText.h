@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unicode-correct text helpers for UTF-8 std::string values, independent of
 // the user's locale.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File names on Linux are bytes, not always UTF-8. These helpers tell valid
 // UTF-8 apart and make a text safe where only UTF-8 may go (JSON, settings keys).
 #pragma once

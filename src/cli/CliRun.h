@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // meridane-cli's work, apart from main() so that the benchmark and the tests
 // run exactly what the command runs: one batch run over the paths, the report
 // (or JSON lines) on standard output, progress and a summary on standard error.

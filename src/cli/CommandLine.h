@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of meridane-cli: options, paths, and what to do with them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One result as one line of JSON, for scripts: path, case name, payload and
 // report text. The output is always valid UTF-8: each byte of a name or text
 // that is not part of valid UTF-8 becomes U+FFFD, and a path that is not

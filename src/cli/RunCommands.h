@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // meridane-cli's commands on the kept runs: --list-runs and --forget-runs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SIGINT and SIGTERM for a run that must not end half-reported: the first
 // one asks the run to stop after the files in flight (its handler only
 // writes to a pipe that the event loop watches), a second one ends the

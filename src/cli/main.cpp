@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // meridane-cli: the batch run of the window, from a shell.
 #include "cli/CliRun.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine behind the window and the CLI: turns dropped paths into a run
 // over their media files, two files at a time, off the owning (GUI) thread,
 // and keeps the progress and result state that the front ends show.

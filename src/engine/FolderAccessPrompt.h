@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one question the core may ask the user: access to a sidecar's folder.
 // The window answers it with a folder dialog; the CLI has no prompt.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which files count as media files, and gathering them from folder trees.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four processing options of the process. The window and the CLI set
 // them; each file takes one snapshot when its processing starts and uses it
 // for every decision and for its row, so a switch flipped during a run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The outcome of one media file: a tagged union of nine cases, and two more
 // for the sidecars of an undone run, plus the row that carries it, the camera
 // identity and one GPS mismatch.

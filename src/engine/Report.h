@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts of results as the window shows them and the clipboard and CLI
 // carry them: one row's report text, its line, and the whole report. Control
 // characters in names and payloads are written as \xHH, so every result is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The write runs kept for undo, as the front ends list, choose and forget
 // them. Each run's journal is read as untrusted input.
 #pragma once

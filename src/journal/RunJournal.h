@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The journal of one write run: for every sidecar the run replaces, its path,
 // its bytes before (compressed) and a hash of the bytes written, each entry
 // on disk before the rename that replaces its sidecar. One file per run,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kept runs: listing them, opening one to undo it (its journal read as
 // untrusted input), forgetting them, and the housekeeping that bounds them.
 #pragma once

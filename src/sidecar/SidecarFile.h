@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A sidecar as read for one file: its bytes and, when it may be saved, what
 // the save needs to replace exactly the file that was read: its real folder
 // held open, an exclusive lock that other Meridane processes respect, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a sidecar says about the position, measured against the image's, and
 // bringing its four GPS properties in line: compare first, then update and
 // save through the atomic save, or only report under dry run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Putting a sidecar's earlier bytes back, and the change lines that say what
 // that changed in its GPS properties.
 #include "sidecar/SidecarGPS.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Who the program is to the desktop: one reverse-DNS application id for the
 // desktop entry, the AppStream data, the icon and the notifications; Qt's
 // organisation domain and name give the same id.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's content: the header with the dry-run badge, the two
 // switches, the drop zone, the progress block and the results section, in
 // one column. It shows the batch run's state and forwards drops and switch

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dashed, rounded area that files and folders are dropped on. It only
 // collects the dropped local paths, in drop order, and hands them on; whether
 // a drop is taken is up to the handler.

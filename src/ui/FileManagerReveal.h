@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shows a file selected in the desktop's file manager through the
 // freedesktop FileManager1 D-Bus interface; when no file manager answers,
 // opens the file's folder instead. The URLs carry the name's exact bytes.

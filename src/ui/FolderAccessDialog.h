@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's answer to the core's folder-access question: a folder chooser
 // opened at the sidecar's folder, run modally on the GUI thread.
 #pragma once

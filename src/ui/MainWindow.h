@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's one window: the content view under a menu bar whose
 // application menu holds "Check for Updates…". It owns the batch run, the
 // folder dialog the run asks through and the notification of a long run's

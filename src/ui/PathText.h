@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paths between the file system (bytes, not always UTF-8) and Qt (texts and
 // URLs). A QString cannot hold a byte such as 0xE9 of a Latin-1 name, so
 // paths travel as bytes: in file URLs percent-encoded, and from texts back to

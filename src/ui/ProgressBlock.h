@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress bar and its caption under the drop zone; present while the
 // dropped items are being walked, and while the current or last run has files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One icon and one colour per result case, drawn from SVGs bundled in the
 // program so the list looks the same under every icon theme.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paints one result row (icon, file name, the report text wrapped onto as
 // many lines as it needs, two borderless buttons) and measures its height for
 // the width the list gives it. Rows are painted, not built from widgets, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results list's model: one row per visible result of the batch run, in
 // arrival order. It keeps its own map from visible rows to the run's results,
 // extended as results arrive and rebuilt only when the filter changes, and it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The results part of the window: the "Results" heading and the list while
 // there are visible results, and the "Copy All Results" button below. It
 // reads the batch run and the clipboard's text comes from the core's report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tells the desktop when a long run has ended while the user looked at
 // something else: a notification over org.freedesktop.Notifications, nothing
 // when no notification service is there.

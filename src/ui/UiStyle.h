@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's text roles and colours mapped onto Qt: a title font, a
 // headline font, a caption font and the secondary text colour, all derived
 // from the application's font and palette so they follow the desktop theme.

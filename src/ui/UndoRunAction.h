@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Undo Last Run…" (Ctrl+Z): enabled while no run is in progress and a kept
 // run can be undone; asks, with the count of sidecars and the space kept
 // runs take, then undoes that run in the window's batch run, rows and all.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answers a user's "Check for Updates…": fetches our small release feed
 // (JSON: {"version": "0.2.0", "url": "https://…", "notes": "…"}) and compares
 // its version with the running one. Nothing here blocks the GUI thread.

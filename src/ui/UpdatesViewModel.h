@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a user's update check and tells the user what it found, in a
 // non-blocking message box: up to date, a newer version with its download
 // page, or why the check failed.

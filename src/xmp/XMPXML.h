@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The only code that walks a sidecar's XML tree: finds the element that holds
 // the GPS properties and reads and writes its property elements, tracing each
 // decision in "[DEBUG] " lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small RAII layer over libxml2 with exactly the DOM operations the sidecar
 // code needs: parse, root element, ordered children, names, string values,
 // new elements, pretty serialisation.

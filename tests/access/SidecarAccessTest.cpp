@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reaching a sidecar: direct access, a remembered grant that still holds the
 // sidecar's folder, or the folder question; and the grants' keys.
 #include "access/SidecarAccess.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // meridane-cli as a user runs it: a separate process over real files in a
 // temporary folder, its standard output, standard error and exit status.
 #include "../engine/TestImages.h"

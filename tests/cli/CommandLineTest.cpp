@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line parsed, and results encoded as JSON, in-process.
 #include "cli/CommandLine.h"
 #include "cli/JsonLines.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch run: groups of two off the owning thread, results recorded in the
 // order they finish, the walk of the dropped items, refusals while running,
 // the folder prompt, stopping and the lifetime of a run.

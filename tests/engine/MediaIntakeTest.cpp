@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which files are media files, and gathering them from folder trees.
 #include "engine/MediaIntake.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One file end to end: real images and sidecars in a temporary folder,
 // through the real reader, access, comparison, update and save.
 #include "engine/internal/MediaFileProcessor.h"

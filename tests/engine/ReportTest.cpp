@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts of results as the window shows them and the clipboard and the
 // CLI carry them.
 #include "engine/Report.h"

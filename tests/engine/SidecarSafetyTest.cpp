@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Engine-level safety of a sidecar: another program's edit between the read
 // and the rename is read and decided again, and two images that share one
 // sidecar are never in flight together.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tiny real images for end-to-end tests: a one-pixel TIFF/DNG written on the
 // spot, with whichever camera identity and GPS position a case needs, so the
 // tests need neither external tools nor large fixtures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kills the real program with SIGKILL at random moments of write runs over 24
 // pairs (some sidecars behind links) and checks after every kill that each
 // sidecar is byte for byte what it was or the finished new document, and that

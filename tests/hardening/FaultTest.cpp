@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real faults under the real program: full volumes, a file-size limit,
 // read-only places, immutable, unreadable and huge sidecars, things on the
 // sidecar's or the temporary file's name, folders vanishing mid-run. Each ends

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entry point of the hardening tests: as root, the process first gets its own
 // mount table, before any thread exists.
 #include "HardeningSupport.h"

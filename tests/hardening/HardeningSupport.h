@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tools for the tests that attack the program from outside: real images, the
 // command-line program as a child process, exact pictures of a tree, and
 // mounts private to this process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real races: two write runs over one tree at once, and another program that
 // edits sidecars or swaps their links while a write run is held right after
 // flushing its temporary file (the test builds' pause).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A rewrite changes the four GPS properties and nothing else: read with
 // libxml2 directly (not through the code under test), the sidecar before and
 // after gives the same tree, blank text included, once the GPS properties

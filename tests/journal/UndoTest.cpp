@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Write runs and their undo, in process: every replaced sidecar back byte for
 // byte (modes and links kept), edits made since the run left alone and
 // reported, an undo undone, and journals damaged in every way a disk or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The comparison's decisions and the update's changes on real sidecars, the
 // texts they report and what ends up on disk.
 #include "SidecarTesting.h"

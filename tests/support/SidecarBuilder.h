@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one sidecar builder of the test suite: a packet in the form phones and
 // photo libraries export (xpacket wrapper, a comment, a second namespace),
 // holding whichever GPS properties a case needs as elements.

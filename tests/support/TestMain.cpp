@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry point: a QCoreApplication, as in the real programs, which also
 // adopts the locale of the environment (LC_ALL=de_DE.UTF-8 in the locale runs).
 #include <QCoreApplication>

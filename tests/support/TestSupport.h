@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the test suites: temporary folders, file contents, the
 // real-world corpus, and child processes.
 #pragma once

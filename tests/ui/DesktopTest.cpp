@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window asks of the desktop and the network: the file manager, the
 // notification's text, and the update check against a tiny HTTP server on
 // the loopback interface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the window tests: a batch run whose files are turned into
 // results by their names, and a wait for the run to end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window as people drive it: drops as a file manager sends them, rows
 // that wrap, the keyboard, what screen readers are told, closing mid-run.
 #include "TestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // XMPXML: which element holds the GPS properties, how properties are read
 // and written, and one golden trace of each kind of line.
 #include "xmp/XMPXML.h"

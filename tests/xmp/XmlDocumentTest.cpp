@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The XML layer: strict offline parsing of hostile input, which text the tree
 // keeps, attributes, new elements and serialisation.
 #include "xmp/XmlDocument.h"

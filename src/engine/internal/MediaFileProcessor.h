@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One media file in, one result out: eligibility (type, camera, position),
 // the sidecar beside it, access to it, the comparison and the update. Every
 // decision is traced in "[DEBUG] " lines. Holds no state between files, so

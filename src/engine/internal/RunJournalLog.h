@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run journal as the sidecar saves see it: each save's replacement goes
 // into the run's journal, with the paths made absolute so that an undo from
 // any folder finds the same files.

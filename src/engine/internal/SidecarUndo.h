@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One sidecar of an undone run: put back its bytes from before the run when
 // it still holds exactly what the run wrote, through the atomic save.
 #pragma once

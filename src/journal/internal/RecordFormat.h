@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte layout of a run's journal file: an 8-byte magic, then records of
 // one type byte, a little-endian payload length, the payload and a CRC-32 of
 // all three before it. Only appended to, so a crash leaves at most one

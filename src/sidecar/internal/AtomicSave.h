@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving a changed sidecar: free-space check, hidden temporary file beside
 // the sidecar, read back and validated, then one rename over the old file,
 // every step relative to the folder held open since the read. Saves of one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The thin layer of operating-system calls that reading and saving a sidecar
 // go through, so that tests can make them fail (a full disk, ENOSPC halfway
 // through a write, a failed rename) without touching a real disk. A save works

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an opened sidecar holds for its save: the real folder's descriptor,
 // the real file's name in it, the descriptor that carries the lock, and the
 // file's identity and state when it was read.

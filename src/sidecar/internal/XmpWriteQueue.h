@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One save at a time in this process: every sidecar save runs while holding
 // the process's write queue, so no two saves ever overlap, whichever threads
 // ask for them, and the caller waits for its own save's outcome. (Saves of

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the small image fixtures of the image metadata tests. Needs heif-enc
 # (Debian libheif-examples), exiftool (libimage-exiftool-perl) and ImageMagick.
 # The files are committed; run this again only to change them, then update the
