@@ -5,7 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <exiv2/exiv2.hpp>
+#include "ImageBuilder.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -37,57 +37,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void put16(std::string& out, std::uint16_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>(v >> 8));
-}
-
-void put32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-// A little-endian baseline TIFF of one grey pixel; Exiv2 adds the EXIF.
-std::string onePixelTiff() {
-    struct Entry {
-        std::uint16_t tag, type;
-        std::uint32_t value;
-    };
-    constexpr std::uint16_t kShort = 3, kLong = 4;
-    constexpr std::uint32_t kEntries = 9;
-    constexpr std::uint32_t kPixelOffset = 8 + 2 + kEntries * 12 + 4;
-    const Entry entries[kEntries] = {{256, kShort, 1}, {257, kShort, 1}, {258, kShort, 8},
-                                     {259, kShort, 1}, {262, kShort, 1}, {273, kLong, kPixelOffset},
-                                     {277, kShort, 1}, {278, kShort, 1}, {279, kLong, 1}};
-    std::string out = {'I', 'I', 42, 0};
-    put32(out, 8);
-    put16(out, kEntries);
-    for (const Entry& e : entries) {
-        put16(out, e.tag);
-        put16(out, e.type);
-        put32(out, 1);
-        if (e.type == kShort) {
-            put16(out, static_cast<std::uint16_t>(e.value));
-            put16(out, 0);
-        } else {
-            put32(out, e.value);
-        }
-    }
-    put32(out, 0);
-    out.push_back(static_cast<char>(0x80));
-    return out;
-}
-
-std::string rationalDegrees(double value) {
-    const double magnitude = std::fabs(value);
-    const auto degrees = static_cast<long>(magnitude);
-    const double minutesFull = (magnitude - static_cast<double>(degrees)) * 60.0;
-    const auto minutes = static_cast<long>(minutesFull);
-    const long microSeconds = std::lround((minutesFull - static_cast<double>(minutes)) * 60.0 * 1e6);
-    return std::to_string(degrees) + "/1 " + std::to_string(minutes) + "/1 " + std::to_string(microSeconds) +
-           "/1000000";
-}
-
 bool gPrivateMounts = false;
 
 std::string errnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
@@ -97,27 +46,8 @@ std::string errnoText(const std::string& what) { return what + ": " + std::strer
 // ---- Fixtures ---------------------------------------------------------------
 
 void writeGpsImage(const fs::path& path, double latitude, double longitude) {
-    writeBytes(path, onePixelTiff());
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    auto image = Exiv2::ImageFactory::open(path.string());
-    image->readMetadata();
-    Exiv2::ExifData exif = image->exifData();
-    Exiv2::DataValue dngVersion(Exiv2::unsignedByte);
-    dngVersion.read("1 4 0 0");
-    exif["Exif.Image.DNGVersion"] = dngVersion;
-    exif["Exif.Image.Make"] = "Apple";
-    exif["Exif.Image.Model"] = "iPhone 12 Pro";
-    exif["Exif.Image.Software"] = "14.3";
-    exif["Exif.GPSInfo.GPSLatitudeRef"] = latitude < 0 ? "S" : "N";
-    exif["Exif.GPSInfo.GPSLongitudeRef"] = longitude < 0 ? "W" : "E";
-    Exiv2::URationalValue lat;
-    lat.read(rationalDegrees(latitude));
-    exif["Exif.GPSInfo.GPSLatitude"] = lat;
-    Exiv2::URationalValue lon;
-    lon.read(rationalDegrees(longitude));
-    exif["Exif.GPSInfo.GPSLongitude"] = lon;
-    image->setExifData(exif);
-    image->writeMetadata();
+    const auto camera = testing::cameraTiff("Apple", "iPhone 12 Pro", "14.3", std::pair{latitude, longitude});
+    writeBytes(path, testing::buildTiff(camera));
 }
 
 std::string phoneSidecar(const std::string& latitude, const std::string& longitude, const std::string& latitudeRef,
