@@ -40,6 +40,7 @@ void operator delete(void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
 
 namespace meridane::testing {
 namespace {
@@ -372,8 +373,8 @@ TEST(HostileImages, EachEndsWithItsReasonWithinTheBounds) {
         std::printf("[ cost     ] %-38s %6.2f ms CPU %8.1f KiB peak\n", name, reading.milliseconds,
                     static_cast<double>(g_peak) / 1024);
         EXPECT_FALSE(reading.position);
-        EXPECT_TRUE(std::any_of(reading.cameraLines.begin(), reading.cameraLines.end(),
-                                [&](const std::string& line) { return line.find(reason) != std::string::npos; }));
+        const auto says = [why = reason](const std::string& line) { return line.find(why) != std::string::npos; };
+        EXPECT_TRUE(std::any_of(reading.cameraLines.begin(), reading.cameraLines.end(), says));
     }
 }
 
