@@ -65,7 +65,8 @@ Status BlockBytes::copyFromFile(std::uint64_t fileOffset, std::uint64_t rangeEnd
         return Done{};
     }
     if (!holds(windowOffset_, window_.size(), fileOffset, length)) {
-        auto size = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(length, kWindowSize), rangeEnd - fileOffset));
+        const std::uint64_t wanted = std::max(length, kWindowSize);
+        const auto size = static_cast<std::size_t>(std::min(wanted, rangeEnd - fileOffset));
         window_.clear();
         windowOffset_ = fileOffset;
         if (Status status = file_->readAt(fileOffset, size, window_); !status) {

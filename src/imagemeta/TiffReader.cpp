@@ -159,16 +159,18 @@ public:
 
 private:
     MetadataValue element(std::uint16_t type, const std::uint8_t* p) const {
-        const std::uint64_t bits = unsignedAt(p, static_cast<int>(typeSize(type)));
         // A rational is two 32-bit numbers, numerator first, in either byte order.
-        const std::uint64_t numerator = unsignedAt(p, 4);
-        const std::uint64_t denominator = unsignedAt(p + 4, 4);
+        if (type == rational || type == srational) {
+            const std::uint64_t numerator = unsignedAt(p, 4), denominator = unsignedAt(p + 4, 4);
+            if (type == rational)
+                return Rational{static_cast<std::int64_t>(numerator), static_cast<std::int64_t>(denominator)};
+            return Rational{static_cast<std::int32_t>(numerator), static_cast<std::int32_t>(denominator)};
+        }
+        const std::uint64_t bits = unsignedAt(p, static_cast<int>(typeSize(type)));
         switch (type) {
         case sbyte: return std::int64_t{static_cast<std::int8_t>(bits)};
         case sshort: return std::int64_t{static_cast<std::int16_t>(bits)};
         case slong: return std::int64_t{static_cast<std::int32_t>(bits)};
-        case rational: return Rational{static_cast<std::int64_t>(numerator), static_cast<std::int64_t>(denominator)};
-        case srational: return Rational{static_cast<std::int32_t>(numerator), static_cast<std::int32_t>(denominator)};
         case floatType: return std::bit_cast<float>(static_cast<std::uint32_t>(bits));
         case doubleType: return std::bit_cast<double>(bits);
         default: return static_cast<std::int64_t>(bits);  // Byte, Short, Long, Ifd
