@@ -290,6 +290,8 @@ const std::tuple<const char*, std::function<void(HeifFile&)>, bool> kPlacements[
     {"describingNoPicture", [](HeifFile& f) { addExif(f, 10, kExif, 1); f.references.clear(); }, true},
     {"tiffHeaderRightAfterOffset", [](HeifFile& f) { addExif(f, 10, exifItemPayload(buildTiff(cameraTiff()), ""), 1); },
      true},
+    {"offsetZeroBeforeExifPrefix",  // a writer's quirk
+     [](HeifFile& f) { addExif(f, 10, exifItemPayload(Bytes("Exif\0\0", 6) + buildTiff(cameraTiff()), ""), 1); }, true},
 };
 
 TEST(HeifContainer, EveryLayoutAndPlacementGivesTheExifBytesLibheifGives) {
