@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <bitset>
 #include <optional>
 #include <set>
 #include <vector>
@@ -182,14 +183,15 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
-/// Reads the first entry of each of `tags` (in directory order) into a
-/// dictionary; entries without values count as absent.
-Status collect(Decoder& decoder, const Directory& directory, const std::set<std::uint16_t>& tags, bool gpsNames,
-               PropertyDictionary& out) {
-    std::set<std::uint16_t> seen;
+/// Reads into `out` the first entry of each tag that `wanted` accepts, in
+/// directory order; entries without values count as absent.
+template <typename Wanted>
+Status collect(Decoder& decoder, const Directory& directory, Wanted wanted, bool gpsNames, PropertyDictionary& out) {
+    std::bitset<65536> seen;
     for (const RawEntry& entry : directory) {
-        if (entry.count == 0 || !tags.count(entry.tag) || !seen.insert(entry.tag).second)
+        if (entry.count == 0 || !wanted(entry.tag) || seen.test(entry.tag))
             continue;
+        seen.set(entry.tag);
         auto value = decoder.value(entry);
         if (!value)
             return value.error();
@@ -198,6 +200,10 @@ Status collect(Decoder& decoder, const Directory& directory, const std::set<std:
     }
     return Done{};
 }
+
+bool isDeviceTag(std::uint16_t tag) { return tag == tag::make || tag == tag::model || tag == tag::software; }
+bool isPositionTag(std::uint16_t tag) { return tag >= tag::gpsLatitudeRef && tag <= tag::gpsLongitude; }
+bool anyTag(std::uint16_t) { return true; }
 
 bool isText(const PropertyDictionary& dictionary, std::uint16_t tag) {
     const MetadataValue* value = dictionary.find(tag);
@@ -255,9 +261,8 @@ Result<TiffRead> readTiff(BlockBytes& block) {
         return std::optional<Directory>();
     };
 
-    const std::set<std::uint16_t> deviceTags = {tag::make, tag::model, tag::software};
     PropertyDictionary tiff;
-    if (Status status = collect(decoder, ifd0.value(), deviceTags, false, tiff); !status)
+    if (Status status = collect(decoder, ifd0.value(), isDeviceTag, false, tiff); !status)
         return status.error();
     if (!isText(tiff, tag::make) || !isText(tiff, tag::model) || !isText(tiff, tag::software)) {
         auto exif = subDirectory(kExifPointer, "Exif directory");
@@ -265,7 +270,7 @@ Result<TiffRead> readTiff(BlockBytes& block) {
             return exif.error();
         if (exif.value()) {
             PropertyDictionary& dictionary = result.properties.exif.emplace();
-            if (Status status = collect(decoder, *exif.value(), deviceTags, false, dictionary); !status)
+            if (Status status = collect(decoder, *exif.value(), isDeviceTag, false, dictionary); !status)
                 return status.error();
         }
     }
@@ -276,17 +281,12 @@ Result<TiffRead> readTiff(BlockBytes& block) {
         return gps.error();
     if (gps.value()) {
         PropertyDictionary& dictionary = result.properties.gps.emplace();
-        const std::set<std::uint16_t> positionTags = {tag::gpsLatitudeRef, tag::gpsLatitude, tag::gpsLongitudeRef,
-                                                      tag::gpsLongitude};
-        if (Status status = collect(decoder, *gps.value(), positionTags, true, dictionary); !status)
+        if (Status status = collect(decoder, *gps.value(), isPositionTag, true, dictionary); !status)
             return status.error();
         // The rest is read only for the dump that an incomplete position gets.
         if (!isNumeric(dictionary.find(tag::gpsLatitude)) || !isNumeric(dictionary.find(tag::gpsLongitude))) {
-            std::set<std::uint16_t> all;
-            for (const RawEntry& entry : *gps.value())
-                all.insert(entry.tag);
             dictionary.entries.clear();
-            if (Status status = collect(decoder, *gps.value(), all, true, dictionary); !status)
+            if (Status status = collect(decoder, *gps.value(), anyTag, true, dictionary); !status)
                 return status.error();
         }
     }
