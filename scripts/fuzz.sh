@@ -7,14 +7,17 @@
 #
 #   ./scripts/fuzz.sh                 every target, 60 s each
 #   FUZZ_SECONDS=600 ./scripts/fuzz.sh sidecar
+#   FUZZ_RUNS=10000000 ./scripts/fuzz.sh tiffreader   a number of executions instead
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
+limit=(-max_total_time="$seconds")
+[[ -n ${FUZZ_RUNS:-} ]] && limit=(-runs="$FUZZ_RUNS")
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 corpus=${MERIDANE_CORPUS:-../shared/corpus}
 targets=("$@")
-((${#targets[@]})) || targets=(gpstext sidecar imagereader)
+((${#targets[@]})) || targets=(gpstext sidecar tiffreader heifreader)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMERIDANE_FUZZ=ON -DMERIDANE_BUILD_TESTS=OFF -DMERIDANE_BUILD_BENCH=OFF -DMERIDANE_BUILD_GUI=OFF >/dev/null
@@ -31,9 +34,11 @@ seed_dir() {
     sidecar)
       find "$corpus" tests/data -iname '*.xmp' -type f 2>/dev/null | while read -r f; do
         cp "$f" "$dir/seed-$(basename "$f")"; done ;;
-    imagereader)
-      find "$corpus" tests/data -type f \( -iname '*.heic' -o -iname '*.heif' -o -iname '*.hif' -o -iname '*.dng' \) \
-        2>/dev/null | while read -r f; do head -c 65536 "$f" >"$dir/seed-$(basename "$f")"; done ;;
+    tiffreader | heifreader)
+      local pattern=(-iname '*.dng')
+      [[ $target == heifreader ]] && pattern=(-iname '*.heic' -o -iname '*.heif' -o -iname '*.hif')
+      find "$corpus" tests/data -type f \( "${pattern[@]}" \) 2>/dev/null |
+        while read -r f; do head -c 65536 "$f" >"$dir/seed-$(basename "$f")"; done ;;
   esac
   echo "$dir"
 }
@@ -43,10 +48,10 @@ for target in "${targets[@]}"; do
   seeds=$(seed_dir "$target")
   work="$build/corpus/$target" findings="$build/findings/$target"
   mkdir -p "$work" "$findings"
-  echo "== $target: ${seconds}s from $(ls "$seeds" | wc -l) seeds"
+  echo "== $target: ${limit[*]} from $(ls "$seeds" | wc -l) seeds"
   log="$build/fuzz-$target.log"
   if ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
-     "$build/bin/meridane_fuzz_$target" "$work" "$seeds" -max_total_time="$seconds" -max_len=65536 \
+     "$build/bin/meridane_fuzz_$target" "$work" "$seeds" "${limit[@]}" -max_len=65536 \
        -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1; then
     echo "   no crash: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') executions," \
          "$(grep -E 'cov: [0-9]+' -o "$log" | tail -1)"

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev qt6-qpa-plugins
-  libxml2-dev libexiv2-dev
+  libxml2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libheif-dev libheif-examples libimage-exiftool-perl
   clang libclang-rt-14-dev

@@ -3,20 +3,24 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <unordered_set>
 
 namespace meridane::imagemeta {
 namespace {
 
 // Bounds that keep a hostile file from driving the walk: real files have a
-// handful of top-level boxes, a few dozen 'meta' children and 'iinf', 'iref'
-// and 'iloc' boxes of a few KiB (tens of KiB for big tiled photos).
-constexpr int kMaxTopLevelBoxes = 4096;
-constexpr int kMaxChildBoxes = 4096;
-constexpr std::size_t kMaxItemTableSize = std::size_t{4} << 20;
+// handful of top-level boxes, a few dozen 'meta' children, 'iinf', 'iref'
+// and 'iloc' boxes of a few KiB (40 KiB for a 200-megapixel photo of 800
+// tiles), fewer than a thousand extents and references.
+constexpr int kMaxTopLevelBoxes = 1024;
+constexpr int kMaxChildBoxes = 1024;
+constexpr std::size_t kMaxItemTableSize = std::size_t{1} << 20;
 constexpr std::size_t kMaxExifItems = 4096;
+constexpr std::uint64_t kMaxExtents = 4096;
+constexpr std::uint64_t kMaxReferences = 4096;
 // A 'meta' box up to this size is read in one go; a larger one (a big idat or
 // property box) is read box by box.
-constexpr std::uint64_t kMetaReadAtOnce = 256 * 1024;
+constexpr std::uint64_t kMetaReadAtOnce = 64 * 1024;
 
 constexpr std::uint32_t fourcc(std::string_view code) {
     return (std::uint32_t(std::uint8_t(code[0])) << 24) | (std::uint32_t(std::uint8_t(code[1])) << 16) |
@@ -283,14 +287,16 @@ Result<ItemList> parseItemInfo(std::span<const std::uint8_t> payload, std::uint3
 Result<std::optional<std::uint32_t>> chooseExifItem(std::optional<std::span<const std::uint8_t>> iref,
                                                     const std::vector<std::uint32_t>& exifItems,
                                                     std::uint32_t primary) {
-    std::vector<std::uint32_t> describesPrimary;
-    std::vector<std::uint32_t> describesSomething;
+    const std::unordered_set<std::uint32_t> isExif(exifItems.begin(), exifItems.end());
+    std::unordered_set<std::uint32_t> describesPrimary;
+    std::unordered_set<std::uint32_t> describesSomething;
     if (iref) {
         Cursor c(*iref);
         FullBoxHeader header;
         if (!readFullBoxHeader(c, header))
             return structureError("truncated 'iref' box");
         const int idSize = header.version == 0 ? 2 : 4;
+        std::uint64_t references = 0;
         Status status = forEachChild(*iref, c.pos(), UINT64_MAX, fourcc("iref"),
                                      [&](const Box& box, std::span<const std::uint8_t> body) -> Status {
             Cursor ref(body);
@@ -298,30 +304,29 @@ Result<std::optional<std::uint32_t>> chooseExifItem(std::optional<std::span<cons
             std::uint16_t count = 0;
             if (!ref.read(idSize, from) || !ref.read(count))
                 return structureError("truncated reference in 'iref' box");
-            if (box.type != fourcc("cdsc") ||
-                std::find(exifItems.begin(), exifItems.end(), from) == exifItems.end())
+            references += std::max<std::uint16_t>(count, 1);
+            if (references > kMaxReferences)
+                return structureError("'iref' box with more than " + std::to_string(kMaxReferences) + " references");
+            if (box.type != fourcc("cdsc") || !isExif.count(static_cast<std::uint32_t>(from)))
                 return Done{};
-            describesSomething.push_back(static_cast<std::uint32_t>(from));
+            describesSomething.insert(static_cast<std::uint32_t>(from));
             for (std::uint16_t i = 0; i < count; ++i) {
                 std::uint64_t to = 0;
                 if (!ref.read(idSize, to))
                     return structureError("truncated reference in 'iref' box");
                 if (to == primary)
-                    describesPrimary.push_back(static_cast<std::uint32_t>(from));
+                    describesPrimary.insert(static_cast<std::uint32_t>(from));
             }
             return Done{};
         });
         if (!status)
             return status.error();
     }
-    auto in = [](const std::vector<std::uint32_t>& ids, std::uint32_t id) {
-        return std::find(ids.begin(), ids.end(), id) != ids.end();
-    };
     for (std::uint32_t id : exifItems)
-        if (in(describesPrimary, id))
+        if (describesPrimary.count(id))
             return std::optional<std::uint32_t>(id);
     for (std::uint32_t id : exifItems)
-        if (!in(describesSomething, id))
+        if (!describesSomething.count(id))
             return std::optional<std::uint32_t>(id);
     return std::optional<std::uint32_t>();
 }
@@ -360,6 +365,7 @@ Result<std::optional<ItemLocation>> parseItemLocation(std::span<const std::uint8
     std::uint64_t count = 0;
     if (!c.read(header.version < 2 ? 2 : 4, count))
         return structureError("truncated 'iloc' box");
+    std::uint64_t extents = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         std::uint64_t id = 0;
         ItemLocation location;
@@ -375,6 +381,13 @@ Result<std::optional<ItemLocation>> parseItemLocation(std::span<const std::uint8
         if (!c.read(location.dataReference) || !c.read(baseOffsetSize, location.baseOffset) ||
             !c.read(extentCount))
             return structureError("truncated 'iloc' box");
+        // Without a length field, an extent runs to the end of the data: an
+        // item can have only one such extent, and the entry consumes no bytes.
+        if (lengthSize == 0 && extentCount > 1)
+            return structureError("'iloc' box with several extents of an item but no extent lengths");
+        extents += extentCount;
+        if (extents > kMaxExtents)
+            return structureError("'iloc' box with more than " + std::to_string(kMaxExtents) + " extents");
         const bool wanted = id == item;
         for (std::uint16_t e = 0; e < extentCount; ++e) {
             Extent extent;
@@ -390,9 +403,10 @@ Result<std::optional<ItemLocation>> parseItemLocation(std::span<const std::uint8
     return std::optional<ItemLocation>();
 }
 
-/// Reads an Exif item's extents; the error text says why it cannot be read.
-Result<std::vector<std::uint8_t>> readItem(ByteSource& source, const ItemLocation& location,
-                                           std::optional<Box> idat) {
+/// Where an Exif item's extents lie in the file; the error text says why
+/// they cannot be used.
+Result<std::vector<FileRange>> itemRanges(std::uint64_t fileSize, const ItemLocation& location,
+                                          std::optional<Box> idat) {
     auto problem = [](std::string text) { return Error{ErrorDomain::heif, kHeifExifLocation, std::move(text)}; };
     if (location.dataReference != 0)
         return problem("Exif item stored in another file");
@@ -404,19 +418,14 @@ Result<std::vector<std::uint8_t>> readItem(ByteSource& source, const ItemLocatio
     // Offsets count from the file's start (method 0) or from the start of the
     // 'idat' box's data (method 1).
     std::uint64_t areaStart = 0;
-    std::uint64_t areaSize = source.size();
+    std::uint64_t areaSize = fileSize;
     if (location.constructionMethod == 1) {
         if (!idat)
             return problem("Exif item stored in a missing 'idat' box");
         areaStart = idat->payload;
         areaSize = idat->payloadSize();
     }
-    struct Range {
-        std::uint64_t offset;
-        std::size_t length;
-    };
-    std::vector<Range> ranges;
-    std::uint64_t total = 0;
+    std::vector<FileRange> ranges;
     for (const Extent& extent : location.extents) {
         std::uint64_t offset = location.baseOffset + extent.offset;
         if (offset < location.baseOffset || offset > areaSize)
@@ -425,21 +434,9 @@ Result<std::vector<std::uint8_t>> readItem(ByteSource& source, const ItemLocatio
         std::uint64_t length = extent.length == 0 ? areaSize - offset : extent.length;
         if (length > areaSize - offset)
             return problem("Exif item extent lies beyond the end of the file");
-        total += length;
-        if (total > kMaxExifSize)
-            return problem("Exif item larger than " + std::to_string(kMaxExifSize) + " bytes");
-        ranges.push_back({areaStart + offset, static_cast<std::size_t>(length)});
+        ranges.push_back({areaStart + offset, length});
     }
-    std::vector<std::uint8_t> item;
-    item.reserve(static_cast<std::size_t>(total));
-    std::vector<std::uint8_t> scratch;
-    for (const Range& range : ranges) {
-        auto bytes = source.view(range.offset, range.length, scratch);
-        if (!bytes)
-            return problem("cannot read Exif item: " + bytes.error().message);
-        item.insert(item.end(), bytes->begin(), bytes->end());
-    }
-    return item;
+    return ranges;
 }
 
 bool isHeifBrand(std::uint32_t brand) {
@@ -565,33 +562,44 @@ Result<HeifExifLookup> findPrimaryExif(ImageFile& file, std::span<const std::uin
         lookup.exifProblem = "Exif item " + std::to_string(*chosen.value()) + " has no location";
         return lookup;
     }
-    auto item = readItem(source, *location.value(), idat);
-    if (!item)
-        lookup.exifProblem = item.error().message;
+    auto ranges = itemRanges(source.size(), *location.value(), idat);
+    if (!ranges)
+        lookup.exifProblem = ranges.error().message;
     else
-        lookup.exifItem = std::move(item.value());
+        lookup.exifItem = std::move(ranges.value());
     return lookup;
 }
 
-Result<std::span<const std::uint8_t>> tiffBlockOfExifItem(std::span<const std::uint8_t> item) {
-    Cursor c(item);
+Result<BlockBytes> tiffBlockOfExifItem(BlockBytes& item) {
+    auto headerError = [](std::string text) { return Error{ErrorDomain::heif, kHeifExifHeader, std::move(text)}; };
+    std::vector<std::uint8_t> bytes;
+    if (item.size() < 4)
+        return headerError("Exif item shorter than its header offset");
+    if (Status status = item.read(0, 4, bytes); !status)
+        return status.error();
     std::uint32_t headerOffset = 0;
-    if (!c.read(headerOffset))
-        return Error{ErrorDomain::heif, kHeifExifHeader, "Exif item shorter than its header offset"};
+    Cursor(bytes).read(headerOffset);
     if (headerOffset > item.size() - 4)
-        return Error{ErrorDomain::heif, kHeifExifHeader, "Exif item's TIFF header offset " + std::to_string(headerOffset) +
-                                    " points past its end"};
-    auto block = item.subspan(4 + headerOffset);
-    auto startsWith = [&block](std::string_view prefix) {
-        return block.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), block.begin(),
+        return headerError("Exif item's TIFF header offset " + std::to_string(headerOffset) + " points past its end");
+    BlockBytes block = item.from(4 + std::uint64_t{headerOffset});
+    if (Status status = block.read(0, static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), 10)), bytes);
+        !status)
+        return status.error();
+    auto startsWith = [&bytes](std::string_view prefix) {
+        return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin(),
                                                            [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
     };
     using namespace std::string_view_literals;
+    const bool tiffHeader = startsWith("II*\0"sv) || startsWith("MM\0*"sv);
     // Some writers store the offset as 0 and keep the "Exif\0\0" prefix.
-    if (!startsWith("II*\0"sv) && !startsWith("MM\0*"sv) && startsWith("Exif\0\0"sv))
-        block = block.subspan(6);
-    if (block.size() < 8 || !(startsWith("II*\0"sv) || startsWith("MM\0*"sv)))
-        return Error{ErrorDomain::heif, kHeifExifHeader, "Exif item holds no TIFF header"};
+    if (!tiffHeader && startsWith("Exif\0\0"sv)) {
+        block = block.from(6);
+        bytes.erase(bytes.begin(), bytes.begin() + 6);
+        if (block.size() >= 8 && (startsWith("II*\0"sv) || startsWith("MM\0*"sv)))
+            return block;
+    }
+    if (block.size() < 8 || !tiffHeader)
+        return headerError("Exif item holds no TIFF header");
     return block;
 }
 

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -49,11 +48,16 @@ Result<ImageFile> ImageFile::open(const std::filesystem::path& path, ReadStats* 
     // The reader jumps between a few small ranges; read-ahead would fetch
     // picture data that is never used (about 128 KiB per file on a slow disk).
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-    return ImageFile(fd, static_cast<std::uint64_t>(info.st_size), stats);
+    return ImageFile(fd, static_cast<std::uint64_t>(info.st_size), info.st_mtim, stats);
 }
 
 ImageFile::ImageFile(ImageFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), size_(other.size_), stats_(other.stats_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      size_(other.size_),
+      modified_(other.modified_),
+      stats_(other.stats_),
+      bytesLeft_(other.bytesLeft_),
+      callsLeft_(other.callsLeft_) {}
 
 ImageFile& ImageFile::operator=(ImageFile&& other) noexcept {
     if (this != &other) {
@@ -61,7 +65,10 @@ ImageFile& ImageFile::operator=(ImageFile&& other) noexcept {
             ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         size_ = other.size_;
+        modified_ = other.modified_;
         stats_ = other.stats_;
+        bytesLeft_ = other.bytesLeft_;
+        callsLeft_ = other.callsLeft_;
     }
     return *this;
 }
@@ -71,26 +78,18 @@ ImageFile::~ImageFile() {
         ::close(fd_);
 }
 
-ImageFile::Mapping::~Mapping() {
-    ::munmap(const_cast<std::uint8_t*>(data_), size_);
-}
-
-Result<std::unique_ptr<ImageFile::Mapping>> ImageFile::map() {
-    if (size_ == 0 || size_ > SIZE_MAX)
-        return fileError(EINVAL, "file cannot be mapped");
-    void* data = ::mmap(nullptr, static_cast<std::size_t>(size_), PROT_READ, MAP_PRIVATE, fd_, 0);
-    if (data == MAP_FAILED) {
-        int errorNumber = errno;
-        return fileError(errorNumber, systemErrorText(errorNumber));
-    }
-    if (stats_)
-        stats_->bytesMapped += size_;
-    return std::unique_ptr<Mapping>(new Mapping(static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size_)));
+void ImageFile::limitReads(std::uint64_t bytes, std::uint64_t calls) {
+    bytesLeft_ = bytes;
+    callsLeft_ = calls;
 }
 
 Status ImageFile::readAt(std::uint64_t offset, std::size_t length, std::vector<std::uint8_t>& out) {
     if (offset > size_ || length > size_ - offset)
         return fileError(0, "range beyond the end of the file");
+    if (length > bytesLeft_ || callsLeft_ == 0)
+        return fileError(0, "metadata reads beyond the limit for one image");
+    bytesLeft_ -= length;
+    callsLeft_ -= 1;
     out.resize(length);
     std::size_t done = 0;
     while (done < length) {
@@ -105,10 +104,22 @@ Status ImageFile::readAt(std::uint64_t offset, std::size_t length, std::vector<s
             stats_->bytesRead += static_cast<std::uint64_t>(n);
             stats_->readCalls += 1;
         }
-        if (n == 0)  // the file shrank since it was opened
-            return fileError(0, "unexpected end of file");
+        if (n == 0)
+            return fileError(0, "the file shrank while it was read");
         done += static_cast<std::size_t>(n);
     }
+    return Done{};
+}
+
+Status ImageFile::checkUnchanged() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) {
+        int errorNumber = errno;
+        return fileError(errorNumber, systemErrorText(errorNumber));
+    }
+    if (static_cast<std::uint64_t>(info.st_size) != size_ || info.st_mtim.tv_sec != modified_.tv_sec ||
+        info.st_mtim.tv_nsec != modified_.tv_nsec)
+        return fileError(0, "the file changed while it was read");
     return Done{};
 }
 

@@ -1,11 +1,12 @@
 #include "imagemeta/internal/ImageProperties.h"
 
-#include "imagemeta/internal/ExifDecoding.h"
+#include "imagemeta/internal/BlockBytes.h"
 #include "imagemeta/internal/HeifExif.h"
 #include "imagemeta/internal/ImageFile.h"
+#include "imagemeta/internal/JpegExif.h"
+#include "imagemeta/internal/TiffReader.h"
 
 #include <algorithm>
-#include <memory>
 #include <utility>
 
 namespace meridane::imagemeta {
@@ -17,8 +18,24 @@ const MetadataValue* PropertyDictionary::find(std::uint16_t wanted) const {
 
 namespace {
 
+/// The properties of an Exif block found inside a container: damage to the
+/// block leaves the image with empty properties and the reason.
+PropertiesRead readExifBlock(BlockBytes block) {
+    PropertiesRead result;
+    result.stage = PropertiesStage::read;
+    auto decoded = readTiff(block);
+    if (!decoded) {
+        result.problem = decoded.error().message;
+        return result;
+    }
+    result.properties = std::move(decoded->properties);
+    result.problem = std::move(decoded->problem);
+    return result;
+}
+
 PropertiesRead readHeif(ImageFile& file, std::span<const std::uint8_t> head) {
     PropertiesRead result;
+    file.limitReads(kMaxHeifWalkBytes, kMaxHeifWalkCalls);
     auto lookup = findPrimaryExif(file, head);
     if (!lookup) {
         result.stage = PropertiesStage::noProperties;
@@ -29,17 +46,44 @@ PropertiesRead readHeif(ImageFile& file, std::span<const std::uint8_t> head) {
     result.problem = lookup->exifProblem;
     if (!lookup->exifItem)
         return result;
-    auto block = tiffBlockOfExifItem(*lookup->exifItem);
+    file.limitReads(kMaxTiffReadBytes, kMaxTiffReadCalls);
+    BlockBytes item(file, head, std::move(*lookup->exifItem));
+    auto block = tiffBlockOfExifItem(item);
     if (!block) {
         result.problem = block.error().message;
         return result;
     }
-    auto decoded = decodeTiffBlock(block.value());
-    if (!decoded) {
-        result.problem = "Exiv2: " + decoded.error().message;
+    return readExifBlock(std::move(block.value()));
+}
+
+PropertiesRead readJpeg(ImageFile& file, std::span<const std::uint8_t> head) {
+    PropertiesRead result;
+    result.stage = PropertiesStage::noProperties;
+    auto segment = findJpegExif(file, head);
+    if (!segment) {
+        result.problem = segment.error().message;
         return result;
     }
-    result.properties = std::move(decoded.value());
+    if (!segment.value()) {
+        result.stage = PropertiesStage::read;
+        return result;
+    }
+    return readExifBlock(BlockBytes(file, head, {*segment.value()}));
+}
+
+/// DNG and other classic TIFF files: the file is the TIFF block.
+PropertiesRead readTiffFile(ImageFile& file, std::span<const std::uint8_t> head) {
+    PropertiesRead result;
+    result.stage = PropertiesStage::noProperties;
+    BlockBytes block(file, head, {FileRange{0, file.size()}});
+    auto decoded = readTiff(block);
+    if (!decoded) {
+        result.problem = decoded.error().message;
+        return result;
+    }
+    result.stage = PropertiesStage::read;
+    result.properties = std::move(decoded->properties);
+    result.problem = std::move(decoded->problem);
     return result;
 }
 
@@ -49,76 +93,53 @@ bool isTiff(std::span<const std::uint8_t> head) {
     return head.size() >= 8 && (std::equal(little, little + 4, head.begin()) || std::equal(big, big + 4, head.begin()));
 }
 
-/// A TIFF file up to this size is read whole rather than mapped: one read of
-/// a few pages costs less than a mapping, whose removal has to interrupt
-/// every processor that runs one of the process's threads.
-constexpr std::uint64_t kSmallTiffBytes = 256 * 1024;
-
-/// DNG and other classic TIFF files: the file is the TIFF block. Exiv2
-/// decodes it from a read-only mapping, which skips its format probing and
-/// buffered reads and faults in only the pages that hold directories.
-PropertiesRead readTiff(ImageFile& file) {
+PropertiesRead readByContent(ImageFile& file) {
     PropertiesRead result;
-    result.stage = PropertiesStage::noProperties;
-    if (file.size() > UINT32_MAX) {
-        result.problem = "TIFF file larger than 4 GiB";
+    if (file.size() == 0) {
+        result.problem = "empty file";
         return result;
     }
-    std::vector<std::uint8_t> whole;
-    std::unique_ptr<ImageFile::Mapping> mapping;
-    std::span<const std::uint8_t> bytes;
-    if (file.size() <= kSmallTiffBytes) {
-        if (Status status = file.readAt(0, static_cast<std::size_t>(file.size()), whole); !status) {
-            result.problem = status.error().message;
-            return result;
-        }
-        bytes = whole;
-    } else {
-        auto mapped = file.map();
-        if (!mapped) {
-            result.problem = mapped.error().message;
-            return result;
-        }
-        mapping = std::move(mapped).value();
-        bytes = mapping->bytes();
-    }
-    auto decoded = decodeTiffBlock(bytes);
-    if (!decoded) {
-        result.problem = "Exiv2: " + decoded.error().message;
+    // The format is decided by what the file holds, not by its name.
+    std::vector<std::uint8_t> head;
+    Status status = file.readAt(0, static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), kHeadSize)), head);
+    if (!status) {
+        result.problem = status.error().message;
         return result;
     }
-    result.stage = PropertiesStage::read;
-    result.properties = std::move(decoded.value());
+    if (isHeifFile(head))
+        return readHeif(file, head);
+    // A TIFF or JPEG file costs at most kMaxTiffReadBytes, its head included.
+    file.limitReads(kMaxTiffReadBytes - head.size(), kMaxTiffReadCalls);
+    if (isTiff(head))
+        return readTiffFile(file, head);
+    if (isJpegFile(head))
+        return readJpeg(file, head);
+    result.problem = "not an image format that can be read";
     return result;
 }
 
 }  // namespace
 
-PropertiesRead readImageProperties(const std::filesystem::path& path, ReadStats* stats) {
-    PropertiesRead result;
-    {
-        auto file = ImageFile::open(path, stats);
-        if (!file) {
-            result.problem = file.error().message;
-            return result;
-        }
-        if (file->size() == 0) {
-            result.problem = "empty file";
-            return result;
-        }
-        // The format is decided by what the file holds, not by its name.
-        std::vector<std::uint8_t> head;
-        Status status = file->readAt(0, static_cast<std::size_t>(std::min<std::uint64_t>(file->size(), kHeadSize)), head);
-        if (!status) {
-            result.problem = status.error().message;
-            return result;
-        }
-        if (isHeifFile(head))
-            return readHeif(file.value(), head);
-        if (isTiff(head))
-            return readTiff(file.value());
+PropertiesRead readImageProperties(ImageFile& file) {
+    PropertiesRead result = readByContent(file);
+    if (result.stage == PropertiesStage::cannotOpen)
+        return result;
+    if (Status unchanged = file.checkUnchanged(); !unchanged) {
+        result.stage = PropertiesStage::noProperties;
+        result.properties = {};
+        result.problem = unchanged.error().message;
     }
-    return readWithExiv2(path, stats);
+    return result;
+}
+
+PropertiesRead readImageProperties(const std::filesystem::path& path, ReadStats* stats) {
+    auto file = ImageFile::open(path, stats);
+    if (!file) {
+        PropertiesRead result;
+        result.problem = file.error().message;
+        return result;
+    }
+    return readImageProperties(file.value());
 }
 
 std::string describeDictionary(const PropertyDictionary& dictionary) {

@@ -14,7 +14,6 @@ namespace meridane {
 struct ReadStats {
     std::uint64_t bytesRead = 0;    ///< bytes delivered by read calls
     std::uint64_t readCalls = 0;
-    std::uint64_t bytesMapped = 0;  ///< bytes mapped by the general reader (TIFF-based files)
 };
 
 /// As readImageGPS and readDeviceData, adding their reads to *stats.

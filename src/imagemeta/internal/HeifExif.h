@@ -1,9 +1,10 @@
 // Finds the Exif item of an HEIF/HEIC file's primary image by reading only
-// the boxes that describe items and then the item's own bytes, never the
-// coded picture.
+// the boxes that describe items, never the coded picture; the item's bytes
+// stay in the file, where the TIFF reader reads the few it needs.
 #pragma once
 
 #include "base/Error.h"
+#include "imagemeta/internal/BlockBytes.h"
 #include "imagemeta/internal/ImageFile.h"
 
 #include <cstddef>
@@ -19,19 +20,21 @@ namespace meridane::imagemeta {
 /// files phones write, the whole 'meta' box.
 inline constexpr std::size_t kHeadSize = 8192;
 
-/// Upper bound of an Exif block (real ones hold a few KiB, 64 KiB at most in
-/// JPEG); a larger size field is treated as damage, not as a reason to allocate.
-inline constexpr std::size_t kMaxExifSize = std::size_t{4} << 20;
+/// What the walk may read after the head: a few thousand box headers and
+/// four item tables of at most 1 MiB each.
+inline constexpr std::uint64_t kMaxHeifWalkBytes = std::uint64_t{5} << 20;
+inline constexpr std::uint64_t kMaxHeifWalkCalls = 4096;
 
 /// True when the file starts with an 'ftyp' box naming a brand of the HEIF
 /// family (heic, heix, mif1, msf1, avif, ...), whatever the file's name says.
 bool isHeifFile(std::span<const std::uint8_t> head);
 
 struct HeifExifLookup {
-    /// The primary image's Exif item exactly as stored (the 4-byte offset of
-    /// the TIFF header first); none when the image has no Exif item.
-    std::optional<std::vector<std::uint8_t>> exifItem;
-    /// Why an Exif item that exists could not be read; empty otherwise.
+    /// Where the primary image's Exif item lies in the file, extent by
+    /// extent (the 4-byte offset of the TIFF header first); none when the
+    /// image has no Exif item.
+    std::optional<std::vector<FileRange>> exifItem;
+    /// Why an Exif item that exists could not be located; empty otherwise.
     std::string exifProblem;
 };
 
@@ -42,6 +45,6 @@ Result<HeifExifLookup> findPrimaryExif(ImageFile& file, std::span<const std::uin
 
 /// The TIFF block inside an Exif item: skips the 4-byte offset and the bytes
 /// it names (usually "Exif\0\0").
-Result<std::span<const std::uint8_t>> tiffBlockOfExifItem(std::span<const std::uint8_t> item);
+Result<BlockBytes> tiffBlockOfExifItem(BlockBytes& item);
 
 }  // namespace meridane::imagemeta

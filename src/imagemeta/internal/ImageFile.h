@@ -1,5 +1,6 @@
 // An image file opened for positioned reads into small buffers: the reader
-// asks for the few ranges that hold metadata and never for the picture.
+// asks for the few ranges that hold metadata and never for the picture. No
+// mapping: a file that shrinks while it is read gives an error, not a signal.
 #pragma once
 
 #include "base/Error.h"
@@ -7,13 +8,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
-#include <memory>
-#include <span>
 #include <string>
 #include <vector>
 
 namespace meridane::imagemeta {
+
+/// A run of bytes of a file.
+struct FileRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
 
 class ImageFile {
 public:
@@ -27,35 +33,31 @@ public:
     ImageFile& operator=(const ImageFile&) = delete;
     ~ImageFile();
 
+    /// The size when the file was opened; no read goes beyond it.
     std::uint64_t size() const { return size_; }
 
-    /// The whole file mapped read-only, for a format whose metadata may lie
-    /// anywhere in it (TIFF): only the pages the parser touches are read.
-    class Mapping {
-    public:
-        Mapping(const Mapping&) = delete;
-        Mapping& operator=(const Mapping&) = delete;
-        ~Mapping();
-        std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
-
-    private:
-        friend class ImageFile;
-        Mapping(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-        const std::uint8_t* data_;
-        std::size_t size_;
-    };
-    Result<std::unique_ptr<Mapping>> map();
-
     /// Reads exactly `length` bytes at `offset` into `out` (resized to fit).
-    /// Fails on a range beyond the end of the file or a read error.
+    /// Fails on a range beyond the end of the file, a read error, a file that
+    /// shrank, or a read beyond the limits set with limitReads.
     Status readAt(std::uint64_t offset, std::size_t length, std::vector<std::uint8_t>& out);
 
+    /// From now on at most `bytes` more bytes, in at most `calls` more reads.
+    void limitReads(std::uint64_t bytes, std::uint64_t calls);
+
+    /// Fails when the file's size or modification time is no longer what it
+    /// was at the open: what was read may mix two versions of the file.
+    Status checkUnchanged() const;
+
 private:
-    ImageFile(int fd, std::uint64_t size, ReadStats* stats) : fd_(fd), size_(size), stats_(stats) {}
+    ImageFile(int fd, std::uint64_t size, timespec modified, ReadStats* stats)
+        : fd_(fd), size_(size), modified_(modified), stats_(stats) {}
 
     int fd_ = -1;
     std::uint64_t size_ = 0;
+    timespec modified_{};
     ReadStats* stats_ = nullptr;
+    std::uint64_t bytesLeft_ = UINT64_MAX;
+    std::uint64_t callsLeft_ = UINT64_MAX;
 };
 
 /// Text of an errno value in English, whatever the process locale.

@@ -1,6 +1,7 @@
 // The three metadata dictionaries of an image's first picture (GPS, TIFF and
-// Exif) and how one file is turned into them: HEIF containers by the item
-// walk here, everything else by Exiv2, the format decided by content.
+// Exif) and how one file is turned into them: the Exif block of an HEIF
+// container, a JPEG, or the TIFF structure of a DNG itself, the format
+// decided by content, read by the bounded TIFF reader.
 #pragma once
 
 #include "imagemeta/internal/MetadataValue.h"
@@ -57,6 +58,10 @@ struct PropertiesRead {
 };
 
 PropertiesRead readImageProperties(const std::filesystem::path& path, ReadStats* stats = nullptr);
+
+class ImageFile;
+/// As above, for a file already open.
+PropertiesRead readImageProperties(ImageFile& file);
 
 /// One line listing every entry: {GPSLatitudeRef = "N"; GPSLatitude = (37/1, 30/1, 0/1)}.
 std::string describeDictionary(const PropertyDictionary& dictionary);
