@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the HEIF item walk on arbitrary bytes, the TIFF reader on the
 // Exif item it finds, then the whole reader on the same file.
 #include "FuzzImageFile.h"

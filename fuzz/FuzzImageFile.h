@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the image reader's fuzz targets: each input becomes one in-memory
 // file, opened by path like any image, so nothing touches the disk; and the
 // checks every reading must pass whatever the input.

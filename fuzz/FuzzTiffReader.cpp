@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target: the TIFF reader on arbitrary bytes taken as a TIFF block (a
 // DNG), then the whole reader on the same file.
 #include "FuzzImageFile.h"

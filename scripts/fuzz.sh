@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on) and runs each for a bounded time, seeded from
 # the repository's fixtures and the shared corpus. A crash leaves its input in

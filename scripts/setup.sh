@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Meridane needs to build, test and run.
 # Packages already installed are skipped; runs apt-get as root, or via sudo.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast the image reader goes and how much of each file it reads: HEIC
 // and DNG files of a small and a large picture, generated into a temporary
 // folder (the large pictures are sparse, so the folder costs no disk space).

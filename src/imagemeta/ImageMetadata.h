@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the pipeline needs from an image's embedded metadata: the position at
 // which it was taken and the camera identity. Reads only the metadata, never
 // the picture; never modifies the image; never fails outward.

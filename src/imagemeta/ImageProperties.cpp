@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "imagemeta/internal/ImageProperties.h"
 
 #include "imagemeta/internal/BlockBytes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Counts what one metadata lookup costs in file reads, so a benchmark can
 // show that a photo's metadata is read without reading the picture.
 #pragma once

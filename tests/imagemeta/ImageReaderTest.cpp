@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reader on images written on the spot (every value form, byte order, container and HEIF
 // layout; hostile files), with libheif as the oracle of Exif bytes and ExifTool of values, also for
 // the fixtures and the corpus. Each file may cost 50 ms of CPU and 32 MiB of heap (counted here).

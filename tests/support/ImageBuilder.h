@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The images the tests read: TIFF blocks with chosen entries, types and byte
 // order (a TIFF block is a readable DNG), HEIF containers in each layout the
 // format allows. Standard library only, so that the benchmarks use it too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bytes of one TIFF block as they lie in a file (the whole of a DNG, a
 // JPEG segment, the extents of an HEIF Exif item), read piece by piece when
 // the decoder asks for them, never as a whole.

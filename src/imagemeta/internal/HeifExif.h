@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finds the Exif item of an HEIF/HEIC file's primary image by reading only
 // the boxes that describe items, never the coded picture; the item's bytes
 // stay in the file, where the TIFF reader reads the few it needs.

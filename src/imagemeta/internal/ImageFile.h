@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An image file opened for positioned reads into small buffers: the reader
 // asks for the few ranges that hold metadata and never for the picture. No
 // mapping: a file that shrinks while it is read gives an error, not a signal.

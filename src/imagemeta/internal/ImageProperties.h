@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three metadata dictionaries of an image's first picture (GPS, TIFF and
 // Exif) and how one file is turned into them: the Exif block of an HEIF
 // container, a JPEG, or the TIFF structure of a DNG itself, the format

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finds the Exif block of a JPEG file (some files named .heic are JPEGs) by
 // walking its segment headers up to the picture data.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One raw metadata value as an image stores it (a number, a rational, a
 // text, a list of these, or something else), before any interpretation.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the few values the pipeline needs from a TIFF block (a DNG, or the
 // Exif block of an HEIF or JPEG file): IFD0's camera identity, the Exif
 // directory's only when IFD0 lacks it, and the GPS directory. A value is read
