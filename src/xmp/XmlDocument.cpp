@@ -5,6 +5,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
+#include <libxml/dict.h>
 
 #include <climits>
 #include <cstring>
@@ -113,6 +114,28 @@ void onParserError(void* userData, LibxmlError* error) {
 struct ContextDeleter {
     void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
 };
+using ParserContext = std::unique_ptr<xmlParserCtxt, ContextDeleter>;
+
+// A context is kept per thread between parses: making one costs about as
+// much as parsing a small sidecar. It is out of its slot while in use, so a
+// parse can never share it.
+thread_local ParserContext tKeptContext;
+
+// Names the parser has interned over the context's life; past this, a
+// hostile run of sidecars full of distinct names would keep growing it.
+constexpr size_t kMaxKeptNames = 4096;
+
+ParserContext takeContext() {
+    if (tKeptContext)
+        return std::move(tKeptContext);
+    return ParserContext(xmlNewParserCtxt());
+}
+
+void keepContext(ParserContext context) {
+    if (context->dict && static_cast<size_t>(xmlDictSize(context->dict)) > kMaxKeptNames)
+        return;
+    tKeptContext = std::move(context);
+}
 
 bool isBlankText(xmlNodePtr node) { return node->type == XML_TEXT_NODE && xmlIsBlankNode(node); }
 
@@ -414,7 +437,7 @@ Result<XmlDocument> XmlDocument::parse(std::string_view bytes) {
                      "XML parse error: the file is too large (" + std::to_string(bytes.size()) + " bytes)"};
     initLibxml();
 
-    std::unique_ptr<xmlParserCtxt, ContextDeleter> context(xmlNewParserCtxt());
+    ParserContext context = takeContext();
     if (!context)
         return Error{ErrorDomain::xmlParser, XML_ERR_NO_MEMORY, "XML parse error: out of memory"};
     ErrorCapture capture;
@@ -428,8 +451,12 @@ Result<XmlDocument> XmlDocument::parse(std::string_view bytes) {
 
     // No network, no DTD loading, no entity substitution, no validation; the
     // parser's built-in depth and amplification limits stay on (no HUGE).
-    const int options = XML_PARSE_NONET;
+    // The document owns its names instead of sharing the context's
+    // dictionary, so it depends in nothing on the context kept for the next
+    // parse (nor on the thread that parsed it).
+    const int options = XML_PARSE_NONET | XML_PARSE_NODICT;
     const char* data = bytes.empty() ? "" : bytes.data();
+    // Resets the context first: nothing of an earlier parse carries over.
     xmlDocPtr doc = xmlCtxtReadMemory(context.get(), data, static_cast<int>(bytes.size()), nullptr, nullptr,
                                       options);
     const bool wellFormed = context->wellFormed != 0;
@@ -439,14 +466,18 @@ Result<XmlDocument> XmlDocument::parse(std::string_view bytes) {
         doc = nullptr;
     }
     if (!doc) {
+        Error error{ErrorDomain::xmlParser, XML_ERR_DOCUMENT_EMPTY, "XML parse error: Document is empty"};
         if (capture.haveFatal)
-            return Error{ErrorDomain::xmlParser, capture.fatalCode, capture.fatalMessage};
-        if (capture.haveError)
-            return Error{ErrorDomain::xmlParser, capture.errorCode, capture.errorMessage};
-        if (const xmlError* last = xmlCtxtGetLastError(context.get()); last && last->code != XML_ERR_OK)
-            return Error{ErrorDomain::xmlParser, last->code, "XML parse error: " + fromXml(reinterpret_cast<const xmlChar*>(last->message))};
-        return Error{ErrorDomain::xmlParser, XML_ERR_DOCUMENT_EMPTY, "XML parse error: Document is empty"};
+            error = Error{ErrorDomain::xmlParser, capture.fatalCode, capture.fatalMessage};
+        else if (capture.haveError)
+            error = Error{ErrorDomain::xmlParser, capture.errorCode, capture.errorMessage};
+        else if (const xmlError* last = xmlCtxtGetLastError(context.get()); last && last->code != XML_ERR_OK)
+            error = Error{ErrorDomain::xmlParser, last->code,
+                          "XML parse error: " + fromXml(reinterpret_cast<const xmlChar*>(last->message))};
+        keepContext(std::move(context));
+        return error;
     }
+    keepContext(std::move(context));
 
     XmlDocument document(doc);
     if (Status tidy = tidyTree(doc); !tidy)
