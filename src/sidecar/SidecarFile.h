@@ -12,6 +12,10 @@
 #include <memory>
 #include <string>
 
+namespace meridane::xmp {
+class XmlDocument;
+}
+
 namespace meridane {
 
 /// Codes of domain "XMP" beyond kXmpInvalid: why a save did not replace the sidecar.
@@ -47,6 +51,9 @@ public:
     const std::string& bytes() const;
     /// The file a save replaces: path(), or where its link led.
     const std::filesystem::path& replacedPath() const;
+    /// bytes() parsed as XML, once for the comparison and the update
+    /// together; the update edits this document before it saves it.
+    Result<xmp::XmlDocument>& document() const;
 
     SidecarFile(SidecarFile&&) noexcept;
     SidecarFile& operator=(SidecarFile&&) noexcept;

@@ -73,7 +73,7 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
     // which reports the failure as the file's result.
     if (!sidecar)
         return {};
-    auto document = xmp::XmlDocument::parse(sidecar->bytes());
+    const auto& document = sidecar->document();
     if (!document)
         return {};
     auto description = xmp::findDescriptionElement(document.value());

@@ -45,7 +45,7 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     const std::string name = sidecar->path().filename().string();
 
     diag::debug("Loading existing XMP: " + name);
-    auto document = xmp::XmlDocument::parse(sidecar->bytes());
+    auto& document = sidecar->document();
     if (!document)
         return document.error();
     auto description = xmp::findDescriptionElement(document.value());

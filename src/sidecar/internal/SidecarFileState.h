@@ -6,6 +6,9 @@
 
 #include "sidecar/SidecarFile.h"
 #include "sidecar/internal/FileSystem.h"
+#include "xmp/XmlDocument.h"
+
+#include <optional>
 
 namespace meridane {
 
@@ -14,6 +17,7 @@ struct SidecarFile::State {
     std::filesystem::path realPath;  ///< the file read: `path`, or where its link led
     std::string realName;            ///< realPath's last component, in `folder`
     std::string bytes;
+    std::optional<Result<xmp::XmlDocument>> document;  ///< bytes parsed, on first use
     sidecar::Descriptor folder;      ///< the real folder (O_PATH)
     sidecar::Descriptor file;        ///< the file read; holds the lock for a save
     sidecar::FileInfo identity;      ///< taken before the read
