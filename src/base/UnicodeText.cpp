@@ -35,6 +35,15 @@ bool isAscii(std::string_view text) {
 
 bool isAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// In ASCII text every character stands alone except CR LF, which is one
+// user-perceived character; no rule of grapheme clusters joins other ASCII
+// characters. Where the last one starts, in bytes.
+size_t asciiLastCharacterStart(std::string_view text) {
+    if (text.size() >= 2 && text[text.size() - 2] == '\r' && text.back() == '\n')
+        return text.size() - 2;
+    return text.empty() ? 0 : text.size() - 1;
+}
+
 }  // namespace
 
 // Sidecar texts are nearly always ASCII; they skip the round trip through
@@ -66,11 +75,15 @@ std::string upperCased(std::string_view text) {
 std::string lowerCased(std::string_view text) { return toUtf8(fromUtf8(text).toLower()); }
 
 std::string lastCharacter(std::string_view text) {
+    if (isAscii(text))
+        return std::string(text.substr(asciiLastCharacterStart(text)));
     const QString s = fromUtf8(text);
     return toUtf8(s.mid(lastCharacterStart(s)));
 }
 
 std::string withoutLastCharacter(std::string_view text) {
+    if (isAscii(text))
+        return std::string(text.substr(0, asciiLastCharacterStart(text)));
     const QString s = fromUtf8(text);
     return toUtf8(s.left(lastCharacterStart(s)));
 }
