@@ -30,6 +30,20 @@ void discard(std::string_view line);
 /// a caller may skip building lines that nobody reads.
 bool isListening();
 
+/// As debug(message) with the message made of these parts (anything a
+/// std::string_view can be made from), joined only when a sink listens: the
+/// lines of every decision cost nothing while nobody reads them.
+template <typename... Parts>
+    requires(sizeof...(Parts) > 1)
+void debug(const Parts&... parts) {
+    if (!isListening())
+        return;
+    std::string message;
+    message.reserve((std::string_view(parts).size() + ...));
+    (message.append(std::string_view(parts)), ...);
+    debug(std::string_view(message));
+}
+
 /// Installs a sink for the lifetime of the object, then restores the previous one.
 class ScopedSink {
 public:
