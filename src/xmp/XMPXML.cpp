@@ -4,26 +4,25 @@
 #include "base/Diagnostics.h"
 #include "base/UnicodeText.h"
 
-#include <functional>
 #include <utility>
 #include <vector>
 
 namespace meridane::xmp {
 namespace {
 
-std::string localName(std::string_view name) {
+std::string_view localName(std::string_view name) {
     const auto colon = name.rfind(':');
-    return std::string(colon == std::string_view::npos ? name : name.substr(colon + 1));
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
 }
 
 // The first direct child element named exactly `name` or exactly its local
 // name (an unprefixed property); another prefix does not match.
 std::optional<XmlElement> findMatchingChild(std::string_view name, const XmlElement& element) {
-    const std::string local = localName(name);
-    for (const XmlNode& child : element.children()) {
+    const std::string_view local = localName(name);
+    for (XmlNode child = element.firstChild(); child; child = child.nextSibling()) {
         if (!child.isElement())
             continue;
-        const auto childName = child.name();
+        const auto childName = child.nameView();
         if (!childName)
             continue;
         if (*childName == name || *childName == local)
@@ -37,28 +36,37 @@ std::string trimmedValue(const XmlNode& node) {
     return value ? text::trimmed(*value) : std::string();
 }
 
+bool indicatesGPS(const NameView& name) {
+    for (std::string_view marker : {"GPSLatitude", "GPSLongitude", "GPSLatitudeRef", "GPSLongitudeRef"})
+        if (name.contains(marker))
+            return true;
+    return false;
+}
+
 // Depth-first walk in document order that visits each element before any
-// element below it. It keeps its own stack rather than recursing, so the
-// document's depth never becomes the call stack's.
-std::optional<XmlElement> firstInPreOrder(const XmlElement& start,
-                                          const std::function<bool(const XmlElement&)>& accept) {
+// element below it. It follows the tree's own links rather than recursing,
+// so the document's depth never becomes the call stack's.
+template <typename Accept>
+std::optional<XmlElement> firstInPreOrder(const XmlElement& start, const Accept& accept) {
     if (accept(start))
         return start;
-    std::vector<std::pair<std::vector<XmlNode>, size_t>> stack;
-    stack.emplace_back(start.children(), 0);
-    while (!stack.empty()) {
-        auto& [children, next] = stack.back();
-        if (next == children.size()) {
-            stack.pop_back();
-            continue;
+    XmlNode node = start.firstChild();
+    while (node) {
+        if (const auto element = node.asElement()) {
+            if (accept(*element))
+                return element;
+            if (const XmlNode below = node.firstChild()) {
+                node = below;
+                continue;
+            }
         }
-        const XmlNode node = children[next++];
-        const auto element = node.asElement();
-        if (!element)
-            continue;
-        if (accept(*element))
-            return element;
-        stack.emplace_back(element->children(), 0);
+        // Climb until a following sibling exists, never above `start`.
+        while (!node.nextSibling()) {
+            node = node.parent();
+            if (!node || node.raw() == start.raw())
+                return std::nullopt;
+        }
+        node = node.nextSibling();
     }
     return std::nullopt;
 }
@@ -86,39 +94,40 @@ std::optional<XmlElement> findDescriptionElement(const XmlDocument& document) {
 }
 
 std::optional<std::string> getElementValue(std::string_view name, const XmlElement& element) {
-    diag::debug("XMPXML: Looking for '" + std::string(name) + "' in element");
+    diag::debug("XMPXML: Looking for '", name, "' in element");
     if (const auto child = findMatchingChild(name, element)) {
         const auto value = child->stringValue();
-        const std::optional<std::string> result =
-            value ? std::optional<std::string>(text::trimmed(*value)) : std::nullopt;
-        diag::debug("XMPXML: Found '" + std::string(name) + "' = '" + result.value_or("nil") +
-                    "' via exact match '" + child->name().value_or("") + "'");
+        std::optional<std::string> result = value ? std::optional<std::string>(text::trimmed(*value)) : std::nullopt;
+        if (diag::isListening())
+            diag::debug("XMPXML: Found '", name, "' = '", result.value_or("nil"), "' via exact match '",
+                        child->name().value_or(""), "'");
         return result;
     }
-    diag::debug("XMPXML: Could not find '" + std::string(name) + "' in element");
+    diag::debug("XMPXML: Could not find '", name, "' in element");
     logChildElements(element);
     return std::nullopt;
 }
 
 void setElementValue(std::string_view value, std::string_view name, XmlElement& element) {
-    diag::debug("XMPXML: Setting '" + std::string(name) + "' = '" + std::string(value) + "'");
+    diag::debug("XMPXML: Setting '", name, "' = '", value, "'");
     if (auto child = findMatchingChild(name, element)) {
         child->setStringValue(value);
-        diag::debug("XMPXML: Updated existing element '" + child->name().value_or("") + "'");
+        if (diag::isListening())
+            diag::debug("XMPXML: Updated existing element '", child->name().value_or(""), "'");
         return;
     }
     element.appendChildElement(name, value);
-    diag::debug("XMPXML: Created new element '" + std::string(name) + "'");
+    diag::debug("XMPXML: Created new element '", name, "'");
 }
 
 std::optional<XmlElement> findGPSContainer(const XmlElement& element) {
     // An element qualifies when one of its direct children is GPS-named; all
     // of them are tested before the search goes below any of them.
     return firstInPreOrder(element, [](const XmlElement& candidate) {
-        for (const XmlNode& child : candidate.children()) {
+        for (XmlNode child = candidate.firstChild(); child; child = child.nextSibling()) {
             if (!child.isElement())
                 continue;
-            if (const auto name = child.name(); name && nameIndicatesGPS(*name))
+            if (const auto name = child.nameView(); name && indicatesGPS(*name))
                 return true;
         }
         return false;
@@ -127,17 +136,12 @@ std::optional<XmlElement> findGPSContainer(const XmlElement& element) {
 
 std::optional<XmlElement> findFirstDescription(const XmlElement& element) {
     return firstInPreOrder(element, [](const XmlElement& candidate) {
-        const auto name = candidate.name();
-        return name && name->find("Description") != std::string::npos;
+        const auto name = candidate.nameView();
+        return name && name->contains("Description");
     });
 }
 
-bool nameIndicatesGPS(std::string_view name) {
-    for (std::string_view marker : {"GPSLatitude", "GPSLongitude", "GPSLatitudeRef", "GPSLongitudeRef"})
-        if (name.find(marker) != std::string_view::npos)
-            return true;
-    return false;
-}
+bool nameIndicatesGPS(std::string_view name) { return indicatesGPS(NameView{{}, name}); }
 
 void logElementContents(const XmlElement& element, std::string_view label) {
     if (!diag::isListening())

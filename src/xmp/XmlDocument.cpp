@@ -287,6 +287,18 @@ Status tidyTree(xmlDocPtr doc) {
     return Done{};
 }
 
+std::string_view viewOf(const xmlChar* text) {
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+}
+
+std::optional<NameView> nameViewOf(xmlNodePtr node) {
+    if (!node || !node->name)
+        return std::nullopt;
+    if (node->type == XML_ELEMENT_NODE && node->ns && node->ns->prefix)
+        return NameView{viewOf(node->ns->prefix), viewOf(node->name)};
+    return NameView{{}, viewOf(node->name)};
+}
+
 std::optional<std::string> qualifiedName(xmlNodePtr node) {
     if (!node || !node->name)
         return std::nullopt;
@@ -340,6 +352,21 @@ std::optional<std::string> XmlNode::name() const {
     return qualifiedName(node_);
 }
 
+std::optional<NameView> XmlNode::nameView() const {
+    if (!node_ || (node_->type != XML_ELEMENT_NODE && node_->type != XML_PI_NODE))
+        return std::nullopt;
+    return nameViewOf(node_);
+}
+
+XmlNode XmlNode::firstChild() const { return XmlNode(node_ ? node_->children : nullptr); }
+
+XmlNode XmlNode::nextSibling() const { return XmlNode(node_ ? node_->next : nullptr); }
+
+XmlNode XmlNode::parent() const {
+    xmlNodePtr up = node_ ? node_->parent : nullptr;
+    return XmlNode(up && up->type == XML_ELEMENT_NODE ? up : nullptr);
+}
+
 std::optional<std::string> XmlNode::stringValue() const { return nodeText(node_); }
 
 std::optional<XmlElement> XmlNode::asElement() const {
@@ -351,6 +378,10 @@ std::optional<XmlElement> XmlNode::asElement() const {
 // ---- XmlElement -------------------------------------------------------------
 
 std::optional<std::string> XmlElement::name() const { return qualifiedName(node_); }
+
+std::optional<NameView> XmlElement::nameView() const { return nameViewOf(node_); }
+
+XmlNode XmlElement::firstChild() const { return XmlNode(node_ ? node_->children : nullptr); }
 
 std::vector<XmlNode> XmlElement::children() const {
     std::vector<XmlNode> result;

@@ -29,15 +29,43 @@ namespace meridane::xmp {
 
 class XmlElement;
 
+/// A node's name as written, in its two parts, viewing the document's own
+/// text (valid while the document lives): nothing is copied to compare it.
+struct NameView {
+    std::string_view prefix;  ///< empty when the name has none
+    std::string_view local;
+
+    /// Whether the name as written ("prefix:local", or "local") is `qualified`.
+    bool operator==(std::string_view qualified) const {
+        if (prefix.empty())
+            return local == qualified;
+        return qualified.size() == prefix.size() + 1 + local.size() && qualified.starts_with(prefix) &&
+               qualified[prefix.size()] == ':' && qualified.ends_with(local);
+    }
+    /// Whether `text`, which holds no colon, occurs in the name as written.
+    bool contains(std::string_view text) const {
+        return local.find(text) != std::string_view::npos || prefix.find(text) != std::string_view::npos;
+    }
+};
+
 /// Non-owning handle to any node of a document; valid while the document lives.
 class XmlNode {
 public:
     explicit XmlNode(_xmlNode* node) : node_(node) {}
 
+    /// False for the handle of no node (past the last child, above the root).
+    explicit operator bool() const { return node_ != nullptr; }
     bool isElement() const;
     /// The element's qualified name as written (prefix:local), or none for
     /// nodes that have no name (text, comments, ...).
     std::optional<std::string> name() const;
+    /// name() without copying it.
+    std::optional<NameView> nameView() const;
+    /// Navigation without building lists: the first child, the next
+    /// sibling and the parent (an element, or none at the top).
+    XmlNode firstChild() const;
+    XmlNode nextSibling() const;
+    XmlNode parent() const;
     /// Concatenation of all text inside the node, or none.
     std::optional<std::string> stringValue() const;
     std::optional<XmlElement> asElement() const;
@@ -53,7 +81,9 @@ public:
     explicit XmlElement(_xmlNode* node) : node_(node) {}
 
     std::optional<std::string> name() const;
+    std::optional<NameView> nameView() const;
     std::vector<XmlNode> children() const;
+    XmlNode firstChild() const;
     std::optional<std::string> stringValue() const;
     /// Replaces the whole content by one text node.
     void setStringValue(std::string_view value);
