@@ -86,17 +86,17 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
 
     if (!isSupportedMediaFile(filePath)) {
         const std::string extension = pathExtension(filePath);
-        diag::debug(name + " unsupported extension " + extension);
+        diag::debug(name, " unsupported extension ", extension);
         return ProcessingResult::unsupportedFile("Unsupported extension: " + extension);
     }
-    diag::debug("Processing " + name);
+    diag::debug("Processing ", name);
 
     // The camera filter and the position come from one decode of the image.
     ImageMetadataReader image(filePath);
     if (options.appleOnly) {
         const std::optional<DeviceData> device = image.deviceData();
         if (device && !device->isAppleDevice()) {
-            diag::debug("Skipping non-Apple: " + name);
+            diag::debug("Skipping non-Apple: ", name);
             return ProcessingResult::skippedNonApple(device, "Non-Apple source");
         }
     }
@@ -104,10 +104,10 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     std::optional<Coordinate> position = knownCoordinate ? knownCoordinate : image.position();
     if (!position) {
         if (options.silentlyIgnoreSkipped) {
-            diag::debug("Skipped missing GPS: " + name);
+            diag::debug("Skipped missing GPS: ", name);
             return ProcessingResult::skippedMissing("No GPS available");
         }
-        diag::debug("Failed: no GPS for " + name);
+        diag::debug("Failed: no GPS for ", name);
         return ProcessingResult::failed("No GPS available");
     }
 
@@ -123,7 +123,7 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     const std::filesystem::path scopedSidecar = access.scopedPath;
 
     if (!fileExists(scopedSidecar)) {
-        diag::debug("Skipping " + name + " - no XMP sidecar file exists");
+        diag::debug("Skipping ", name, " - no XMP sidecar file exists");
         access.stop();
         return ProcessingResult::skippedMissing("No XMP sidecar file");
     }
@@ -145,7 +145,7 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
             updateSidecarGPS(sidecarFile, position->latitude, position->longitude, writeOptions);
         if (!outcome && outcome.error().domain == ErrorDomain::xmp && outcome.error().code == kSidecarChanged &&
             attempt == 1) {
-            diag::debug("XMP sidecar changed while " + name + " was being updated; reading it again");
+            diag::debug("XMP sidecar changed while ", name, " was being updated; reading it again");
             continue;
         }
         updated.emplace(std::move(outcome));
@@ -154,11 +154,11 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     access.stop();
     if (!outcome) {
         const std::string& description = outcome.error().message;
-        diag::debug("Failed " + name + ": " + description);
+        diag::debug("Failed ", name, ": ", description);
         return ProcessingResult::failed(description);
     }
     if (!outcome->written) {
-        diag::debug("Already correct " + name);
+        diag::debug("Already correct ", name);
         return ProcessingResult::alreadyCorrect();
     }
     if (options.dryRun) {
@@ -166,10 +166,12 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
         prefixed.reserve(outcome->changes.size());
         for (const std::string& change : outcome->changes)
             prefixed.push_back(std::string(kDryRunPrefix) + change);
-        diag::debug("Dry run \u2014 would update " + name + ": " + text::joined(prefixed, "; "));
+        if (diag::isListening())
+            diag::debug("Dry run \u2014 would update ", name, ": ", text::joined(prefixed, "; "));
         return ProcessingResult::updated(std::move(prefixed), true);
     }
-    diag::debug("Updated " + name + ": " + text::joined(outcome->changes, "; "));
+    if (diag::isListening())
+        diag::debug("Updated ", name, ": ", text::joined(outcome->changes, "; "));
     return ProcessingResult::updated(std::move(outcome.value().changes));
 }
 

@@ -20,6 +20,13 @@ constexpr double kMissingCoordinate = 9000000000.0;
 
 std::string orNil(const std::optional<std::string>& text) { return text ? *text : std::string("nil"); }
 
+// The last component of a path, without building another path.
+std::string_view fileNameOf(const std::filesystem::path& path) {
+    const std::string& text = path.native();
+    const auto slash = text.rfind('/');
+    return slash == std::string::npos ? std::string_view(text) : std::string_view(text).substr(slash + 1);
+}
+
 /// What the sidecar says about one coordinate, measured against the image.
 struct AxisCheck {
     std::optional<std::string> text;
@@ -51,12 +58,12 @@ struct AxisCheck {
     }
 };
 
-std::optional<std::string> firstGPSNamedChild(const xmp::XmlElement& description) {
-    for (const auto& child : description.children()) {
+std::optional<xmp::NameView> firstGPSNamedChild(const xmp::XmlElement& description) {
+    for (xmp::XmlNode child = description.firstChild(); child; child = child.nextSibling()) {
         if (!child.isElement())
             continue;
-        auto name = child.name();
-        if (name && name->find("GPS") != std::string::npos)
+        auto name = child.nameView();
+        if (name && name->contains("GPS"))
             return name;
     }
     return std::nullopt;
@@ -67,7 +74,7 @@ std::optional<std::string> firstGPSNamedChild(const xmp::XmlElement& description
 SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, double latitude, double longitude,
                                      const Result<SidecarFile>& sidecar, bool alwaysOverwrite) {
     using Verdict = SidecarComparison::Verdict;
-    const std::string imageName = imagePath.filename().string();
+    const std::string_view imageName = fileNameOf(imagePath);
 
     // A sidecar that cannot be read or understood goes on to the update,
     // which reports the failure as the file's result.
@@ -81,10 +88,10 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
         return {};
 
     if (auto gpsName = firstGPSNamedChild(*description)) {
-        diag::debug("Found GPS  " + *gpsName);
+        diag::debug("Found GPS  ", gpsName->prefix, gpsName->prefix.empty() ? "" : ":", gpsName->local);
     } else {
         diag::debug("No GPS data found in XMP");
-        diag::debug("Skipping " + imageName + " - XMP contains no GPS data");
+        diag::debug("Skipping ", imageName, " - XMP contains no GPS data");
         return {Verdict::noGPS, {}, {}};
     }
 
@@ -107,7 +114,7 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
     const bool coordinatesMatch = lat.withinTolerance && lon.withinTolerance && lat.compatible && lon.compatible;
 
     if (diag::isListening()) {
-        diag::debug(imageName + " XMP pre-check:");
+        diag::debug(imageName, " XMP pre-check:");
         diag::debug("  existing: lat=" + orNil(latText) + " lon=" + orNil(lonText) + " latRef=" + orNil(latRef) +
                     " lonRef=" + orNil(lonRef));
         diag::debug("  parsed:   lat=(" + formatDiagnosticDouble(lat.parsed.value) + "," + lat.parsed.ref +
@@ -125,7 +132,7 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
     }
 
     auto proceeding = [&imageName] {
-        diag::debug("Proceeding with update check for " + imageName + " (exceeds tolerance or overwrite)");
+        diag::debug("Proceeding with update check for ", imageName, " (exceeds tolerance or overwrite)");
     };
     if (alwaysOverwrite) {
         proceeding();
@@ -134,7 +141,7 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
 
     if (coordinatesMatch) {
         if (!gpstext::hasTrailingHemisphere(latText) || !gpstext::hasTrailingHemisphere(lonText)) {
-            diag::debug("Within tolerance, but XMP text is missing trailing hemisphere ref \u2014 will update " +
+            diag::debug("Within tolerance, but XMP text is missing trailing hemisphere ref \u2014 will update ",
                         imageName);
             proceeding();
             return {};
@@ -146,10 +153,11 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
         if (!lon.textMatchesExpected())
             notes.push_back("Longitude format: " + orNil(lonText) + " \u2192 " + lon.expectedText);
         if (notes.empty()) {
-            diag::debug("Within tolerance and text matches \u2014 not updating " + imageName);
+            diag::debug("Within tolerance and text matches \u2014 not updating ", imageName);
             return {Verdict::alreadyCorrect, {}, {}};
         }
-        diag::debug("Within tolerance \u2014 not updating " + imageName + ". Differences: " + text::joined(notes, "; "));
+        if (diag::isListening())
+            diag::debug("Within tolerance \u2014 not updating ", imageName, ". Differences: ", text::joined(notes, "; "));
         return {Verdict::withinTolerance, std::move(notes), {}};
     }
 
@@ -167,7 +175,7 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
         std::vector<std::string> rowTexts;
         for (const auto& row : rows)
             rowTexts.push_back(row.field + ": " + row.currentValue + " \u2192 " + row.newValue);
-        diag::debug("Skipped (GPS coordinates differ) for " + imageName + ": " + text::joined(rowTexts, "; "));
+        diag::debug("Skipped (GPS coordinates differ) for ", imageName, ": ", text::joined(rowTexts, "; "));
     }
     return {Verdict::differentPlace, {}, std::move(rows)};
 }

@@ -44,7 +44,7 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     }
     const std::string name = sidecar->path().filename().string();
 
-    diag::debug("Loading existing XMP: " + name);
+    diag::debug("Loading existing XMP: ", name);
     auto& document = sidecar->document();
     if (!document)
         return document.error();
@@ -98,7 +98,7 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
 
     const bool allMatch = latProperty.matches && lonProperty.matches && latRefProperty.matches && lonRefProperty.matches;
     if (!options.alwaysOverwrite && allMatch) {
-        diag::debug("Will not write " + name + " \u2014 already correct");
+        diag::debug("Will not write ", name, " \u2014 already correct");
         return SidecarUpdateOutcome{};
     }
     if (allMatch)
@@ -132,11 +132,11 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     outcome.written = true;
 
     if (dryRun) {
-        diag::debug("Dry run \u2014 would save XMP: " + name);
+        diag::debug("Dry run \u2014 would save XMP: ", name);
         return outcome;
     }
 
-    diag::debug("Saving XMP atomically: " + name);
+    diag::debug("Saving XMP atomically: ", name);
     const xmp::XmlDocument& changed = document.value();
     SidecarFile::State& file = sidecar->state();
     if (!file.forSaving)
