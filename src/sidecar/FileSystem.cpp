@@ -8,6 +8,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -142,11 +143,15 @@ Result<FileInfo> FileSystem::statusOf(int fd) {
     return infoFrom(st);
 }
 
-Result<int> FileSystem::openForReading(int folder, const std::string& name) {
-    // O_NONBLOCK: a named pipe in a sidecar's place must not stall the batch
-    // in open(); it is turned away below like every other special file.
-    const int fd = retrying(
-        [&] { return ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY); });
+namespace {
+
+// O_NONBLOCK: a named pipe in a sidecar's place must not stall the batch in
+// open(); it is turned away below like every other special file.
+constexpr int kReadingFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY;
+
+// The opened file when it is a regular file; otherwise it is closed and
+// refused.
+Result<OpenedFile> regularFile(int fd) {
     if (fd < 0)
         return systemError(errno);
     struct stat st {};
@@ -163,7 +168,47 @@ Result<int> FileSystem::openForReading(int folder, const std::string& name) {
             return Error{ErrorDomain::fileSystem, EINVAL, "Not a regular file"};
         return systemError(refused);
     }
-    return fd;
+    return OpenedFile{fd, infoFrom(st)};
+}
+
+}  // namespace
+
+Result<int> FileSystem::openForReading(int folder, const std::string& name) {
+    auto opened = regularFile(retrying([&] { return ::openat(folder, name.c_str(), kReadingFlags); }));
+    if (!opened)
+        return opened.error();
+    return opened->fd;
+}
+
+Result<OpenedFile> FileSystem::openFile(const std::filesystem::path& path) {
+    return regularFile(retrying([&] { return ::open(path.c_str(), kReadingFlags); }));
+}
+
+Result<std::string> FileSystem::readWhole(int fd, std::uint64_t size, std::uint64_t limit) {
+    if (size > limit)
+        return systemError(EFBIG);
+    // One byte more than the size said, so that a file read whole usually
+    // needs one read for its bytes and one that finds the end.
+    std::string bytes(static_cast<std::size_t>(size) + 1, '\0');
+    std::size_t got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (bytes.size() > limit)  // grew while being read
+                return systemError(EFBIG);
+            bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(limit + 1, bytes.size() * 2)));
+        }
+        const ssize_t n = retrying(
+            [&] { return ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got)); });
+        if (n < 0)
+            return systemError(errno);
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got > limit)
+        return systemError(EFBIG);
+    bytes.resize(got);
+    return bytes;
 }
 
 Result<std::string> FileSystem::readAll(int fd, std::uint64_t limit) {

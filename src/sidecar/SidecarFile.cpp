@@ -78,6 +78,39 @@ Status lockSidecar(FileSystem& fs, const std::filesystem::path& path, SidecarFil
     }
 }
 
+Error tooLarge(std::uint64_t size) {
+    return Error{ErrorDomain::xmp, kSidecarTooLarge,
+                 "XMP sidecar is too large (" + std::to_string(size) + " bytes; the limit is 16 MiB)"};
+}
+
+Error grewTooLarge() { return Error{ErrorDomain::xmp, kSidecarTooLarge, "XMP sidecar is too large (the limit is 16 MiB)"}; }
+
+/// Only reads: no folder is held and no lock taken, so the file is opened by
+/// its path (a link in its last component followed once, as for a save),
+/// and its status from the open's own type check serves as its identity.
+Status readOnly(FileSystem& fs, const std::filesystem::path& path, SidecarFile::State& state) {
+    state.realPath = path;
+    auto opened = fs.openFile(path);
+    if (!opened && opened.error().code == ELOOP) {
+        auto target = fs.resolved(path);
+        if (!target)
+            return readError(target.error(), path);
+        state.realPath = std::move(target).value();
+        opened = fs.openFile(state.realPath);
+    }
+    if (!opened)
+        return readError(opened.error(), path);
+    const Descriptor file(opened->fd);
+    state.identity = opened->info;
+    if (state.identity.size > sidecar::kMaximumSidecarBytes)
+        return tooLarge(state.identity.size);
+    auto bytes = fs.readWhole(file.get(), state.identity.size, sidecar::kMaximumSidecarBytes);
+    if (!bytes)
+        return bytes.error().code == EFBIG ? grewTooLarge() : readError(bytes.error(), path);
+    state.bytes = std::move(bytes).value();
+    return Done{};
+}
+
 }  // namespace
 
 Result<SidecarFile> SidecarFile::open(const std::filesystem::path& path, const Options& options) {
@@ -85,11 +118,15 @@ Result<SidecarFile> SidecarFile::open(const std::filesystem::path& path, const O
     auto state = std::make_unique<State>();
     state->path = path;
     state->forSaving = options.forSaving;
+    if (!options.forSaving) {
+        if (Status read = readOnly(fs, path, *state); !read)
+            return read.error();
+        return SidecarFile(std::move(state));
+    }
     if (Status opened = openSidecar(fs, path, *state); !opened)
         return readError(opened.error(), path);
-    if (options.forSaving)
-        if (Status locked = lockSidecar(fs, path, *state, options.lockWait); !locked)
-            return locked.error().domain == ErrorDomain::xmp ? locked.error() : readError(locked.error(), path);
+    if (Status locked = lockSidecar(fs, path, *state, options.lockWait); !locked)
+        return locked.error().domain == ErrorDomain::xmp ? locked.error() : readError(locked.error(), path);
 
     // The identity comes before the bytes: whatever is written after it shows
     // in the check before the rename.
@@ -98,20 +135,14 @@ Result<SidecarFile> SidecarFile::open(const std::filesystem::path& path, const O
         return readError(identity.error(), path);
     state->identity = identity.value();
     if (state->identity.size > sidecar::kMaximumSidecarBytes)
-        return Error{ErrorDomain::xmp, kSidecarTooLarge,
-                     "XMP sidecar is too large (" + std::to_string(state->identity.size) +
-                         " bytes; the limit is 16 MiB)"};
+        return tooLarge(state->identity.size);
     auto bytes = fs.readAll(state->file.get(), sidecar::kMaximumSidecarBytes);
     if (!bytes) {
         if (bytes.error().code == EFBIG)  // grew while being read
-            return Error{ErrorDomain::xmp, kSidecarTooLarge, "XMP sidecar is too large (the limit is 16 MiB)"};
+            return grewTooLarge();
         return readError(bytes.error(), path);
     }
     state->bytes = std::move(bytes).value();
-    if (!options.forSaving) {
-        state->file.reset();
-        state->folder.reset();
-    }
     return SidecarFile(std::move(state));
 }
 

@@ -57,6 +57,12 @@ struct FileInfo {
     bool sameFile(const FileInfo& other) const { return device == other.device && inode == other.inode; }
 };
 
+/// A file opened for reading, with what fstat(2) said of it then.
+struct OpenedFile {
+    int fd = -1;
+    FileInfo info;
+};
+
 /// Thin wrappers of single system calls; failures are systemError values.
 /// The default implementation calls the real system; tests install their own
 /// with ScopedFileSystemOverride. Names are single path components relative
@@ -81,6 +87,14 @@ public:
     virtual Result<int> openForReading(int folder, const std::string& name);
     /// The whole of an open regular file, at most `limit` bytes (EFBIG beyond).
     virtual Result<std::string> readAll(int fd, std::uint64_t limit);
+    /// open(2) of a path read-only, as openForReading opens a name in a
+    /// folder (a link as the last component fails with ELOOP), and the
+    /// file's status from the same check of its type: one open, one fstat.
+    virtual Result<OpenedFile> openFile(const std::filesystem::path& path);
+    /// readAll of a file whose status said `size` bytes: read into place,
+    /// without asking the size again, up to the end however long it is by
+    /// then, at most `limit` bytes (EFBIG beyond).
+    virtual Result<std::string> readWhole(int fd, std::uint64_t size, std::uint64_t limit);
     /// flock(2) LOCK_EX|LOCK_NB: EWOULDBLOCK while another holds it.
     virtual Status tryLock(int fd);
     /// Bytes available to an unprivileged user on the folder's volume

@@ -15,11 +15,11 @@ namespace meridane {
 struct SidecarFile::State {
     std::filesystem::path path;      ///< as given
     std::filesystem::path realPath;  ///< the file read: `path`, or where its link led
-    std::string realName;            ///< realPath's last component, in `folder`
+    std::string realName;            ///< realPath's last component, in `folder` (for a save)
     std::string bytes;
     std::optional<Result<xmp::XmlDocument>> document;  ///< bytes parsed, on first use
-    sidecar::Descriptor folder;      ///< the real folder (O_PATH)
-    sidecar::Descriptor file;        ///< the file read; holds the lock for a save
+    sidecar::Descriptor folder;      ///< the real folder (O_PATH), for a save
+    sidecar::Descriptor file;        ///< the file read, kept for a save: it holds the lock
     sidecar::FileInfo identity;      ///< taken before the read
     bool forSaving = false;
 
