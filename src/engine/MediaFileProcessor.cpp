@@ -69,13 +69,15 @@ MediaFileProcessor::MediaFileProcessor(FolderAccessPrompt* prompt)
 
 MediaFileProcessor::MediaFileProcessor(SidecarAccessRequest requestAccess) : requestAccess_(std::move(requestAccess)) {}
 
+std::string MediaFileProcessor::sidecarName(std::string_view imageName) {
+    const auto dot = imageName.rfind('.');
+    // A leading dot starts a name, not an extension (".heic" has none).
+    std::string stem(dot == std::string_view::npos || dot == 0 ? imageName : imageName.substr(0, dot));
+    return stem + ".xmp";
+}
+
 std::filesystem::path MediaFileProcessor::sidecarPath(const std::filesystem::path& filePath) {
-    const std::string name = filePath.filename().native();
-    const std::string extension = pathExtension(filePath);
-    std::string stem = name;
-    if (!extension.empty() || (name.size() > 1 && name.back() == '.'))
-        stem.resize(name.size() - extension.size() - 1);
-    return filePath.parent_path() / (stem + ".xmp");
+    return filePath.parent_path() / sidecarName(filePath.filename().native());
 }
 
 ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& filePath,
@@ -122,12 +124,6 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     ScopedAccess access = stoppingOnce(std::move(*granted));
     const std::filesystem::path scopedSidecar = access.scopedPath;
 
-    if (!fileExists(scopedSidecar)) {
-        diag::debug("Skipping ", name, " - no XMP sidecar file exists");
-        access.stop();
-        return ProcessingResult::skippedMissing("No XMP sidecar file");
-    }
-
     // One read for the comparison and the update; a write run holds the
     // sidecar's lock from the read to the rename. A sidecar that another
     // program changed meanwhile is read and decided again, once.
@@ -135,6 +131,13 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     std::optional<Result<SidecarUpdateOutcome>> updated;
     for (int attempt = 1; !updated; ++attempt) {
         Result<SidecarFile> sidecarFile = SidecarFile::open(scopedSidecar, {.forSaving = !options.dryRun});
+        // Whether the sidecar exists is asked only when it could not be
+        // opened: an opened file exists, and one stat less per file counts.
+        if (attempt == 1 && !sidecarFile && !fileExists(scopedSidecar)) {
+            diag::debug("Skipping ", name, " - no XMP sidecar file exists");
+            access.stop();
+            return ProcessingResult::skippedMissing("No XMP sidecar file");
+        }
         SidecarComparison comparison = precheckSidecarGPS(filePath, position->latitude, position->longitude,
                                                           sidecarFile, options.alwaysOverwrite);
         if (comparison.verdict != SidecarComparison::Verdict::proceed) {

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace meridane {
 
@@ -38,6 +40,8 @@ public:
     /// The image path with its last extension replaced by the lower-case
     /// "xmp": IMG_0001.HEIC gives IMG_0001.xmp, trip.edited.dng trip.edited.xmp.
     static std::filesystem::path sidecarPath(const std::filesystem::path& filePath);
+    /// The last component of sidecarPath: "IMG_0001.xmp" for "IMG_0001.HEIC".
+    static std::string sidecarName(std::string_view imageName);
 
     /// Where saves note what they replace (the run's journal); none keeps nothing.
     void setReplacementLog(ReplacementLog* log) { log_ = log; }
