@@ -19,9 +19,12 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <list>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 namespace meridane {
 namespace {
@@ -151,6 +154,12 @@ struct RunQueue {
     bool cancelled = false;  // the owner is gone: nothing more is delivered
     bool stopping = false;   // no new file starts; the run still ends normally
 
+    // Results not yet taken by the owning thread, in the order the files
+    // finished, and whether the owner has been told of them: it is told
+    // once and then takes every result that is waiting by then.
+    std::deque<std::pair<size_t, ProcessingResult>> finishedFiles;
+    bool ownerTold = false;
+
     std::function<ProcessingResult(size_t index)> process;
     // The run's journal (none when no runs folder is set) and, for an undo,
     // the run being undone.
@@ -158,8 +167,8 @@ struct RunQueue {
     std::shared_ptr<RunJournalLog> log;
     std::shared_ptr<Result<journal::OpenedRun>> undoing;
     QThreadPool* pool = nullptr;
-    std::function<void(const std::filesystem::path&, ProcessingResult)> deliver;  // to the owning thread
-    std::function<void()> finished;                                               // likewise
+    std::function<void()> resultsWaiting;  // tells the owning thread
+    std::function<void()> finished;        // likewise
 
     // The indexes of the next group; none when the run is over. Caller holds
     // the mutex. A file whose sidecar is that of a file already in the group
@@ -167,12 +176,9 @@ struct RunQueue {
     // next one, once the first is done, and sees the sidecar as it was left.
     std::vector<size_t> takeGroup() {
         std::vector<size_t> group;
-        std::vector<std::filesystem::path> sidecars;
         while (!cancelled && !stopping && next < files.size() && group.size() < static_cast<size_t>(BatchRun::filesPerGroup)) {
-            std::filesystem::path sidecar = sidecarKey(files[next]);
-            if (std::find(sidecars.begin(), sidecars.end(), sidecar) != sidecars.end())
+            if (std::any_of(group.begin(), group.end(), [&](size_t taken) { return sameSidecar(files[taken], files[next]); }))
                 break;
-            sidecars.push_back(std::move(sidecar));
             group.push_back(next++);
             // Counted before any of them starts, so the first save's journal
             // flush waits for the entries of the others in flight.
@@ -188,6 +194,20 @@ struct RunQueue {
         const std::filesystem::path sidecar = MediaFileProcessor::sidecarPath(file);
         const std::filesystem::path absolute = std::filesystem::absolute(sidecar, ec);
         return (ec ? sidecar : absolute).lexically_normal();
+    }
+
+    // Sidecars of different names are different files: only files whose
+    // sidecars are named alike need their folders compared.
+    static bool sameSidecar(const std::filesystem::path& a, const std::filesystem::path& b) {
+        if (MediaFileProcessor::sidecarName(lastComponent(a)) != MediaFileProcessor::sidecarName(lastComponent(b)))
+            return false;
+        return sidecarKey(a) == sidecarKey(b);
+    }
+
+    static std::string_view lastComponent(const std::filesystem::path& path) {
+        const std::string_view text = path.native();
+        const auto slash = text.rfind('/');
+        return slash == std::string_view::npos ? text : text.substr(slash + 1);
     }
 };
 
@@ -207,21 +227,25 @@ void startFile(const std::shared_ptr<RunQueue>& queue, size_t index);
 // of the next one and hands the second to the other worker.
 void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
     for (;;) {
-        const std::filesystem::path& file = queue->files[index];
-        queue->deliver(file, processOne(*queue, index));
+        ProcessingResult result = processOne(*queue, index);
         if (queue->writer)
             queue->writer->fileEnded();
         std::vector<size_t> group;
         bool runOver = false;
+        bool tellOwner = false;
         {
             std::lock_guard lock(queue->mutex);
-            if (--queue->unfinishedInGroup > 0)
-                return;
-            group = queue->takeGroup();
-            runOver = group.empty() && !queue->cancelled;
+            queue->finishedFiles.emplace_back(index, std::move(result));
+            tellOwner = !std::exchange(queue->ownerTold, true);
+            if (--queue->unfinishedInGroup == 0) {
+                group = queue->takeGroup();
+                runOver = group.empty() && !queue->cancelled;
+            }
         }
+        if (tellOwner)
+            queue->resultsWaiting();
         if (group.empty()) {
-            // Posted after every result, so the owning thread sees them all first.
+            // The owning thread takes every waiting result before it ends the run.
             if (runOver)
                 queue->finished();
             return;
@@ -234,6 +258,30 @@ void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
 
 void startFile(const std::shared_ptr<RunQueue>& queue, size_t index) {
     queue->pool->start([queue, index] { runFiles(queue, index); });
+}
+
+// Records, on the owning thread, the results waiting by now; later ones tell
+// the owner anew, so that it gets back to its other events between them.
+// Each is taken from the queue just before it is recorded: a slot that runs
+// a nested event loop, and takes results in there, keeps their order.
+void takeFinishedFiles(BatchRun& run, RunQueue& queue) {
+    size_t waiting = 0;
+    {
+        std::lock_guard lock(queue.mutex);
+        waiting = queue.finishedFiles.size();
+        queue.ownerTold = false;
+    }
+    for (; waiting > 0; --waiting) {
+        std::optional<std::pair<size_t, ProcessingResult>> next;
+        {
+            std::lock_guard lock(queue.mutex);
+            if (queue.finishedFiles.empty())
+                return;
+            next.emplace(std::move(queue.finishedFiles.front()));
+            queue.finishedFiles.pop_front();
+        }
+        run.recordResult(queue.files[next->first], std::move(next->second));
+    }
 }
 
 }  // namespace
@@ -394,10 +442,16 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
                         prompt = state_->bridge.get()](size_t index) { return processor((*files)[index], prompt); };
     }
     run->pool = &state_->pool;
-    // Results are recorded on the owning thread in the order the files finish.
-    run->deliver = [this](const std::filesystem::path& file, ProcessingResult result) {
+    // Results are recorded on the owning thread in the order the files
+    // finish. One call takes all that are waiting: while the owner is busy,
+    // finished files cost it no further wake-up.
+    run->resultsWaiting = [this, weakRun = std::weak_ptr<RunQueue>(run)] {
         QMetaObject::invokeMethod(
-            this, [this, file, result = std::move(result)]() mutable { recordResult(file, std::move(result)); },
+            this,
+            [this, weakRun] {
+                if (const std::shared_ptr<RunQueue> current = weakRun.lock(); current && current == state_->run)
+                    takeFinishedFiles(*this, *current);
+            },
             Qt::QueuedConnection);
     };
     run->finished = [this] { QMetaObject::invokeMethod(this, [this] { runEnded(); }, Qt::QueuedConnection); };
@@ -450,6 +504,7 @@ void BatchRun::recordResult(const std::filesystem::path& filePath, ProcessingRes
 }
 
 void BatchRun::runEnded() {
+    takeFinishedFiles(*this, *state_->run);
     if (const std::shared_ptr<journal::RunWriter>& writer = state_->run->writer) {
         // Entries are on disk already; what finishing adds is only a note.
         (void)writer->finish();
