@@ -12,18 +12,21 @@
 #include <QPointer>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <list>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace meridane {
@@ -160,6 +163,18 @@ struct RunQueue {
     std::deque<std::pair<size_t, ProcessingResult>> finishedFiles;
     bool ownerTold = false;
 
+    // The worker whose file ends before the other of its group waits for
+    // the next group's second file, handed to it by the worker that ends the
+    // group. It polls first and sleeps only then: waking a sleeping thread
+    // takes longer than a file.
+    struct HandOff {
+        static constexpr std::int64_t kNothingYet = -1;
+        static constexpr std::int64_t kNoFileLeft = -2;
+        std::atomic<std::int64_t> file{kNothingYet};
+    };
+    HandOff* waitingWorker = nullptr;  // under the mutex; the waiter's own
+    std::condition_variable handOff;
+
     std::function<ProcessingResult(size_t index)> process;
     // The run's journal (none when no runs folder is set) and, for an undo,
     // the run being undone.
@@ -223,8 +238,36 @@ ProcessingResult processOne(const RunQueue& queue, size_t index) {
 
 void startFile(const std::shared_ptr<RunQueue>& queue, size_t index);
 
+// How long finished files wait, at most, for the owning thread while a run
+// keeps it busy: far below what a person notices in a list or a count.
+constexpr std::chrono::milliseconds kResultsInterval{4};
+
+// One worker waits for the second file of the next group; see RunQueue::HandOff.
+static_assert(BatchRun::filesPerGroup == 2);
+
+// How long a worker polls for its next file before it sleeps: longer than
+// the other file of a group usually takes after the first, far shorter than
+// the wait for a slow disk, where the wake-up no longer matters.
+constexpr std::chrono::microseconds kHandOffPolling{200};
+
+// The file handed to a waiting worker, or kNoFileLeft.
+std::int64_t awaitHandOff(RunQueue& queue, const RunQueue::HandOff& handOff) {
+    const auto giveUp = std::chrono::steady_clock::now() + kHandOffPolling;
+    for (;;) {
+        if (const std::int64_t file = handOff.file.load(std::memory_order_acquire); file != handOff.kNothingYet)
+            return file;
+        if (std::chrono::steady_clock::now() >= giveUp)
+            break;
+        std::this_thread::yield();  // lets anything else that is ready run
+    }
+    std::unique_lock lock(queue.mutex);
+    queue.handOff.wait(lock, [&] { return handOff.file.load() != handOff.kNothingYet; });
+    return handOff.file.load();
+}
+
 // Processes a file; the worker that ends a group goes on with the first file
-// of the next one and hands the second to the other worker.
+// of the next one and hands the second to the other worker, which has been
+// waiting for it since its own file ended.
 void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
     for (;;) {
         ProcessingResult result = processOne(*queue, index);
@@ -233,25 +276,45 @@ void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
         std::vector<size_t> group;
         bool runOver = false;
         bool tellOwner = false;
+        RunQueue::HandOff handOff;  // lives until the file is handed
+        bool waitForNext = false;
+        std::optional<size_t> startOnPool;
         {
             std::lock_guard lock(queue->mutex);
             queue->finishedFiles.emplace_back(index, std::move(result));
             tellOwner = !std::exchange(queue->ownerTold, true);
-            if (--queue->unfinishedInGroup == 0) {
+            if (--queue->unfinishedInGroup > 0) {
+                waitForNext = true;
+                queue->waitingWorker = &handOff;
+            } else {
                 group = queue->takeGroup();
                 runOver = group.empty() && !queue->cancelled;
+                if (RunQueue::HandOff* waiter = std::exchange(queue->waitingWorker, nullptr)) {
+                    waiter->file.store(group.size() > 1 ? static_cast<std::int64_t>(group[1]) : waiter->kNoFileLeft,
+                                       std::memory_order_release);
+                    queue->handOff.notify_all();
+                } else if (group.size() > 1) {
+                    startOnPool = group[1];
+                }
             }
         }
         if (tellOwner)
             queue->resultsWaiting();
+        if (waitForNext) {
+            const std::int64_t next = awaitHandOff(*queue, handOff);
+            if (next == handOff.kNoFileLeft)
+                return;
+            index = static_cast<size_t>(next);
+            continue;
+        }
         if (group.empty()) {
             // The owning thread takes every waiting result before it ends the run.
             if (runOver)
                 queue->finished();
             return;
         }
-        for (size_t i = 1; i < group.size(); ++i)
-            startFile(queue, group[i]);
+        if (startOnPool)
+            startFile(queue, *startOnPool);
         index = group.front();
     }
 }
@@ -260,28 +323,32 @@ void startFile(const std::shared_ptr<RunQueue>& queue, size_t index) {
     queue->pool->start([queue, index] { runFiles(queue, index); });
 }
 
-// Records, on the owning thread, the results waiting by now; later ones tell
-// the owner anew, so that it gets back to its other events between them.
-// Each is taken from the queue just before it is recorded: a slot that runs
-// a nested event loop, and takes results in there, keeps their order.
-void takeFinishedFiles(BatchRun& run, RunQueue& queue) {
+// Records, on the owning thread, the results waiting by now, and returns how
+// many there were. Later ones are left for the next call, so that the owner
+// gets back to its other events between them; with `quietWhileTaking`, files
+// that finish meanwhile do not tell the owner (it is to call again soon).
+// Each result is taken from the queue just before it is recorded: a slot
+// that runs a nested event loop, and takes results in there, keeps their order.
+size_t takeFinishedFiles(BatchRun& run, RunQueue& queue, bool quietWhileTaking) {
     size_t waiting = 0;
     {
         std::lock_guard lock(queue.mutex);
         waiting = queue.finishedFiles.size();
-        queue.ownerTold = false;
+        queue.ownerTold = quietWhileTaking && waiting > 0;
     }
+    const size_t taken = waiting;
     for (; waiting > 0; --waiting) {
         std::optional<std::pair<size_t, ProcessingResult>> next;
         {
             std::lock_guard lock(queue.mutex);
             if (queue.finishedFiles.empty())
-                return;
+                return taken;
             next.emplace(std::move(queue.finishedFiles.front()));
             queue.finishedFiles.pop_front();
         }
         run.recordResult(queue.files[next->first], std::move(next->second));
     }
+    return taken;
 }
 
 }  // namespace
@@ -304,12 +371,19 @@ struct BatchRun::State {
     std::string undoneRun;
     std::shared_ptr<Result<journal::OpenedRun>> undo;  // opened by the collecting step of an undo
     RunJournalInfo lastJournal;
+    QTimer resultsTimer;  // takes the results of a busy run together
     QThreadPool pool;
 };
 
 BatchRun::BatchRun(QObject* parent) : QObject(parent), state_(std::make_unique<State>()) {
     state_->bridge = std::make_shared<PromptBridge>(this);
     state_->pool.setMaxThreadCount(filesPerGroup);
+    state_->resultsTimer.setSingleShot(true);
+    state_->resultsTimer.setInterval(kResultsInterval);
+    connect(&state_->resultsTimer, &QTimer::timeout, this, [this] {
+        if (state_->run && takeFinishedFiles(*this, *state_->run, true) > 0)
+            state_->resultsTimer.start();
+    });
     syncProcessingOptions();
 }
 
@@ -443,14 +517,16 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
     }
     run->pool = &state_->pool;
     // Results are recorded on the owning thread in the order the files
-    // finish. One call takes all that are waiting: while the owner is busy,
-    // finished files cost it no further wake-up.
+    // finish. The first result after a quiet spell is recorded at once; those
+    // that follow are taken together every kResultsInterval, so that the
+    // owner is woken a few hundred times a second rather than once per file.
     run->resultsWaiting = [this, weakRun = std::weak_ptr<RunQueue>(run)] {
         QMetaObject::invokeMethod(
             this,
             [this, weakRun] {
                 if (const std::shared_ptr<RunQueue> current = weakRun.lock(); current && current == state_->run)
-                    takeFinishedFiles(*this, *current);
+                    if (takeFinishedFiles(*this, *current, true) > 0 && !state_->resultsTimer.isActive())
+                        state_->resultsTimer.start();
             },
             Qt::QueuedConnection);
     };
@@ -504,7 +580,8 @@ void BatchRun::recordResult(const std::filesystem::path& filePath, ProcessingRes
 }
 
 void BatchRun::runEnded() {
-    takeFinishedFiles(*this, *state_->run);
+    state_->resultsTimer.stop();
+    takeFinishedFiles(*this, *state_->run, false);
     if (const std::shared_ptr<journal::RunWriter>& writer = state_->run->writer) {
         // Entries are on disk already; what finishing adds is only a note.
         (void)writer->finish();
