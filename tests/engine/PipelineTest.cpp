@@ -142,7 +142,11 @@ TEST_F(Pipeline, WholeFileTracesMatchTheirGoldenCopies) {
     const std::tuple<const char*, ProcessingOptionValues, std::string> cases[] = {
         {"write-update", {.dryRun = false}, kNeedsLetters},
         {"dry-within-tolerance", {}, kDegreesMinutes},
-        {"different-place", {.dryRun = false}, kElsewhere}};
+        {"different-place", {.dryRun = false}, kElsewhere},
+        {"references-created", {.dryRun = false, .alwaysOverwrite = true}, sidecarXml("37.77N", "122.4194W")},
+        {"longitude-differs", {}, sidecarXml("37.7749N", "122.4194", "north", std::nullopt)},
+        {"no-gps-fallback", {}, sidecarXml(std::nullopt, std::nullopt)},
+        {"no-description", {}, kNoDescription}};
     for (const auto& [name, options, sidecar] : cases) {
         SCOPED_TRACE(name);
         processingOptions::set(options);
