@@ -7,6 +7,7 @@
 #include "base/NumberText.h"
 
 #include <QLocale>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -17,24 +18,17 @@
 namespace meridane {
 namespace {
 
-class CommaLocale : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved_ = std::setlocale(LC_ALL, nullptr);
-        if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
-            GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/setup.sh generates it)";
-        std::locale::global(std::locale("de_DE.UTF-8"));
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    }
-    void TearDown() override {
-        std::setlocale(LC_ALL, saved_.c_str());
+TEST(CommaLocale, NumbersAreReadAndWrittenWithAPoint) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/setup.sh generates it)";
+    std::locale::global(std::locale("de_DE.UTF-8"));
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const auto restore = qScopeGuard([&] {
+        std::setlocale(LC_ALL, saved.c_str());
         std::locale::global(std::locale::classic());
         QLocale::setDefault(QLocale::c());
-    }
-    std::string saved_;
-};
-
-TEST_F(CommaLocale, NumbersAreReadAndWrittenWithAPoint) {
+    });
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "%.1f", 1.5);
     ASSERT_STREQ(buffer, "1,5") << "the comma locale is not in force, so this test would prove nothing";

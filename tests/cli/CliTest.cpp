@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // meridane-cli as a user runs it: a separate process over real files in a
 // temporary folder, its standard output, standard error and exit status.
-#include "../engine/TestImages.h"
+#include "ImageBuilder.h"
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -20,12 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing;
 
-struct CliResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 const std::string kCorrect = sidecarXml("37.77490000N", "122.41940000W", "N", "W");
 const std::string kNeedsLetters = sidecarXml("37.7749", "122.4194", "N", "W");
 const std::string kDifferent = sidecarXml("48.85837000N", "2.29450000E", "N", "E");
@@ -34,27 +26,17 @@ class Cli : public ::testing::Test {
 protected:
     /// Runs meridane-cli; with `interrupt`, sends it SIGINT once it has
     /// started on its files.
-    CliResult run(const std::vector<std::string>& arguments, bool interrupt = false) {
-        QProcess process;
-        process.setEnvironment({"HOME=" + QString::fromStdString(dir_.path()), "LANG=C.UTF-8"});
-        QStringList args;
-        for (const std::string& a : arguments)  // paths are bytes, not always UTF-8
-            args << QFile::decodeName(QByteArray::fromStdString(a));
-        process.start(QStringLiteral(MERIDANE_CLI_PATH), args);
-        process.setReadChannel(QProcess::StandardError);
-        QByteArray err;
-        while (interrupt && !err.contains("[DEBUG] Processing") && process.waitForReadyRead(10000))
-            err += process.readAllStandardError();
-        if (interrupt)
-            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-        process.waitForFinished(60000);
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                process.readAllStandardOutput().toStdString(), (err + process.readAllStandardError()).toStdString()};
+    RunResult run(const std::vector<std::string>& arguments, bool interrupt = false) {
+        std::vector<std::string> argv = {MERIDANE_CLI_PATH};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return runProcess(argv, {.environment = {"HOME=" + dir_.path().string(), "LANG=C.UTF-8",
+                                                 "XDG_STATE_HOME=" + (dir_ / "state").string()},
+                                 .interruptWhenErrShows = interrupt ? "[DEBUG] Processing" : ""});
     }
 
-    fs::path photo(const std::string& stem, const std::optional<std::string>& sidecar, const TestImage& image = {}) {
+    fs::path photo(const std::string& stem, const std::optional<std::string>& sidecar, const TiffImage& image = cameraTiff()) {
         fs::create_directories(photos());
-        writeTestImage(photos() / (stem + ".HEIC"), image);
+        writeFile(photos() / (stem + ".HEIC"), buildTiff(image));
         if (sidecar)
             writeFile(photos() / (stem + ".xmp"), *sidecar);
         return photos() / (stem + ".HEIC");
@@ -84,10 +66,10 @@ TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailed) {
     photo("IMG_0002", kCorrect);
     photo("IMG_0003", kDifferent);
     photo("IMG_0004", std::nullopt);
-    photo("IMG_0005", kCorrect, {"Apple", "iPhone", std::nullopt, std::nullopt});
-    photo("DSC_0006", kCorrect, {"Canon", "Canon EOS R5", std::nullopt, Coordinate{1, 2}});
-    const CliResult result = run({photos()});
-    EXPECT_EQ(result.status, 1) << "IMG_0005 has no position";
+    photo("IMG_0005", kCorrect, cameraTiff("Apple", "iPhone", {}, {}));
+    photo("DSC_0006", kCorrect, cameraTiff("Canon", "Canon EOS R5", {}, std::pair{1.0, 2.0}));
+    const RunResult result = run({photos()});
+    EXPECT_EQ(result.exitCode, 1) << "IMG_0005 has no position";
     EXPECT_TRUE(result.out.starts_with("Results \u2014 ")) << result.out;
     EXPECT_NE(result.out.find(" +0000 \u2014 Settings: DryRun=true ForceOverwrite=false AppleOnly=true SilentSkip=false\n"),
               std::string::npos);
@@ -108,7 +90,7 @@ TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailed) {
 
 TEST_F(Cli, WriteUpdatesTheSidecarAndTheNextRunFindsItCorrect) {
     photo("IMG_0001", kNeedsLetters);
-    EXPECT_EQ(run({"--write", photos()}).status, 0);
+    EXPECT_EQ(run({"--write", photos()}).exitCode, 0);
     EXPECT_NE(readFile(photos() / "IMG_0001.xmp").find("37.77490000N"), std::string::npos);
     EXPECT_EQ(entries(run({photos()}).out), std::vector<std::string>{"IMG_0001.HEIC: Already correct"});
 }
@@ -117,21 +99,21 @@ TEST_F(Cli, UsageErrorsAreStatusTwoAndUnreadablePathsStatusOneAfterTheOthers) {
     photo("IMG_0001", kNeedsLetters);
     for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--write", "--frobnicate", photos()},
                                                       std::vector<std::string>{"--write"}}) {
-        const CliResult result = run(arguments);
-        EXPECT_EQ(result.status, 2);
+        const RunResult result = run(arguments);
+        EXPECT_EQ(result.exitCode, 2);
         EXPECT_TRUE(result.out.empty() && result.err.ends_with("Try 'meridane-cli --help' for more information.\n"));
     }
     EXPECT_EQ(readFile(photos() / "IMG_0001.xmp"), kNeedsLetters);
-    const CliResult result = run({(dir_ / "nowhere").string(), photos()});
-    EXPECT_EQ(result.status, 1);
+    const RunResult result = run({(dir_ / "nowhere").string(), photos()});
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("meridane-cli: cannot access '" + (dir_ / "nowhere").string() + "'"), std::string::npos);
     EXPECT_EQ(entries(result.out).size(), 1u) << "the other path is still done";
 }
 
 TEST_F(Cli, ControlCharactersInNamesAndCameraTextsReachNoTerminal) {
     photo("evil\n\x1B]0;owned\x07", kCorrect);
-    photo("DSC_0002", kCorrect, {"Can\x1B[2Jon", "R5\r", std::nullopt, Coordinate{1, 2}});
-    const CliResult result = run({"--debug", photos()});
+    photo("DSC_0002", kCorrect, cameraTiff("Can\x1B[2Jon", "R5\r", {}, std::pair{1.0, 2.0}));
+    const RunResult result = run({"--debug", photos()});
     for (const std::string* output : {&result.out, &result.err})
         EXPECT_EQ(output->find_first_of("\x1B\x07\r"), std::string::npos) << *output;
     EXPECT_EQ(entries(result.out), (std::vector<std::string>{
@@ -147,8 +129,8 @@ TEST_F(Cli, TheFirstSigintStopsAfterTheFilesInFlightAndPrintsTheReport) {
         fs::create_hard_link(first, photos() / ("IMG_" + std::to_string(i) + ".HEIC"));
         fs::create_hard_link(photos() / "IMG_0000.xmp", photos() / ("IMG_" + std::to_string(i) + ".xmp"));
     }
-    const CliResult result = run({"--debug", photos()}, true);
-    EXPECT_EQ(result.status, 130);
+    const RunResult result = run({"--debug", photos()}, true);
+    EXPECT_EQ(result.exitCode, 130);
     EXPECT_TRUE(result.out.starts_with("Results \u2014 "));
     const size_t done = entries(result.out).size();
     EXPECT_LT(done, 2000u);
@@ -159,7 +141,7 @@ TEST_F(Cli, TheFirstSigintStopsAfterTheFilesInFlightAndPrintsTheReport) {
 TEST_F(Cli, JsonGivesOneValidObjectPerResult) {
     photo("IMG_0001", kNeedsLetters);
     photo("caf\xE9", kCorrect);
-    const CliResult result = run({"--json", photos()});
+    const RunResult result = run({"--json", photos()});
     ASSERT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2) << result.out;
     for (const QByteArray& line : QByteArray::fromStdString(result.out).trimmed().split('\n')) {
         QJsonParseError error{};

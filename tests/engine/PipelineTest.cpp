@@ -4,7 +4,7 @@
 #include "engine/internal/MediaFileProcessor.h"
 
 #include "ResultPrinting.h"
-#include "TestImages.h"
+#include "ImageBuilder.h"
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "base/Diagnostics.h"
@@ -23,7 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using R = ProcessingResult;
 using testing::readFile;
-using testing::TestImage;
 using testing::sidecarXml;
 using testing::writeFile;
 
@@ -75,11 +74,12 @@ protected:
 
 TEST_F(Pipeline, EveryOutcomeOfOneFile) {
     const ProcessingOptionValues dry{}, wet{.dryRun = false}, force{.dryRun = false, .alwaysOverwrite = true};
-    const TestImage apple, canon{"Canon", "Canon EOS R5", {}, Coordinate{37.7749, -122.4194}};
-    const TestImage anonymous{{}, {}, {}, Coordinate{37.7749, -122.4194}}, noPosition{"Apple", "iPhone", {}, {}};
+    using testing::cameraTiff;
+    const auto apple = cameraTiff(), canon = cameraTiff("Canon", "Canon EOS R5", {});
+    const auto anonymous = cameraTiff({}, {}, {}), noPosition = cameraTiff("Apple", "iPhone", {}, {});
     struct Case {
         const char* name;
-        std::optional<TestImage> image;  // none: a file that is no image
+        std::optional<testing::TiffImage> image;  // none: a file that is no image
         std::optional<std::string> sidecar;
         ProcessingOptionValues options;
         ProcessingResult expected;
@@ -119,7 +119,7 @@ TEST_F(Pipeline, EveryOutcomeOfOneFile) {
         processingOptions::set(c.options);
         const testing::TempDir folder;
         const fs::path image = folder / "IMG_0001.HEIC", sidecar = folder / "IMG_0001.xmp";
-        c.image ? testing::writeTestImage(image, *c.image) : writeFile(image, "no image");
+        writeFile(image, c.image ? testing::buildTiff(*c.image) : "no image");
         if (c.sidecar)
             writeFile(sidecar, *c.sidecar);
         const int requests = requests_, stops = stops_;
@@ -142,11 +142,15 @@ TEST_F(Pipeline, WholeFileTracesMatchTheirGoldenCopies) {
     const std::tuple<const char*, ProcessingOptionValues, std::string> cases[] = {
         {"write-update", {.dryRun = false}, kNeedsLetters},
         {"dry-within-tolerance", {}, kDegreesMinutes},
-        {"different-place", {.dryRun = false}, kElsewhere}};
+        {"different-place", {.dryRun = false}, kElsewhere},
+        {"references-created", {.dryRun = false, .alwaysOverwrite = true}, sidecarXml("37.77N", "122.4194W")},
+        {"longitude-differs", {}, sidecarXml("37.7749N", "122.4194", "north", std::nullopt)},
+        {"no-gps-fallback", {}, sidecarXml(std::nullopt, std::nullopt)},
+        {"no-description", {}, kNoDescription}};
     for (const auto& [name, options, sidecar] : cases) {
         SCOPED_TRACE(name);
         processingOptions::set(options);
-        testing::writeTestImage(dir_ / "IMG_0001.HEIC");
+        writeFile(dir_ / "IMG_0001.HEIC", testing::buildTiff(testing::cameraTiff()));
         writeFile(dir_ / "IMG_0001.xmp", sidecar);
         diag::LineCapture capture;
         process(dir_ / "IMG_0001.HEIC");
@@ -176,7 +180,7 @@ TEST_F(Pipeline, EachFileKeepsTheOptionsItStartedWith) {
     for (const bool startDry : {true, false}) {
         SCOPED_TRACE(startDry ? "switched off during a dry run" : "switched on during a write run");
         processingOptions::set({.dryRun = startDry});
-        testing::writeTestImage(dir_ / "IMG_0001.HEIC");
+        writeFile(dir_ / "IMG_0001.HEIC", testing::buildTiff(testing::cameraTiff()));
         writeFile(dir_ / "IMG_0001.xmp", kNeedsLetters);
         const ProcessingResult result =
             process(dir_ / "IMG_0001.HEIC", nullptr, [&] { processingOptions::set({.dryRun = !startDry}); });
@@ -204,7 +208,7 @@ public:
 TEST_F(Pipeline, AnUnreachableSidecarIsDeniedOrGrantedOnceThroughThePrompt) {
     processingOptions::set({.dryRun = false});
     for (const char* stem : {"IMG_0001", "IMG_0002"}) {
-        testing::writeTestImage(dir_ / (std::string(stem) + ".HEIC"));
+        writeFile(dir_ / (std::string(stem) + ".HEIC"), testing::buildTiff(testing::cameraTiff()));
         writeFile(dir_ / (std::string(stem) + ".xmp"), kNeedsLetters);
     }
     const fs::path folder = dir_.path();
@@ -222,7 +226,7 @@ TEST_F(Pipeline, AnUnreachableSidecarIsDeniedOrGrantedOnceThroughThePrompt) {
 TEST_F(Pipeline, NamesWithSpacesNewlinesAndForeignBytesReachTheirSidecars) {
     processingOptions::set({.dryRun = false});
     for (const std::string stem : {"my photo", "new\nline", "caf\xE9"}) {
-        testing::writeTestImage(dir_ / (stem + ".HEIC"));
+        writeFile(dir_ / (stem + ".HEIC"), testing::buildTiff(testing::cameraTiff()));
         writeFile(dir_ / (stem + ".xmp"), kNeedsLetters);
         EXPECT_EQ(process(dir_ / (stem + ".HEIC")), R::updated(kLetterChanges)) << stem;
         EXPECT_NE(readFile(dir_ / (stem + ".xmp")).find("37.77490000N"), std::string::npos) << stem;

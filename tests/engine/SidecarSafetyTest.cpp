@@ -5,7 +5,7 @@
 #include "engine/BatchRun.h"
 #include "engine/internal/MediaFileProcessor.h"
 #include "SidecarBuilder.h"
-#include "TestImages.h"
+#include "ImageBuilder.h"
 #include "TestSupport.h"
 #include "base/Diagnostics.h"
 
@@ -53,7 +53,7 @@ ProcessingResult processWithEdits(const fs::path& image, const fs::path& sidecar
 
 TEST(SidecarSafety, AnEditDuringTheSaveIsKeptAndDecidedAgain) {
     TempDir dir;
-    writeTestImage(dir / "IMG_0001.DNG");  // 37.7749, -122.4194
+    writeFile(dir / "IMG_0001.DNG", buildTiff(cameraTiff()));  // 37.7749, -122.4194
     const std::string edited = sidecarXml("37.77490000N", "122.41940000W", "N", "W", "<xmp:Rating>5</xmp:Rating>");
     writeFile(dir / "IMG_0001.xmp", sidecarXml("37.7749", "122.4194", "N", "W", "<xmp:Rating>1</xmp:Rating>"));
     EXPECT_EQ(processWithEdits(dir / "IMG_0001.DNG", dir / "IMG_0001.xmp", {edited}), ProcessingResult::alreadyCorrect());

@@ -143,6 +143,7 @@ RunResult runProcess(const std::vector<std::string>& arguments, const RunOptions
     result.started = pid > 0;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     const auto deadline = started + options.timeout;
+    bool interrupted = false;
     while (result.started && (fds[0].fd >= 0 || fds[1].fd >= 0)) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -156,6 +157,9 @@ RunResult runProcess(const std::vector<std::string>& arguments, const RunOptions
             const ssize_t n = p.revents ? ::read(p.fd, buffer, sizeof buffer) : -1;
             if (n > 0) {
                 (&p == fds ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+                if (!interrupted && !options.interruptWhenErrShows.empty() &&
+                    result.err.find(options.interruptWhenErrShows) != std::string::npos)
+                    interrupted = ::kill(pid, SIGINT) == 0;
             } else if (p.revents && (n == 0 || errno != EINTR)) {
                 ::close(p.fd);
                 p.fd = -1;

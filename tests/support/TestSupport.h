@@ -46,6 +46,7 @@ struct RunOptions {
     std::optional<gid_t> gid;
     std::optional<std::uint64_t> fileSizeLimit;  ///< RLIMIT_FSIZE; a write beyond fails with EFBIG
     std::vector<std::string> environment;        ///< extra "NAME=value" entries
+    std::string interruptWhenErrShows;           ///< SIGINT once standard error holds this text
 };
 
 struct RunResult {
