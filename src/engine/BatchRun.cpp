@@ -465,8 +465,13 @@ void BatchRun::startCollecting(std::function<std::vector<std::filesystem::path>(
         std::vector<std::filesystem::path> files = collect(*abandoned);
         if (abandoned->load())
             return;
+        // A stop can come after the outcome was queued: it is asked again here.
         QMetaObject::invokeMethod(
-            this, [this, files = std::move(files)]() mutable { collectingEnded(std::move(files)); },
+            this,
+            [this, abandoned, files = std::move(files)]() mutable {
+                if (!abandoned->load())
+                    collectingEnded(std::move(files));
+            },
             Qt::QueuedConnection);
     });
 }

@@ -255,9 +255,16 @@ TEST_F(BatchRunTest, StoppingLetsTheFilesInFlightFinishAndStartsNoOther) {
     fs::create_directories(dir_ / "folder");
     writeFile(dir_ / "folder/a.heic", "x");
     ASSERT_TRUE(run_.processPaths({dir_ / "folder"}));
-    run_.stopAfterFilesInFlight();  // during the walk: nothing starts
+    // Still collecting on this thread, while the walk's outcome is already
+    // queued: the stop must win over it, and nothing starts.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    run_.stopAfterFilesInFlight();
     EXPECT_FALSE(run_.isProcessing());
-    QCoreApplication::processEvents();
+    for (int round = 0; round < 5; ++round) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(run_.isProcessing());
     EXPECT_EQ(run_.processedCount(), 0);
 }
 

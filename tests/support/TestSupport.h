@@ -42,9 +42,9 @@ std::filesystem::path testDataDir();
 
 struct RunOptions {
     std::chrono::milliseconds timeout{30'000};
-    std::optional<uid_t> uid;  ///< run as this user and group (root only)
-    std::optional<gid_t> gid;
-    std::optional<std::uint64_t> fileSizeLimit;  ///< RLIMIT_FSIZE; a write beyond fails with EFBIG
+    std::optional<uid_t> uid{};  ///< run as this user and group (root only)
+    std::optional<gid_t> gid{};
+    std::optional<std::uint64_t> fileSizeLimit{};  ///< RLIMIT_FSIZE; a write beyond fails with EFBIG
     std::vector<std::string> environment;        ///< extra "NAME=value" entries
     std::string interruptWhenErrShows;           ///< SIGINT once standard error holds this text
 };
