@@ -595,6 +595,8 @@ void BatchRun::runEnded() {
         if (state_->undo && *state_->undo && !state_->stopping)
             (void)state_->undo->value().markUndone(writer->id());
     }
+    if (state_->undo && *state_->undo)
+        state_->undo->value().close();  // likewise: it can be undone again at once
     state_->undo.reset();
     state_->isProcessing = false;
     state_->stopping = false;

@@ -78,11 +78,7 @@ std::string runId(std::chrono::system_clock::time_point started, pid_t pid) {
 RunWriter::RunWriter(std::filesystem::path runsFolder, RunHeader header)
     : folder_(std::move(runsFolder)), header_(std::move(header)), id_(runId(header_.started, header_.pid)) {}
 
-RunWriter::~RunWriter() {
-    (void)finish();
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+RunWriter::~RunWriter() { (void)finish(); }
 
 Status RunWriter::createLocked() {
     std::error_code ec;
@@ -232,11 +228,16 @@ Status RunWriter::finish() {
         file_.clear();
         return Done{};
     }
-    if (!broken_)
-        return broken_;
-    if (Status appended = appendLocked(format::frame(RecordType::finished, {})); !appended)
-        return appended;
-    return flushLocked();
+    Status ended = broken_;
+    if (ended)
+        ended = appendLocked(format::frame(RecordType::finished, {}));
+    if (ended)
+        ended = flushLocked();
+    // Closing lets go of the lock: the run can be undone the moment it ends,
+    // while a worker may still hold this writer for a little longer.
+    ::close(fd_);
+    fd_ = -1;
+    return ended;
 }
 
 std::string RunWriter::id() const {

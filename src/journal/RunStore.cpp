@@ -312,9 +312,11 @@ OpenedRun& OpenedRun::operator=(OpenedRun&& other) noexcept {
     return *this;
 }
 
-OpenedRun::~OpenedRun() {
+OpenedRun::~OpenedRun() { close(); }
+
+void OpenedRun::close() {
     if (fd_ >= 0)
-        ::close(fd_);
+        ::close(std::exchange(fd_, -1));
 }
 
 Result<std::string> OpenedRun::oldBytes(const RunEntry& entry) const {

@@ -61,6 +61,9 @@ public:
     /// Safe from several threads at once.
     Result<std::string> oldBytes(const RunEntry& entry) const;
     Status markUndone(const std::string& undoRunId);
+    /// Lets go of the journal and its lock, so that another undo can open it
+    /// at once; entries() stays, oldBytes() no longer reads.
+    void close();
 
 private:
     OpenedRun() = default;

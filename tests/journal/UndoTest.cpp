@@ -9,6 +9,8 @@
 #include "engine/BatchRun.h"
 #include "engine/Report.h"
 #include "engine/RunHistory.h"
+#include "journal/RunJournal.h"
+#include "journal/RunStore.h"
 
 #include <QEventLoop>
 
@@ -16,6 +18,7 @@
 #include <zlib.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace meridane::hardening {
 namespace {
@@ -176,8 +179,11 @@ TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothing
             restored += row.find(": Restored:") != std::string::npos;
             failed += !damage.row.empty() && row.find(damage.row) != std::string::npos;
         }
-        EXPECT_EQ(restored, damage.restored);
-        EXPECT_EQ(failed, damage.row.empty() ? 0u : 1u);
+        std::string all;
+        for (const std::string& row : rows)
+            all += row + '\n';
+        EXPECT_EQ(restored, damage.restored) << all;
+        EXPECT_EQ(failed, damage.row.empty() ? 0u : 1u) << all;
         // Restored sidecars are as before the run, the others as the run left them; nothing else moved.
         const Tree now = snapshot(photos);
         for (const auto& [name, entry] : written)
@@ -187,6 +193,24 @@ TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothing
             if (now.at(name) != entry)
                 testing::writeFile(photos / name, entry.substr(entry.find(' ') + 1));
     }
+}
+
+TEST(RunJournal, AnEndedRunCanBeOpenedForUndoWhileItsWriterAndReaderAreStillHeld) {
+    // A worker thread may hold a run's writer, or the reader of the run it
+    // undid, a moment after the run has ended; an undo clicked at once must
+    // not find the journal locked.
+    testing::TempDir runs;
+    const fs::path sidecar = runs / "a.xmp";
+    journal::RunWriter writer(runs.path(), {journal::RunKind::write, std::chrono::system_clock::now(), ::getpid(), ""});
+    const auto entry = writer.record({sidecar, sidecar, "old", "new"});
+    ASSERT_TRUE(entry);
+    writer.settle(entry.value(), true);
+    ASSERT_TRUE(writer.finish());
+    auto reader = journal::OpenedRun::open(writer.file());
+    ASSERT_TRUE(reader) << reader.error().message;
+    EXPECT_EQ(reader->entries().size(), 1u);
+    reader->close();
+    EXPECT_TRUE(journal::OpenedRun::open(writer.file()));
 }
 
 }  // namespace
