@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "base/Diagnostics.h"
 #include "engine/FolderAccessPrompt.h"
+#include "engine/internal/MediaFileProcessor.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -225,6 +227,28 @@ TEST_F(BatchRunTest, FolderQuestionsAreAnsweredOnTheOwningThreadOrNoneWithoutAPr
     ASSERT_TRUE(runToEnd(mediaFiles(3)));
     EXPECT_EQ(prompt.threads, std::vector<QThread*>(3, QThread::currentThread()));
     EXPECT_EQ(run_.results().at(2).result, ProcessingResult::failed("/granted"));
+}
+
+TEST_F(BatchRunTest, ImagesSharingASidecarAreNeverInFlightTogether) {
+    for (const char* name : {"a.DNG", "a.dng", "a.HEIC", "b.DNG", "c.dng", "c.heif"})
+        writeFile(dir_ / name, "");
+    std::mutex mutex;
+    std::map<fs::path, int> inFlight;
+    int overlaps = 0;
+    run_.setFileProcessor([&](const fs::path& file, FolderAccessPrompt*) {
+        const fs::path sidecar = MediaFileProcessor::sidecarPath(file);
+        {
+            std::lock_guard lock(mutex);
+            overlaps += inFlight[sidecar]++ > 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::lock_guard lock(mutex);
+        --inFlight[sidecar];
+        return ProcessingResult::alreadyCorrect();
+    });
+    ASSERT_TRUE(runToEnd({dir_.path()}));
+    EXPECT_EQ(run_.processedCount(), 6);
+    EXPECT_EQ(overlaps, 0);
 }
 
 TEST_F(BatchRunTest, StoppingLetsTheFilesInFlightFinishAndStartsNoOther) {
