@@ -47,6 +47,8 @@ TEST(UnicodeText, TrimsAndMapsCaseWithoutALocale) {
     EXPECT_EQ(lastCharacter("37.5N\u0301"), "N\u0301");
     EXPECT_EQ(withoutLastCharacter("37.5N\u0301"), "37.5");
     EXPECT_EQ(lastCharacter(""), "");
+    EXPECT_EQ(lastCharacter("37.5\r\n"), "\r\n");
+    EXPECT_EQ(withoutLastCharacter("37.5N"), "37.5");
 }
 
 TEST(Utf8Text, TellsValidUtf8AndRewritesOnlyTheBadBytes) {
