@@ -51,10 +51,10 @@ Bytes heic(int index) {
     file.items.clear();
     HeifReference grid{"dimg", 49, {}};
     for (std::uint32_t tile = 1; tile <= 48; ++tile) {
-        file.items.push_back({tile, "hvc1", Bytes(8, 'T'), false, 1, {}, {}});
+        file.items.push_back({tile, "hvc1", Bytes(8, 'T')});
         grid.to.push_back(tile);
     }
-    file.items.insert(file.items.begin(), {49, "grid", Bytes(8, 'G'), true, 1, {}, {}});
+    file.items.insert(file.items.begin(), {49, "grid", Bytes(8, 'G'), true});
     file.primary = 49;
     file.references.push_back(grid);
     addExif(file, 50, exifItemPayload(buildTiff(phoneExif(index))), 49);

@@ -277,7 +277,7 @@ const HeifLayout kLayouts[] = {
 
 /// A second picture (item 3, a thumbnail of item 1) with an Exif of its own.
 void addOtherPicturesExif(HeifFile& file) {
-    file.items.push_back({3, "hvc1", Bytes(16, 'T'), false, 1, {}, {}});
+    file.items.push_back({3, "hvc1", Bytes(16, 'T')});
     file.references.push_back({"thmb", 3, {1}});
     addExif(file, 9, exifItemPayload(buildTiff(cameraTiff("Other", "X", "1", std::pair{51.5, -0.12}))), 3);
 }
@@ -318,7 +318,7 @@ TEST(HeifContainer, EveryLayoutAndPlacementGivesTheExifBytesLibheifGives) {
 Bytes manyItems(std::uint32_t count, int extents, const HeifLayout& layout = {}) {
     HeifFile file;
     for (std::uint32_t i = 0; i < count; ++i)
-        file.items.push_back({1000 + i, "mime", Bytes(extents == 1 ? 1 : 0, 'x'), false, extents, {}, {}});
+        file.items.push_back({1000 + i, "mime", Bytes(extents == 1 ? 1 : 0, 'x'), false, extents});
     return buildHeif(withExif(buildTiff(cameraTiff()), file), layout);
 }
 

@@ -136,7 +136,7 @@ Bytes exifItemPayload(const Bytes& tiff, const std::string& prefix) {
 }
 
 void addExif(HeifFile& file, std::uint32_t id, Bytes payload, std::uint32_t describes, bool inIdat, int extents) {
-    file.items.push_back({id, "Exif", std::move(payload), inIdat, extents, {}, {}});
+    file.items.push_back({id, "Exif", std::move(payload), inIdat, extents});
     file.references.push_back({"cdsc", id, {describes}});
 }
 
@@ -164,8 +164,8 @@ Bytes buildHeif(const HeifFile& file, const HeifLayout& layout) {
                 ++pictures;
                 associations += id(item.id) + Bytes("\x02\x81\x82", 3);
             }
-            const std::uint64_t position = item.claimedOffset.value_or((inIdat ? 0 : mdatDataStart) + itemStart[i]);
-            const bool useBase = layout.baseOffsets && layout.baseOffsetSize > 0 && !item.claimedOffset;
+            const std::uint64_t position = (inIdat ? 0 : mdatDataStart) + itemStart[i];
+            const bool useBase = layout.baseOffsets && layout.baseOffsetSize > 0;
             iloc += id(item.id) + (v >= 1 ? bigEndian(inIdat ? 1 : 0, 2) : Bytes()) + bigEndian(0, 2) +
                     bigEndian(useBase ? position : 0, layout.baseOffsetSize) + bigEndian(item.extents, 2);
             const auto parts = static_cast<std::size_t>(item.extents), chunk = item.data.size() / parts;
@@ -173,8 +173,7 @@ Bytes buildHeif(const HeifFile& file, const HeifLayout& layout) {
             for (std::size_t e = 0; fields && e < parts; ++e)  // the last extent takes the rest
                 iloc += bigEndian(e + 1, layout.indexSize) +
                         bigEndian((useBase ? 0 : position) + chunk * e, layout.offsetSize) +
-                        bigEndian(item.claimedLength.value_or(e + 1 == parts ? item.data.size() - chunk * e : chunk),
-                                  layout.lengthSize);
+                        bigEndian(e + 1 == parts ? item.data.size() - chunk * e : chunk, layout.lengthSize);
         }
         for (const HeifReference& ref : file.references) {
             Bytes payload = id(ref.from) + bigEndian(ref.to.size(), 2);

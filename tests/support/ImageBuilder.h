@@ -47,14 +47,12 @@ TiffImage cameraTiff(std::optional<std::string> make = "Apple", std::optional<st
                      std::optional<std::string> software = "17.4",
                      std::optional<std::pair<double, double>> position = std::pair{37.7749, -122.4194});
 
-/// claimed* (damage): what 'iloc' says instead (an absolute offset, base 0).
 struct HeifItem {
     std::uint32_t id = 0;
     std::string type;  ///< "hvc1", "Exif", ...
     Bytes data;
     bool inIdat = false;  ///< stored in the 'idat' box (construction method 1)
     int extents = 1;      ///< the data split into this many extents
-    std::optional<std::uint64_t> claimedOffset, claimedLength;
 };
 
 struct HeifReference {
@@ -79,7 +77,7 @@ struct HeifLayout {
 /// properties a reader wants) and metadata items.
 struct HeifFile {
     std::uint32_t primary = 1;
-    std::vector<HeifItem> items = {{1, "hvc1", Bytes(32, 'P'), false, 1, {}, {}}};
+    std::vector<HeifItem> items = {{1, "hvc1", Bytes(32, 'P')}};
     std::vector<HeifReference> references;
 };
 

@@ -7,7 +7,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -94,25 +93,13 @@ struct Exec {
     }
 };
 
-// posix_spawn shares no pages with this process, so a child's peak memory is
-// its own; a fork is needed only to drop privileges or limit file sizes.
 pid_t start(Exec& exec, int out, int err, const RunOptions& options) {
-    pid_t pid = -1;
-    if (!options.uid && !options.gid && !options.fileSizeLimit) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
-        if (::posix_spawn(&pid, exec.argv[0], &actions, nullptr, exec.argv.data(), exec.envp.data()) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-    pid = ::fork();
+    const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
     // Only async-signal-safe calls from here to exec.
+    if (const int devNull = ::open("/dev/null", O_RDONLY); devNull >= 0)
+        ::dup2(devNull, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
     if (options.fileSizeLimit) {
@@ -169,11 +156,9 @@ RunResult runProcess(const std::vector<std::string>& arguments, const RunOptions
     if (!result.started)
         return result;
     int status = 0;
-    struct rusage usage {};
-    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    result.maxResidentKiB = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;

@@ -55,7 +55,6 @@ struct RunResult {
     int signal = 0;     ///< when a signal ended it
     std::string out, err;
     std::chrono::milliseconds elapsed{0};
-    long maxResidentKiB = 0;
 };
 
 /// Runs a program to its end (killed at the timeout), collecting its output.
