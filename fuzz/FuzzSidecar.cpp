@@ -82,7 +82,7 @@ public:
         open_[nextFd_] = found->second.inode;
         return nextFd_++;
     }
-    Result<std::string> readAll(int fd, std::uint64_t) override {
+    Result<std::string> readWhole(int fd, std::uint64_t, std::uint64_t) override {
         std::lock_guard lock(mutex_);
         for (const auto& [name, file] : files)
             if (file.inode == open_.at(fd))

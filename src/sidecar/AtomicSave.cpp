@@ -286,7 +286,7 @@ Status validateTempFile(int folder, const std::string& tempName, std::uint64_t p
             return fd.error();
         Descriptor file(fd.value());
         // Pretty printing may triple a document's size; what was just written is read back whole.
-        return fs.readAll(file.get(), 4 * sidecar::kMaximumSidecarBytes);
+        return fs.readWhole(file.get(), size, 4 * sidecar::kMaximumSidecarBytes);
     }();
     if (!bytes)
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " +

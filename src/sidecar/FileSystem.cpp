@@ -211,29 +211,6 @@ Result<std::string> FileSystem::readWhole(int fd, std::uint64_t size, std::uint6
     return bytes;
 }
 
-Result<std::string> FileSystem::readAll(int fd, std::uint64_t limit) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return systemError(errno);
-    if (static_cast<std::uint64_t>(st.st_size) > limit)
-        return systemError(EFBIG);
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
-    for (std::uint64_t offset = 0;;) {
-        const ssize_t n = retrying([&] { return ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(offset)); });
-        if (n < 0)
-            return systemError(errno);
-        if (n == 0)
-            break;
-        if (bytes.size() + static_cast<std::size_t>(n) > limit)  // grew while being read
-            return systemError(EFBIG);
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return bytes;
-}
-
 Status FileSystem::tryLock(int fd) {
     if (retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0)
         return systemError(errno);

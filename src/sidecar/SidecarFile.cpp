@@ -78,12 +78,20 @@ Status lockSidecar(FileSystem& fs, const std::filesystem::path& path, SidecarFil
     }
 }
 
-Error tooLarge(std::uint64_t size) {
-    return Error{ErrorDomain::xmp, kSidecarTooLarge,
-                 "XMP sidecar is too large (" + std::to_string(size) + " bytes; the limit is 16 MiB)"};
+/// The bytes of the open sidecar, whose identity (and so size) is known.
+Status readBytes(FileSystem& fs, int fd, const std::filesystem::path& path, SidecarFile::State& state) {
+    if (state.identity.size > sidecar::kMaximumSidecarBytes)
+        return Error{ErrorDomain::xmp, kSidecarTooLarge,
+                     "XMP sidecar is too large (" + std::to_string(state.identity.size) + " bytes; the limit is 16 MiB)"};
+    auto bytes = fs.readWhole(fd, state.identity.size, sidecar::kMaximumSidecarBytes);
+    if (!bytes) {
+        if (bytes.error().code == EFBIG)  // grew while being read
+            return Error{ErrorDomain::xmp, kSidecarTooLarge, "XMP sidecar is too large (the limit is 16 MiB)"};
+        return readError(bytes.error(), path);
+    }
+    state.bytes = std::move(bytes).value();
+    return Done{};
 }
-
-Error grewTooLarge() { return Error{ErrorDomain::xmp, kSidecarTooLarge, "XMP sidecar is too large (the limit is 16 MiB)"}; }
 
 /// Only reads: no folder is held and no lock taken, so the file is opened by
 /// its path (a link in its last component followed once, as for a save),
@@ -102,13 +110,7 @@ Status readOnly(FileSystem& fs, const std::filesystem::path& path, SidecarFile::
         return readError(opened.error(), path);
     const Descriptor file(opened->fd);
     state.identity = opened->info;
-    if (state.identity.size > sidecar::kMaximumSidecarBytes)
-        return tooLarge(state.identity.size);
-    auto bytes = fs.readWhole(file.get(), state.identity.size, sidecar::kMaximumSidecarBytes);
-    if (!bytes)
-        return bytes.error().code == EFBIG ? grewTooLarge() : readError(bytes.error(), path);
-    state.bytes = std::move(bytes).value();
-    return Done{};
+    return readBytes(fs, file.get(), path, state);
 }
 
 }  // namespace
@@ -134,15 +136,8 @@ Result<SidecarFile> SidecarFile::open(const std::filesystem::path& path, const O
     if (!identity)
         return readError(identity.error(), path);
     state->identity = identity.value();
-    if (state->identity.size > sidecar::kMaximumSidecarBytes)
-        return tooLarge(state->identity.size);
-    auto bytes = fs.readAll(state->file.get(), sidecar::kMaximumSidecarBytes);
-    if (!bytes) {
-        if (bytes.error().code == EFBIG)  // grew while being read
-            return grewTooLarge();
-        return readError(bytes.error(), path);
-    }
-    state->bytes = std::move(bytes).value();
+    if (Status read = readBytes(fs, state->file.get(), path, *state); !read)
+        return read.error();
     return SidecarFile(std::move(state));
 }
 

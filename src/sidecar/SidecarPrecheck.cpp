@@ -2,6 +2,7 @@
 #include "sidecar/SidecarGPS.h"
 
 #include "base/Diagnostics.h"
+#include "base/FileName.h"
 #include "base/NumberText.h"
 #include "base/UnicodeText.h"
 #include "base/GPSText.h"
@@ -19,13 +20,6 @@ namespace {
 constexpr double kMissingCoordinate = 9000000000.0;
 
 std::string orNil(const std::optional<std::string>& text) { return text ? *text : std::string("nil"); }
-
-// The last component of a path, without building another path.
-std::string_view fileNameOf(const std::filesystem::path& path) {
-    const std::string& text = path.native();
-    const auto slash = text.rfind('/');
-    return slash == std::string::npos ? std::string_view(text) : std::string_view(text).substr(slash + 1);
-}
 
 /// What the sidecar says about one coordinate, measured against the image.
 struct AxisCheck {

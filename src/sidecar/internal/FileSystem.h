@@ -85,15 +85,13 @@ public:
     /// pipe. A folder fails with EISDIR, any other special file (a pipe, a
     /// device) with EINVAL "Not a regular file".
     virtual Result<int> openForReading(int folder, const std::string& name);
-    /// The whole of an open regular file, at most `limit` bytes (EFBIG beyond).
-    virtual Result<std::string> readAll(int fd, std::uint64_t limit);
     /// open(2) of a path read-only, as openForReading opens a name in a
     /// folder (a link as the last component fails with ELOOP), and the
     /// file's status from the same check of its type: one open, one fstat.
     virtual Result<OpenedFile> openFile(const std::filesystem::path& path);
-    /// readAll of a file whose status said `size` bytes: read into place,
-    /// without asking the size again, up to the end however long it is by
-    /// then, at most `limit` bytes (EFBIG beyond).
+    /// The whole of an open regular file whose status said `size` bytes: read
+    /// into place, without asking the size again, up to the end however long
+    /// it is by then, at most `limit` bytes (EFBIG beyond).
     virtual Result<std::string> readWhole(int fd, std::uint64_t size, std::uint64_t limit);
     /// flock(2) LOCK_EX|LOCK_NB: EWOULDBLOCK while another holds it.
     virtual Status tryLock(int fd);
