@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/BatchRun.h"
 
+#include "base/FileName.h"
 #include "engine/FolderAccessPrompt.h"
 #include "engine/internal/MediaFileProcessor.h"
 #include "engine/internal/RunJournalLog.h"
@@ -214,15 +215,9 @@ struct RunQueue {
     // Sidecars of different names are different files: only files whose
     // sidecars are named alike need their folders compared.
     static bool sameSidecar(const std::filesystem::path& a, const std::filesystem::path& b) {
-        if (MediaFileProcessor::sidecarName(lastComponent(a)) != MediaFileProcessor::sidecarName(lastComponent(b)))
+        if (MediaFileProcessor::sidecarName(fileNameOf(a)) != MediaFileProcessor::sidecarName(fileNameOf(b)))
             return false;
         return sidecarKey(a) == sidecarKey(b);
-    }
-
-    static std::string_view lastComponent(const std::filesystem::path& path) {
-        const std::string_view text = path.native();
-        const auto slash = text.rfind('/');
-        return slash == std::string_view::npos ? text : text.substr(slash + 1);
     }
 };
 

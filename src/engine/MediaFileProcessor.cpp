@@ -3,6 +3,7 @@
 
 #include "access/SidecarAccess.h"
 #include "base/Diagnostics.h"
+#include "base/FileName.h"
 #include "engine/MediaIntake.h"
 #include "engine/ProcessingOptions.h"
 #include "base/UnicodeText.h"
@@ -77,7 +78,7 @@ std::string MediaFileProcessor::sidecarName(std::string_view imageName) {
 }
 
 std::filesystem::path MediaFileProcessor::sidecarPath(const std::filesystem::path& filePath) {
-    return filePath.parent_path() / sidecarName(filePath.filename().native());
+    return filePath.parent_path() / sidecarName(fileNameOf(filePath));
 }
 
 ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& filePath,
