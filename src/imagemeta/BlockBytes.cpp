@@ -31,7 +31,12 @@ BlockBytes BlockBytes::from(std::uint64_t offset) const {
         rest.push_back({range.offset + offset, range.length - offset});
         offset = 0;
     }
-    return BlockBytes(*file_, head_, std::move(rest));
+    // The window holds file bytes, good for any block of the same file: the
+    // bytes just read past an item's header are those its TIFF block starts with.
+    BlockBytes block(*file_, head_, std::move(rest));
+    block.windowOffset_ = windowOffset_;
+    block.window_ = window_;
+    return block;
 }
 
 Status BlockBytes::read(std::uint64_t offset, std::size_t length, std::vector<std::uint8_t>& out) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imagemeta/internal/HeifExif.h"
 
+#include "imagemeta/internal/TiffReader.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -586,18 +588,12 @@ Result<BlockBytes> tiffBlockOfExifItem(BlockBytes& item) {
     if (Status status = block.read(0, static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), 10)), bytes);
         !status)
         return status.error();
-    auto startsWith = [&bytes](std::string_view prefix) {
-        return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin(),
-                                                           [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
-    };
-    using namespace std::string_view_literals;
-    const bool tiffHeader = startsWith("II*\0"sv) || startsWith("MM\0*"sv);
+    bool tiffHeader = hasTiffHeader(bytes);
     // Some writers store the offset as 0 and keep the "Exif\0\0" prefix.
-    if (!tiffHeader && startsWith("Exif\0\0"sv)) {
+    static constexpr std::uint8_t exifPrefix[] = {'E', 'x', 'i', 'f', 0, 0};
+    if (!tiffHeader && bytes.size() >= 6 && std::equal(exifPrefix, exifPrefix + 6, bytes.begin())) {
         block = block.from(6);
-        bytes.erase(bytes.begin(), bytes.begin() + 6);
-        if (block.size() >= 8 && (startsWith("II*\0"sv) || startsWith("MM\0*"sv)))
-            return block;
+        tiffHeader = hasTiffHeader(std::span(bytes).subspan(6));
     }
     if (block.size() < 8 || !tiffHeader)
         return headerError("Exif item holds no TIFF header");

@@ -88,11 +88,7 @@ PropertiesRead readTiffFile(ImageFile& file, std::span<const std::uint8_t> head)
     return result;
 }
 
-bool isTiff(std::span<const std::uint8_t> head) {
-    static constexpr std::uint8_t little[] = {'I', 'I', 42, 0};
-    static constexpr std::uint8_t big[] = {'M', 'M', 0, 42};
-    return head.size() >= 8 && (std::equal(little, little + 4, head.begin()) || std::equal(big, big + 4, head.begin()));
-}
+bool isTiff(std::span<const std::uint8_t> head) { return head.size() >= 8 && hasTiffHeader(head); }
 
 PropertiesRead readByContent(ImageFile& file) {
     PropertiesRead result;

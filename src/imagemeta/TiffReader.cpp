@@ -3,6 +3,7 @@
 
 #include "base/Utf8Text.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <bitset>
@@ -220,17 +221,21 @@ bool isNumeric(const MetadataValue* value) {
 
 }  // namespace
 
+bool hasTiffHeader(std::span<const std::uint8_t> bytes) {
+    static constexpr std::uint8_t little[] = {'I', 'I', 42, 0};
+    static constexpr std::uint8_t big[] = {'M', 'M', 0, 42};
+    return bytes.size() >= 4 && (std::equal(little, little + 4, bytes.begin()) || std::equal(big, big + 4, bytes.begin()));
+}
+
 Result<TiffRead> readTiff(BlockBytes& block) {
     std::vector<std::uint8_t> header;
     if (block.size() < 8)
         return damage("no TIFF header");
     if (Status status = block.read(0, 8, header); !status)
         return status.error();
-    const bool little = header[0] == 'I' && header[1] == 'I' && header[2] == 42 && header[3] == 0;
-    const bool big = header[0] == 'M' && header[1] == 'M' && header[2] == 0 && header[3] == 42;
-    if (!little && !big)
+    if (!hasTiffHeader(header))
         return damage("no TIFF header");
-    Decoder decoder(block, big);
+    Decoder decoder(block, header[0] == 'M');
     const std::uint64_t ifd0Offset = decoder.unsignedAt(header.data() + 4, 4);
     auto ifd0 = decoder.directory(ifd0Offset, "IFD0");
     if (!ifd0)

@@ -11,6 +11,7 @@
 #include "imagemeta/internal/ImageProperties.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace meridane::imagemeta {
@@ -24,6 +25,10 @@ struct TiffRead {
     /// Why the GPS or Exif directory was left out; empty when nothing was.
     std::string problem;
 };
+
+/// Whether `bytes` start with a TIFF header's byte order and magic number
+/// ("II*\0" or "MM\0*").
+bool hasTiffHeader(std::span<const std::uint8_t> bytes);
 
 /// Fails when the block holds no TIFF header, its first directory cannot be
 /// read, or the file cannot deliver the bytes.
