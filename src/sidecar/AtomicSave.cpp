@@ -154,11 +154,6 @@ std::string temporaryNameFor(const std::string& sidecarName) {
     return name;
 }
 
-Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& sidecar,
-                         const SidecarReplaceHook& beforeReplace) {
-    return saveSidecarText(document.serializePretty(), sidecar, SavedContent::updatedSidecar, beforeReplace);
-}
-
 Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
                        const SidecarReplaceHook& beforeReplace) {
     FileSystem& fs = sidecar::fileSystem();

@@ -9,7 +9,6 @@
 #include "base/Error.h"
 #include "sidecar/SidecarGPS.h"
 #include "sidecar/internal/SidecarFileState.h"
-#include "xmp/XmlDocument.h"
 
 #include <cstdint>
 #include <string>
@@ -22,18 +21,15 @@ inline constexpr std::uint64_t kMinimumSidecarBytes = 100;
 /// "." + sidecar file name + ".tmp".
 std::string temporaryNameFor(const std::string& sidecarName);
 
-/// Runs on the calling thread; callers go through the write queue.
-/// `beforeReplace`, when given, is called with the validated new document
-/// in place, just before the final check and the rename; its error stops the
-/// save with the sidecar untouched.
-Status saveXMPAtomically(const xmp::XmlDocument& document, SidecarFile::State& sidecar,
-                         const SidecarReplaceHook& beforeReplace = {});
-
 /// Which of validateTempFile's checks apply: all eight for an update; a
 /// restored sidecar's earlier bytes need not hold GPS properties.
 enum class SavedContent { updatedSidecar, restoredSidecar };
 
-/// The save behind both: `text` is what the sidecar is to hold.
+/// The save of an update and of a restore: `text` is what the sidecar is to
+/// hold. Runs on the calling thread; callers go through the write queue.
+/// `beforeReplace`, when given, is called with the validated new document
+/// in place, just before the final check and the rename; its error stops the
+/// save with the sidecar untouched.
 Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
                        const SidecarReplaceHook& beforeReplace = {});
 
