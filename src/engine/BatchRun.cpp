@@ -586,8 +586,13 @@ void BatchRun::runEnded() {
         // Entries are on disk already; what finishing adds is only a note.
         (void)writer->finish();
         state_->lastJournal = {writer->id(), writer->file(), writer->replacedCount(), writer->flushCount()};
-        // An undo stopped halfway is not done: the next undo takes it up again.
-        if (state_->undo && *state_->undo && !state_->stopping)
+        // An undo stopped halfway is not done: the next undo takes it up
+        // again; nor is one that failed without putting anything back.
+        const bool failedOnly = writer->replacedCount() == 0 &&
+                                std::any_of(state_->results.begin(), state_->results.end(), [](const auto& detail) {
+                                    return detail.result.resultCase() == ProcessingResult::Case::failed;
+                                });
+        if (state_->undo && *state_->undo && !state_->stopping && !failedOnly)
             (void)state_->undo->value().markUndone(writer->id());
     }
     if (state_->undo && *state_->undo)

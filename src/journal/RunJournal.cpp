@@ -100,7 +100,9 @@ Status RunWriter::createLocked() {
     }
     if (fd_ < 0)
         return unwritable("create " + file_.string(), errno);
-    (void)::flock(fd_, LOCK_EX | LOCK_NB);  // housekeeping leaves a locked run alone
+    // Housekeeping leaves a locked run alone, and one still without its
+    // header: it holds the lock for a moment only, so this waits for it.
+    (void)::flock(fd_, LOCK_EX);
 
     format::Writer header;
     header.u8(static_cast<std::uint8_t>(header_.kind));
@@ -194,12 +196,14 @@ Status RunWriter::makeDurable(std::uint32_t entry) {
 
 void RunWriter::settle(std::uint32_t entry, bool replaced) {
     std::lock_guard lock(mutex_);
+    // Counted even when a later write broke the journal: its entry is on disk,
+    // and a journal with a replaced sidecar in it is never removed.
+    replaced_ += replaced;
     if (fd_ < 0 || !broken_)
         return;
     format::Writer payload;
     payload.u32(entry);
     (void)appendLocked(format::frame(replaced ? RecordType::done : RecordType::dropped, payload.bytes()));
-    replaced_ += replaced;
 }
 
 void RunWriter::fileStarted() {

@@ -4,12 +4,14 @@
 #include "journal/internal/RecordFormat.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -272,12 +274,23 @@ std::vector<KeptFile> keptFiles(const std::filesystem::path& folder) {
     return files;
 }
 
+/// Whether the process a run's id names ("<time>-<pid>") still lives.
+bool creatorLives(const std::filesystem::path& file) {
+    const std::string id = file.stem().string();
+    const long pid = std::strtol(id.c_str() + id.rfind('-') + 1, nullptr, 10);
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
 /// Removes a journal unless a process holds it (a run being written or undone).
 bool removeUnlessInUse(const std::filesystem::path& file) {
     const int fd = openJournal(file, O_RDONLY);
     if (fd < 0)
         return false;
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // A file shorter than its header, of a process still alive, is a run's
+    // journal being created, whose writer has not taken the lock yet.
+    struct stat st {};
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 &&
+                      (static_cast<std::size_t>(st.st_size) >= format::kMagic.size() || !creatorLives(file));
     const bool removed = free && ::unlink(file.c_str()) == 0;
     ::close(fd);
     return removed;

@@ -10,8 +10,6 @@
 #include <gmock/gmock.h>
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,15 +18,6 @@ namespace meridane::hardening {
 namespace {
 namespace fs = std::filesystem;
 using ::testing::StartsWith;
-
-bool setImmutable(const fs::path& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
-    int flags = 0;
-    const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-                      (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
-    ::close(fd);
-    return done;
-}
 
 struct Fault {
     const char* name;

@@ -6,7 +6,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,6 +101,15 @@ std::string mount(const fs::path& where, const std::string& tmpfsOptions, bool r
                                    : ::mount("meridane-test", where.c_str(), "tmpfs", 0, tmpfsOptions.c_str()) == 0;
     ::chmod(where.c_str(), 0755);
     return done ? "" : std::string("mount: ") + std::strerror(errno);
+}
+
+bool setImmutable(const fs::path& path, bool on) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    int flags = 0;
+    const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                      (flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    ::close(fd);
+    return done;
 }
 
 RunOptions asUnprivilegedUser() {

@@ -53,6 +53,9 @@ void enterPrivateMountNamespace();
 /// else why it could not. Undone when the TempDir holding it goes.
 std::string mount(const std::filesystem::path& where, const std::string& tmpfsOptions, bool readOnlyBind = false);
 
+/// Sets or clears the immutable flag (chattr +i); false where the file system has none.
+bool setImmutable(const std::filesystem::path& path, bool on);
+
 /// Run as "nobody" when the tests run as root, for permission faults.
 RunOptions asUnprivilegedUser();
 

@@ -17,6 +17,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,6 +196,50 @@ TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothing
             if (now.at(name) != entry)
                 testing::writeFile(photos / name, entry.substr(entry.find(' ') + 1));
     }
+}
+
+TEST_F(UndoTest, AnUndoThatCouldPutNothingBackLeavesTheRunToUndo) {
+    makeLibrary();
+    write();
+    const std::string id = latest();
+    if (!setImmutable(state / "runs", true))  // the undo's own journal cannot be made
+        GTEST_SKIP() << "no immutable flag here";
+    const std::vector<std::string> rows = undo(id);
+    setImmutable(state / "runs", false);
+    ASSERT_EQ(rows.size(), 8u);
+    for (const std::string& row : rows)
+        EXPECT_NE(row.find(": Failed: "), std::string::npos) << row;
+    EXPECT_EQ(latest(), id);
+}
+
+TEST(RunJournal, AJournalNamingAReplacedSidecarIsKeptWhateverBreaksLater) {
+    testing::TempDir runs;
+    const fs::path sidecar = runs / "a.xmp";
+    // Just created by a live process, before it has the lock: housekeeping
+    // passes it by; one a killed process left is cleared.
+    testing::writeFile(runs / ("20250101T000000.000000Z-" + std::to_string(::getpid()) + ".journal"), "");
+    testing::writeFile(runs / "20250101T000000.000000Z-999999999.journal", "MRDN");
+    EXPECT_EQ(journal::RunStore(runs.path()).forgetAll(), 1u);
+    EXPECT_EQ(journal::RunStore(runs.path()).count(), 1u);
+
+    journal::RunWriter writer(runs.path(), {journal::RunKind::write, std::chrono::system_clock::now(), ::getpid(), ""});
+    const auto entry = writer.record({sidecar, sidecar, "old", "new"});
+    ASSERT_TRUE(entry);
+    ASSERT_TRUE(writer.makeDurable(entry.value()));
+    {  // the volume is full before the replacement is noted
+        struct rlimit saved {};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit full {fs::file_size(writer.file()), saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &full);
+        EXPECT_FALSE(writer.record({sidecar, sidecar, "other", "new"}));
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, previous);
+    }
+    writer.settle(entry.value(), true);
+    (void)writer.finish();
+    EXPECT_EQ(writer.replacedCount(), 1u);
+    EXPECT_TRUE(fs::exists(writer.file()));
 }
 
 TEST(RunJournal, AnEndedRunCanBeOpenedForUndoWhileItsWriterAndReaderAreStillHeld) {
