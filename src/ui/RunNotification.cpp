@@ -8,16 +8,25 @@
 #include <QVariantMap>
 #include <QWidget>
 
+#include <array>
+
 namespace meridane::ui {
 
 QString runSummary(const BatchRun& run) {
-    int updated = 0;
-    int failed = 0;
-    for (const ProcessingResultDetail& detail : run.results()) {
-        updated += detail.result.resultCase() == ProcessingResult::Case::updated;
-        failed += detail.result.resultCase() == ProcessingResult::Case::failed;
-    }
-    return QStringLiteral("Meridane finished: %1 updated, %2 failed").arg(updated).arg(failed);
+    std::array<int, ProcessingResult::kCaseCount> counts{};
+    for (const ProcessingResultDetail& detail : run.results())
+        ++counts[static_cast<std::size_t>(detail.result.resultCase())];
+    const auto count = [&counts](ProcessingResult::Case resultCase) {
+        return counts[static_cast<std::size_t>(resultCase)];
+    };
+    using Case = ProcessingResult::Case;
+    // An undo's rows are restored or not, never updated.
+    if (!run.undoneRunId().empty())
+        return QStringLiteral("Meridane finished the undo: %1 restored, %2 not restored, %3 failed")
+            .arg(count(Case::restored))
+            .arg(count(Case::notRestored))
+            .arg(count(Case::failed));
+    return QStringLiteral("Meridane finished: %1 updated, %2 failed").arg(count(Case::updated)).arg(count(Case::failed));
 }
 
 RunNotification::RunNotification(BatchRun& run, const QWidget& window, QDBusConnection bus,

@@ -18,7 +18,8 @@ class BatchRun;
 
 namespace meridane::ui {
 
-/// "Meridane finished: N updated, M failed".
+/// "Meridane finished: N updated, M failed", or for an undo
+/// "Meridane finished the undo: N restored, M not restored, K failed".
 QString runSummary(const BatchRun& run);
 
 class RunNotification : public QObject {

@@ -2,7 +2,11 @@
 // What the window asks of the desktop and the network: the file manager, the
 // notification's text, and the update check against a tiny HTTP server on
 // the loopback interface.
+#include "ImageBuilder.h"
+#include "SidecarBuilder.h"
+#include "TestSupport.h"
 #include "UiTestSupport.h"
+#include "engine/BatchRun.h"
 #include "ui/FileManagerReveal.h"
 #include "ui/PathText.h"
 #include "ui/RunNotification.h"
@@ -31,6 +35,16 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
     ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}));
     ASSERT_TRUE(testing::waitForRunToFinish(fake.run()));
     EXPECT_EQ(runSummary(fake.run()), "Meridane finished: 2 updated, 1 failed");
+
+    testing::TempDir dir;  // a real write run, then its undo
+    testing::writeFile(dir / "IMG_0001.DNG", testing::buildTiff(testing::cameraTiff()));
+    testing::writeFile(dir / "IMG_0001.xmp", testing::sidecarXml("37.7749", "122.4194", "N", "W"));
+    BatchRun run;
+    run.setRunsFolder(dir / "runs");
+    run.setOptions({.dryRun = false});
+    ASSERT_TRUE(run.processPaths({dir / "IMG_0001.DNG"}) && testing::waitForRunToFinish(run));
+    ASSERT_TRUE(run.undoRun(run.lastJournal().id) && testing::waitForRunToFinish(run));
+    EXPECT_EQ(runSummary(run), "Meridane finished the undo: 1 restored, 0 not restored, 0 failed");
 }
 
 /// Answers each request with `response`, one byte every `trickleMs` if set.
