@@ -19,7 +19,7 @@ FileManagerReveal::FileManagerReveal(QDBusConnection bus, FolderOpener openFolde
 
 void FileManagerReveal::reveal(const std::filesystem::path& file) {
     const QUrl url = fileUrl(file);
-    const QUrl folder = fileUrl(file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path());
+    const QUrl folder = fileUrl(std::filesystem::absolute(file).parent_path());
     if (!bus_.isConnected()) {
         openFolder(folder);
         return;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/PathText.h"
 
+#include "base/Utf8Text.h"
+
 #include <QByteArray>
 #include <QFile>
 
@@ -71,7 +73,7 @@ std::optional<std::filesystem::path> pathFromUrl(const QUrl& url) {
 
 std::filesystem::path nearestShowableFolder(const std::filesystem::path& folder) {
     std::filesystem::path candidate = folder;
-    while (candidate.has_relative_path() && QFile::encodeName(pathText(candidate)).toStdString() != candidate.native())
+    while (candidate.has_relative_path() && !utf8::isValid(candidate.native()))
         candidate = candidate.parent_path();
     return candidate;
 }

@@ -48,11 +48,12 @@ void UndoRunAction::refresh() {
 }
 
 void UndoRunAction::undoLastRun() {
-    refresh();
-    if (!isEnabled())
+    if (run_.isProcessing() || run_.runsFolder().empty())
         return;
+    // One reading of the newest journals serves the question and the state.
     const RunHistory history(run_.runsFolder());
     const std::optional<KeptRun> target = history.latestUndoable();
+    setEnabled(target.has_value());
     if (!target)
         return;
     const QString question = questionText(*target);
