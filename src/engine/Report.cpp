@@ -16,37 +16,16 @@ constexpr std::string_view kBullet = "\u2022 ";
 constexpr std::string_view kEmDash = "\u2014";
 constexpr std::string_view kArrow = " \u2192 ";
 
-void appendPadded(std::string& out, long value, int width) {
-    std::string digits = std::to_string(value < 0 ? -value : value);
-    if (value < 0)
-        out.push_back('-');
-    for (int i = static_cast<int>(digits.size()); i < width; ++i)
-        out.push_back('0');
-    out.append(digits);
-}
+}  // namespace
 
-// "YYYY-MM-DD hh:mm:ss +0000", the default description of a date in UTC.
-std::string utcDescription(std::chrono::system_clock::time_point now) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+std::string utcTimeText(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
-    std::string out;
-    appendPadded(out, utc.tm_year + 1900L, 4);
-    out.push_back('-');
-    appendPadded(out, utc.tm_mon + 1L, 2);
-    out.push_back('-');
-    appendPadded(out, utc.tm_mday, 2);
-    out.push_back(' ');
-    appendPadded(out, utc.tm_hour, 2);
-    out.push_back(':');
-    appendPadded(out, utc.tm_min, 2);
-    out.push_back(':');
-    appendPadded(out, utc.tm_sec, 2);
-    out.append(" +0000");
-    return out;
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
+    return text;
 }
-
-}  // namespace
 
 std::string reportText(const ProcessingResult& result) {
     return std::visit(
@@ -125,7 +104,7 @@ std::string resultLine(const ProcessingResultDetail& detail) {
 std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& visible,
                              const ProcessingOptionValues& options, std::chrono::system_clock::time_point now,
                              const std::string& undoneRun) {
-    std::string report = "Results " + std::string(kEmDash) + " " + utcDescription(now) + " " + std::string(kEmDash);
+    std::string report = "Results " + std::string(kEmDash) + " " + utcTimeText(now) + " " + std::string(kEmDash);
     if (!undoneRun.empty())
         report += " Undo of run " + text::escapedControls(undoneRun);
     else

@@ -15,6 +15,9 @@
 
 namespace meridane {
 
+/// "2025-03-14 10:15:30 +0000": a time in UTC as reports and run lists show it.
+std::string utcTimeText(std::chrono::system_clock::time_point time);
+
 /// An updated row reads as a dry run when the run that made it was one.
 std::string reportText(const ProcessingResult& result);
 

@@ -2,9 +2,8 @@
 #include "engine/RunHistory.h"
 
 #include "base/ControlText.h"
+#include "engine/Report.h"
 #include "journal/RunStore.h"
-
-#include <ctime>
 
 namespace meridane {
 namespace {
@@ -40,17 +39,8 @@ std::uint64_t RunHistory::totalBytes() const { return journal::RunStore(folder_)
 std::size_t RunHistory::keptCount() const { return journal::RunStore(folder_).count(); }
 std::size_t RunHistory::forgetAll() const { return journal::RunStore(folder_).forgetAll(); }
 
-std::string runTimeText(std::chrono::system_clock::time_point time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
-    return text;
-}
-
 std::string runListLine(const KeptRun& run) {
-    std::string line = run.id + "  " + runTimeText(run.started) + "  ";
+    std::string line = run.id + "  " + utcTimeText(run.started) + "  ";
     line += run.undoes.empty() ? "write run" : "undo of " + text::escapedControls(run.undoes);
     line += "  " + std::to_string(run.sidecars) + (run.sidecars == 1 ? " sidecar" : " sidecars");
     line += run.undoneBy.empty() ? "  not undone" : "  undone";

@@ -46,8 +46,6 @@ private:
     std::filesystem::path folder_;
 };
 
-/// "2025-03-14 10:15:30 +0000".
-std::string runTimeText(std::chrono::system_clock::time_point time);
 /// One line of --list-runs: id, time, what it was, sidecars, undone or not, folders.
 std::string runListLine(const KeptRun& run);
 /// "812 bytes", "4.2 KB", "1.3 MB", "2.0 GB" (1 KB = 1024 bytes), the same in every locale.

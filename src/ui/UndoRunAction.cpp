@@ -2,6 +2,7 @@
 #include "ui/UndoRunAction.h"
 
 #include "engine/BatchRun.h"
+#include "engine/Report.h"
 #include "engine/RunHistory.h"
 
 #include <QGuiApplication>
@@ -29,7 +30,7 @@ QString UndoRunAction::questionText(const KeptRun& run) {
     return QStringLiteral("Put back the %1 %2 that the run of %3 replaced?")
         .arg(run.sidecars)
         .arg(run.sidecars == 1 ? QStringLiteral("sidecar") : QStringLiteral("sidecars"),
-             QString::fromStdString(runTimeText(run.started)));
+             QString::fromStdString(utcTimeText(run.started)));
 }
 
 QString UndoRunAction::detailText(std::size_t keptRuns, std::uint64_t keptBytes) {
