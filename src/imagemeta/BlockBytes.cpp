@@ -9,10 +9,6 @@ namespace {
 
 constexpr std::size_t kWindowSize = 2048;
 
-bool holds(std::uint64_t start, std::size_t size, std::uint64_t offset, std::size_t length) {
-    return offset >= start && offset - start <= size && length <= size - (offset - start);
-}
-
 }  // namespace
 
 BlockBytes::BlockBytes(ImageFile& file, std::span<const std::uint8_t> head, std::vector<FileRange> ranges)

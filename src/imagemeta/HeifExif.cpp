@@ -132,7 +132,7 @@ public:
     std::uint64_t size() const { return file_.size(); }
 
     Status keep(std::uint64_t offset, std::size_t length) {
-        if (contains(0, head_.size(), offset, length))
+        if (holds(0, head_.size(), offset, length))
             return Done{};
         Status status = file_.readAt(offset, length, kept_);
         if (!status)
@@ -143,9 +143,9 @@ public:
 
     Result<std::span<const std::uint8_t>> view(std::uint64_t offset, std::size_t length,
                                                std::vector<std::uint8_t>& scratch) {
-        if (contains(0, head_.size(), offset, length))
+        if (holds(0, head_.size(), offset, length))
             return head_.subspan(static_cast<std::size_t>(offset), length);
-        if (contains(keptOffset_, kept_.size(), offset, length))
+        if (holds(keptOffset_, kept_.size(), offset, length))
             return std::span<const std::uint8_t>(kept_).subspan(static_cast<std::size_t>(offset - keptOffset_),
                                                                 length);
         Status status = file_.readAt(offset, length, scratch);
@@ -168,10 +168,6 @@ public:
     }
 
 private:
-    static bool contains(std::uint64_t start, std::size_t size, std::uint64_t offset, std::size_t length) {
-        return offset >= start && offset - start <= size && length <= size - (offset - start);
-    }
-
     ImageFile& file_;
     std::span<const std::uint8_t> head_;
     std::vector<std::uint8_t> kept_;

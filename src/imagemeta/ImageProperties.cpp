@@ -19,16 +19,18 @@ const MetadataValue* PropertyDictionary::find(std::uint16_t wanted) const {
 
 namespace {
 
-/// The properties of an Exif block found inside a container: damage to the
-/// block leaves the image with empty properties and the reason.
-PropertiesRead readExifBlock(BlockBytes block) {
+/// The properties of a TIFF block. Damage to a block found inside a
+/// container leaves the image with empty properties and the reason; a file
+/// that is the block itself (`onDamage` noProperties) has none at all.
+PropertiesRead readExifBlock(BlockBytes block, PropertiesStage onDamage = PropertiesStage::read) {
     PropertiesRead result;
-    result.stage = PropertiesStage::read;
     auto decoded = readTiff(block);
     if (!decoded) {
+        result.stage = onDamage;
         result.problem = decoded.error().message;
         return result;
     }
+    result.stage = PropertiesStage::read;
     result.properties = std::move(decoded->properties);
     result.problem = std::move(decoded->problem);
     return result;
@@ -74,18 +76,7 @@ PropertiesRead readJpeg(ImageFile& file, std::span<const std::uint8_t> head) {
 
 /// DNG and other classic TIFF files: the file is the TIFF block.
 PropertiesRead readTiffFile(ImageFile& file, std::span<const std::uint8_t> head) {
-    PropertiesRead result;
-    result.stage = PropertiesStage::noProperties;
-    BlockBytes block(file, head, {FileRange{0, file.size()}});
-    auto decoded = readTiff(block);
-    if (!decoded) {
-        result.problem = decoded.error().message;
-        return result;
-    }
-    result.stage = PropertiesStage::read;
-    result.properties = std::move(decoded->properties);
-    result.problem = std::move(decoded->problem);
-    return result;
+    return readExifBlock(BlockBytes(file, head, {FileRange{0, file.size()}}), PropertiesStage::noProperties);
 }
 
 bool isTiff(std::span<const std::uint8_t> head) { return head.size() >= 8 && hasTiffHeader(head); }

@@ -22,6 +22,12 @@ struct FileRange {
     std::uint64_t length = 0;
 };
 
+/// Whether `size` bytes read from `start` hold `length` bytes at `offset`
+/// (written so that no sum can overflow).
+inline bool holds(std::uint64_t start, std::size_t size, std::uint64_t offset, std::size_t length) {
+    return offset >= start && offset - start <= size && length <= size - (offset - start);
+}
+
 class ImageFile {
 public:
     /// Opens a regular file for reading; fails with a reason for anything else
