@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <limits>
 #include <thread>
 
@@ -25,12 +24,6 @@ TEST(NumberText, DiagnosticDoublesAreShortestRoundTripsWithPointZero) {
     for (const auto& [value, text] : cases)
         EXPECT_EQ(formatDiagnosticDouble(value), text);
     EXPECT_EQ(formatDiagnosticDouble(std::optional<double>()), "nil");
-    for (double v : {37.7749, 1.0 / 3.0, 122.41940000000001}) {
-        const std::string text = formatDiagnosticDouble(v);
-        double back = 0;
-        std::from_chars(text.data(), text.data() + text.size(), back);
-        EXPECT_EQ(back, v) << text;
-    }
     EXPECT_EQ(formatFixed8(48.85837), "48.85837000");
     EXPECT_EQ(formatFixed8(0.123456789), "0.12345679");
     EXPECT_EQ(formatFixed8(-33.5), "-33.50000000");

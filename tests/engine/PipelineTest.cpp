@@ -146,7 +146,8 @@ TEST_F(Pipeline, WholeFileTracesMatchTheirGoldenCopies) {
         {"references-created", {.dryRun = false, .alwaysOverwrite = true}, sidecarXml("37.77N", "122.4194W")},
         {"longitude-differs", {}, sidecarXml("37.7749N", "122.4194", "north", std::nullopt)},
         {"no-gps-fallback", {}, sidecarXml(std::nullopt, std::nullopt)},
-        {"no-description", {}, kNoDescription}};
+        {"no-description", {}, kNoDescription},
+        {"degrees-minutes-seconds", {}, sidecarXml("37 deg 46' 29.64\" N", "122 DEG 25' 9.84\" W")}};
     for (const auto& [name, options, sidecar] : cases) {
         SCOPED_TRACE(name);
         processingOptions::set(options);

@@ -20,10 +20,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
-#include <QPropertyAnimation>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -137,19 +134,6 @@ TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) 
     ASSERT_NE(rows, nullptr);
     EXPECT_EQ(rows->cellAt(0, 0)->text(QAccessible::Name), "failed.heic: Failed: boom");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(list().copyButton())->text(QAccessible::Description), "failed.heic");
-}
-
-TEST_F(WindowTest, TheListScrollsToTheNewestRowWithAnAnimation) {
-    std::vector<std::string> names;
-    for (int i = 0; i < 120; ++i)
-        names.push_back("failed" + std::to_string(i) + ".heic");
-    QSignalSpy moves(list().verticalScrollBar(), &QScrollBar::valueChanged);
-    runFiles(names);
-    QScrollBar* bar = list().verticalScrollBar();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return list().scrollAnimation()->state() == QAbstractAnimation::Stopped && bar->value() == bar->maximum();
-    }));
-    EXPECT_GT(moves.count(), 3) << "moved in steps, not in one jump";
 }
 
 TEST(MainWindowTest, ClosingDuringARunAsksAndStopsAfterTheFilesInFlight) {
