@@ -12,6 +12,11 @@
 
 namespace meridane {
 
+/// How a coordinate is written into a sidecar: the program's own decimal form
+/// ("30.58036667N") or the XMP standard's degrees and decimal minutes
+/// ("30,34.822000N"), which every XMP reader converts to Exif.
+enum class CoordinateFormat { decimal, dm };
+
 struct ParsedGPS {
     std::optional<double> value;  ///< never signed by the letter
     std::string ref;              ///< "N", "S", "E", "W" or empty

@@ -1,17 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The four processing options of the process. The window and the CLI set
+// The processing options of the process. The window and the CLI set
 // them; each file takes one snapshot when its processing starts and uses it
 // for every decision and for its row, so a switch flipped during a run
 // applies to the files that start after it.
 #pragma once
 
+#include "base/GPSText.h"
+
 namespace meridane {
+
+/// How an image's sidecar is named: "IMG_0001.xmp" (stem) or, as several
+/// photo managers name it, "IMG_0001.HEIC.xmp" (full).
+enum class SidecarNaming { stem, full };
 
 struct ProcessingOptionValues {
     bool dryRun = true;
     bool alwaysOverwrite = false;
     bool appleOnly = true;
     bool silentlyIgnoreSkipped = false;
+    CoordinateFormat coordinateFormat = CoordinateFormat::decimal;
+    SidecarNaming sidecarNaming = SidecarNaming::stem;
 
     bool operator==(const ProcessingOptionValues&) const = default;
 };
