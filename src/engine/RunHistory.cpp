@@ -34,6 +34,27 @@ std::vector<KeptRun> RunHistory::list() const {
 }
 
 std::optional<KeptRun> RunHistory::latestUndoable() const { return kept(journal::RunStore(folder_).latestUndoable()); }
+std::optional<KeptRun> RunHistory::latestUndoableWrite() const {
+    std::vector<KeptRun> runs = list();
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        if (run->undoes.empty() && run->undoneBy.empty() && run->sidecars > 0 && !run->damaged)
+            return std::move(*run);
+    }
+    return std::nullopt;
+}
+
+std::optional<KeptRun> RunHistory::latestRedoable() const {
+    std::vector<KeptRun> runs = list();
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        if (!run->undoneBy.empty() || run->sidecars == 0)
+            continue;  // an undone run, or one that changed nothing, is not the last action
+        if (!run->undoes.empty() && !run->damaged)
+            return std::move(*run);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 std::optional<KeptRun> RunHistory::find(const std::string& id) const { return kept(journal::RunStore(folder_).find(id)); }
 std::uint64_t RunHistory::totalBytes() const { return journal::RunStore(folder_).totalBytes(); }
 std::size_t RunHistory::keptCount() const { return journal::RunStore(folder_).count(); }

@@ -34,8 +34,15 @@ public:
 
     /// Oldest first.
     std::vector<KeptRun> list() const;
-    /// The most recent run that replaced sidecars and is not undone yet.
+    /// The most recent run that replaced sidecars and is not undone yet
+    /// (the command line's plain undo: right after an undo, that undo).
     std::optional<KeptRun> latestUndoable() const;
+    /// What the window's Undo offers: the newest write run not undone, never
+    /// an undo run.
+    std::optional<KeptRun> latestUndoableWrite() const;
+    /// What the window's Redo offers: the newest undo run, when nothing has
+    /// been written or undone since it; undoing it puts its write run back.
+    std::optional<KeptRun> latestRedoable() const;
     std::optional<KeptRun> find(const std::string& id) const;
     std::uint64_t totalBytes() const;
     std::size_t keptCount() const;
