@@ -128,7 +128,8 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     // One read for the comparison and the update; a write run holds the
     // sidecar's lock from the read to the rename. A sidecar that another
     // program changed meanwhile is read and decided again, once.
-    const SidecarWriteOptions writeOptions{options.dryRun, options.alwaysOverwrite, {}, log_};
+    const SidecarWriteOptions writeOptions{options.dryRun, options.alwaysOverwrite, {}, log_,
+                                           options.coordinateFormat};
     std::optional<Result<SidecarUpdateOutcome>> updated;
     for (int attempt = 1; !updated; ++attempt) {
         Result<SidecarFile> sidecarFile = SidecarFile::open(scopedSidecar, {.forSaving = !options.dryRun});
@@ -140,7 +141,8 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
             return ProcessingResult::skippedMissing("No XMP sidecar file");
         }
         SidecarComparison comparison = precheckSidecarGPS(filePath, position->latitude, position->longitude,
-                                                          sidecarFile, options.alwaysOverwrite);
+                                                          sidecarFile, options.alwaysOverwrite,
+                                                          options.coordinateFormat);
         if (comparison.verdict != SidecarComparison::Verdict::proceed) {
             access.stop();
             return comparisonResult(std::move(comparison));

@@ -287,21 +287,22 @@ Status validateTempFile(int folder, const std::string& tempName, std::uint64_t p
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " +
                                                     withContext(bytes.error(), "Could not read " + quotedName(tempName))
                                                         .message);
-    auto document = xmp::XmlDocument::parse(bytes.value());
+    auto document = xmp::XmpPacket::parse(bytes.value());
     if (!document)
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " + document.error().message);
 
-    auto description = xmp::findDescriptionElement(document.value());
+    const xmp::XmpPacket& packet = document.value();
+    const xmp::Description* description = xmp::findDescriptionElement(packet);
     if (!description)
         return validationError(kTempFileNoDescription, "Temp file missing required XMP structure (rdf:Description)");
     diag::debug("XML structure validation passed");
     if (content == SavedContent::restoredSidecar)
         return Done{};
 
-    const auto latitude = xmp::getElementValue("exif:GPSLatitude", *description);
-    const auto longitude = xmp::getElementValue("exif:GPSLongitude", *description);
-    const auto latitudeRef = xmp::getElementValue("exif:GPSLatitudeRef", *description);
-    const auto longitudeRef = xmp::getElementValue("exif:GPSLongitudeRef", *description);
+    const auto latitude = xmp::getElementValue("exif:GPSLatitude", packet, *description);
+    const auto longitude = xmp::getElementValue("exif:GPSLongitude", packet, *description);
+    const auto latitudeRef = xmp::getElementValue("exif:GPSLatitudeRef", packet, *description);
+    const auto longitudeRef = xmp::getElementValue("exif:GPSLongitudeRef", packet, *description);
     if (!latitude || !longitude)
         return validationError(kTempFileNoGPS, "Temp file missing expected GPS coordinates");
 

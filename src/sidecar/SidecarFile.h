@@ -13,7 +13,7 @@
 #include <string>
 
 namespace meridane::xmp {
-class XmlDocument;
+class XmpPacket;
 }
 
 namespace meridane {
@@ -51,9 +51,9 @@ public:
     const std::string& bytes() const;
     /// The file a save replaces: path(), or where its link led.
     const std::filesystem::path& replacedPath() const;
-    /// bytes() parsed as XML, once for the comparison and the update
-    /// together; the update edits this document before it saves it.
-    Result<xmp::XmlDocument>& document() const;
+    /// bytes() parsed as an XMP packet, once for the comparison and the
+    /// update together; the update's edit splices its text.
+    const Result<xmp::XmpPacket>& document() const;
 
     SidecarFile(SidecarFile&&) noexcept;
     SidecarFile& operator=(SidecarFile&&) noexcept;
