@@ -37,6 +37,15 @@ void logProperties(const XmpPacket& packet, const Description& description, std:
     }
 }
 
+bool bindsExif(const XmpPacket& packet, const Description& description) {
+    for (const auto& attribute : xmltext::scanStartTag(packet.text(), description.startTag.begin).attributes)
+        if (attribute.name.starts_with("xmlns:") &&
+            xmltext::decodeAttribute(packet.text().substr(attribute.valueBegin,
+                                                          attribute.valueEnd - attribute.valueBegin)) == kExifNamespace)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 const Description* findDescriptionElement(const XmpPacket& packet) {
@@ -50,9 +59,19 @@ const Description* findDescriptionElement(const XmpPacket& packet) {
         }
     }
     if (!packet.descriptions().empty()) {
+        // New GPS properties are best added where the exif namespace is
+        // already declared (writers that keep one description per namespace
+        // have one for it); otherwise to the first description.
+        const Description* fallback = &packet.descriptions().front();
+        for (const Description& description : packet.descriptions()) {
+            if (bindsExif(packet, description)) {
+                fallback = &description;
+                break;
+            }
+        }
         diag::debug("XMPXML: Using first Description-like element as fallback");
-        logElementContents(packet, packet.descriptions().front(), "Fallback Description");
-        return &packet.descriptions().front();
+        logElementContents(packet, *fallback, "Fallback Description");
+        return fallback;
     }
     diag::debug("XMPXML: No suitable element found");
     return nullptr;

@@ -17,7 +17,8 @@
 namespace meridane::xmp {
 
 /// The first top-level description that holds one of the four GPS
-/// properties, else the first top-level description, else none.
+/// properties, else the first that declares the exif namespace, else the
+/// first top-level description, else none.
 const Description* findDescriptionElement(const XmpPacket& packet);
 
 /// The first top-level property of this name in any description, or none.
