@@ -134,22 +134,34 @@ PathAccessCheck exchangeAccessCheck(PathAccessCheck next) {
     return next;
 }
 
-bool permitted(const std::filesystem::path& path, int mode) {
+/// 0 when `mode` is permitted on `path`, else why not (EACCES for a test's refusal).
+int accessError(const std::filesystem::path& path, int mode) {
     auto& s = accessCheckState();
     {
         std::lock_guard lock(s.mutex);
         if (s.check)
-            return s.check(path, mode);
+            return s.check(path, mode) ? 0 : EACCES;
     }
-    return ::access(path.c_str(), mode) == 0;
+    return ::access(path.c_str(), mode) == 0 ? 0 : errno;
 }
 
+bool permitted(const std::filesystem::path& path, int mode) { return accessError(path, mode) == 0; }
+
+// A read-only volume or a loop of links is no question of access: no folder
+// grant changes it, so the sidecar is reached directly and its read or its
+// save says what stands in the way.
 bool reachableDirectly(const std::filesystem::path& sidecarPath, const std::filesystem::path& folder) {
     struct stat status {};
     const bool exists = ::stat(sidecarPath.c_str(), &status) == 0;
     const int statError = errno;
-    if (exists)
-        return permitted(sidecarPath, R_OK) && permitted(folder, W_OK);
+    if (exists) {
+        if (!permitted(sidecarPath, R_OK))
+            return false;
+        const int folderError = accessError(folder, W_OK);
+        return folderError == 0 || folderError == EROFS;
+    }
+    if (statError == ELOOP)
+        return true;
     // A sidecar that is not there is not a question of access: asking for
     // the folder cannot make it appear, and the caller reports it missing.
     return statError == ENOENT && permitted(folder, R_OK);

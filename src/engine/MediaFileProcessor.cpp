@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,7 +26,8 @@ constexpr std::string_view kDryRunPrefix = "[DRY RUN] would update: ";
 
 bool fileExists(const std::filesystem::path& path) {
     struct stat status {};
-    return ::stat(path.c_str(), &status) == 0;
+    // A loop of links is there, only unreadable: its read says so.
+    return ::stat(path.c_str(), &status) == 0 || errno == ELOOP;
 }
 
 // Ends the access exactly once, whichever of the comparison and this file's

@@ -26,6 +26,9 @@ enum SidecarSaveCode : int {
     kSidecarHardLinked = 5,    ///< replacing it would separate its hard links
     kSidecarTooLarge = 6,      ///< larger than kMaximumSidecarBytes
     kSidecarNameTooLong = 7,   ///< its temporary file's name would exceed NAME_MAX
+    kTemporaryInTheWay = 8,    ///< a file a save did not make holds the temporary file's name
+    kSidecarOwnerNotKept = 9,  ///< the new file could not be given the sidecar's owner and group
+    kTempFileNotAsWritten = 10,  ///< a restore's temporary file does not hold exactly the bytes written
 };
 
 class SidecarFile {
