@@ -587,12 +587,15 @@ void BatchRun::runEnded() {
         (void)writer->finish();
         state_->lastJournal = {writer->id(), writer->file(), writer->replacedCount(), writer->flushCount()};
         // An undo stopped halfway is not done: the next undo takes it up
-        // again; nor is one that failed without putting anything back.
-        const bool failedOnly = writer->replacedCount() == 0 &&
-                                std::any_of(state_->results.begin(), state_->results.end(), [](const auto& detail) {
-                                    return detail.result.resultCase() == ProcessingResult::Case::failed;
-                                });
-        if (state_->undo && *state_->undo && !state_->stopping && !failedOnly)
+        // again; nor is one that put nothing back while something was left
+        // to put back (every sidecar changed since the run, say).
+        const bool putNothingBack = writer->replacedCount() == 0 && !writer->continuesEarlierUndo() &&
+                                    std::any_of(state_->results.begin(), state_->results.end(), [](const auto& detail) {
+                                        const ProcessingResult::Case outcome = detail.result.resultCase();
+                                        return outcome == ProcessingResult::Case::failed ||
+                                               outcome == ProcessingResult::Case::notRestored;
+                                    });
+        if (state_->undo && *state_->undo && !state_->stopping && !putNothingBack)
             (void)state_->undo->value().markUndone(writer->id());
     }
     if (state_->undo && *state_->undo)

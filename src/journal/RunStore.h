@@ -16,6 +16,9 @@ namespace meridane::journal {
 
 inline constexpr std::string_view kJournalSuffix = ".journal";
 
+/// Whether `name` is "<run id>.journal", the only name a run's journal has.
+bool isJournalName(std::string_view name);
+
 /// What a run's journal says about the run as a whole.
 struct RunSummary {
     std::string id;
@@ -23,12 +26,21 @@ struct RunSummary {
     RunKind kind = RunKind::write;
     std::chrono::system_clock::time_point started;
     std::string undoes;    ///< undo runs: the run they undid
-    std::string undoneBy;  ///< empty while not undone
-    std::vector<std::filesystem::path> folders;  ///< of the sidecars, in first-seen order
+    std::string undoneBy;  ///< the undo that put back all it could; empty while not fully undone
+    /// Of the sidecars, the first few in first-seen order, and how many there are.
+    std::vector<std::filesystem::path> folders;
+    std::size_t folderCount = 0;
     std::size_t sidecars = 0;  ///< entries whose save was not dropped
     bool finished = false;     ///< ended normally (not killed)
     bool damaged = false;      ///< some record could not be read
     std::uint64_t bytes = 0;   ///< the journal's size on disk
+    std::string_view version;  ///< its magic
+    std::uint32_t lastEntry = 0;   ///< the highest entry number in it
+    std::uint64_t intactEnd = 0;   ///< where its last whole record ends
+
+    static constexpr std::size_t kKeptFolders = 3;
+    /// Folders beyond this many are not counted: the count says "at least".
+    static constexpr std::size_t kCountedFolders = 1u << 16;
 };
 
 /// One sidecar of an opened run. `damage`, when not empty, says why the
@@ -39,6 +51,9 @@ struct RunEntry {
     std::filesystem::path replacedPath;  ///< the sidecar itself unless it was a link
     Digest oldHash{}, newHash{};
     std::uint32_t oldSize = 0;
+    /// The sidecar's folder when the run wrote it (journals since the folder was recorded).
+    bool folderKnown = false;
+    std::uint64_t folderDevice = 0, folderInode = 0;
     bool replaced = false;  ///< the run noted the rename (unnoted after a kill)
     std::string damage;
     std::uint64_t offset = 0;  ///< of the record, for oldBytes
@@ -80,11 +95,22 @@ public:
     /// Every kept run, oldest first. A journal too damaged to say anything
     /// is listed with `damaged` set.
     std::vector<RunSummary> list() const;
+    /// The names of the other files in the folder (a backup tool's copies,
+    /// say): never undone, pruned or forgotten.
+    std::vector<std::string> unknownFiles() const;
     std::uint64_t totalBytes() const;
     std::size_t count() const;
-    /// The most recent run not yet undone, or the run of that id.
+    /// The most recent run not fully undone, passing over an undo whose
+    /// run is not fully undone either (it is finished by undoing that run).
     std::optional<RunSummary> latestUndoable() const;
+    /// The newest undo of the run `id` that stopped or was killed before it
+    /// was done, while that run is not fully undone.
+    std::optional<RunSummary> unfinishedUndoOf(const std::string& id) const;
     std::optional<RunSummary> find(const std::string& id) const;
+    /// Undone by an undo that put back all it could, and that undo not taken
+    /// back in turn (an undo undone is a redo).
+    bool fullyUndone(const RunSummary& run) const;
+    static constexpr int kUndoChain = 64;
     /// Removes every kept run that no process is writing or undoing; returns how many.
     std::size_t forgetAll() const;
 
