@@ -44,7 +44,7 @@ public:
     std::vector<KeptRun> list() const;
     /// The most recent run that replaced sidecars and is not fully undone
     /// (the command line's plain undo: right after a complete undo, that
-    /// undo), never an unfinished undo: its run is the one to undo.
+    /// undo), never an unfinished undo: its run is the one to undo instead.
     std::optional<KeptRun> latestUndoable() const;
     /// What the window's Undo offers: the newest write run not fully undone,
     /// never an undo run.

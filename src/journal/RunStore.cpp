@@ -490,9 +490,9 @@ std::optional<RunSummary> RunStore::latestUndoable() const {
         if (!run || run->sidecars == 0 || fullyUndone(*run))
             continue;
         if (run->kind == RunKind::undo && !run->undoes.empty()) {
-            const std::optional<RunSummary> undone = find(run->undoes);
-            if (undone && !fullyUndone(*undone))
-                continue;  // unfinished: the next undo finishes it by undoing its run
+            // Unfinished: the next undo finishes it by undoing its run.
+            if (std::optional<RunSummary> undone = find(run->undoes); undone && !fullyUndone(*undone))
+                return undone;
         }
         return run;
     }

@@ -100,8 +100,8 @@ public:
     std::vector<std::string> unknownFiles() const;
     std::uint64_t totalBytes() const;
     std::size_t count() const;
-    /// The most recent run not fully undone, passing over an undo whose
-    /// run is not fully undone either (it is finished by undoing that run).
+    /// The most recent run not fully undone; for an undo whose run is not
+    /// fully undone either, that run (undoing it finishes the undo).
     std::optional<RunSummary> latestUndoable() const;
     /// The newest undo of the run `id` that stopped or was killed before it
     /// was done, while that run is not fully undone.
