@@ -120,8 +120,26 @@ bool isTargetPath(const std::filesystem::path& path) {
     return path.empty() || (path.is_absolute() && path.native().find('\0') == std::string::npos);
 }
 
+enum Damage : std::uint8_t { kIntact, kCutShort, kBadChecksum, kNoSidecar, kUnreadableAfter };
+
+std::string damageText(std::uint8_t damage, std::uint32_t lastGood) {
+    switch (damage) {
+    case kCutShort:
+        return "The run's journal entry is damaged: it is cut short";
+    case kBadChecksum:
+        return "The run's journal entry is damaged: its checksum does not match";
+    case kNoSidecar:
+        return "The run's journal entry is damaged: it names no sidecar a run could have written";
+    case kUnreadableAfter:
+        return "The run's journal is damaged: the entries after entry " + std::to_string(lastGood) + " cannot be read";
+    default:
+        return {};
+    }
+}
+
 struct ParsedEntry {
     RunEntry entry;
+    std::uint8_t damage = kIntact;
     bool usable = false;
 };
 
@@ -146,12 +164,13 @@ ParsedEntry parseEntry(const RecordStream::Record& record, bool withFolder) {
         // Its paths are shown only when they still look like what a run writes.
         if (isSidecarPath(sidecar))
             entry.sidecarPath = sidecar;
-        entry.damage = record.intact ? "The run's journal entry is damaged: it is cut short"
-                                     : "The run's journal entry is damaged: its checksum does not match";
+        parsed.damage = record.intact ? kCutShort : kBadChecksum;
+        entry.damage = damageText(parsed.damage, 0);
         return parsed;
     }
     if (!isSidecarPath(sidecar) || !isTargetPath(replaced) || entry.oldSize > format::kMaximumContent) {
-        entry.damage = "The run's journal entry is damaged: it names no sidecar a run could have written";
+        parsed.damage = kNoSidecar;
+        entry.damage = damageText(parsed.damage, 0);
         return parsed;
     }
     std::copy(oldHash.begin(), oldHash.end(), reinterpret_cast<char*>(entry.oldHash.data()));
@@ -173,9 +192,11 @@ std::chrono::system_clock::time_point timeOfId(const std::string& id) {
     return std::chrono::system_clock::from_time_t(::timegm(&utc)) + std::chrono::microseconds(micros);
 }
 
+using Indexed = OpenedRun::Indexed;
+
 /// Reads the whole journal in one pass. The summary's memory does not grow
-/// with the journal; the entries, when asked for, are kept in `entries`.
-RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>* entries) {
+/// with the journal; the entries' index, when asked for, is kept in `entries`.
+RunSummary scan(int fd, const std::filesystem::path& file, std::vector<Indexed>* entries) {
     RunSummary summary;
     summary.file = file;
     summary.id = file.stem().native();
@@ -211,12 +232,12 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>
             break;  // a record cut short was never flushed: its sidecar was not replaced
         if (next == RecordStream::Next::unreadable) {
             summary.damaged = true;
-            if (entries) {
-                RunEntry lost;
-                lost.damage = "The run's journal is damaged: the entries after entry " +
-                              std::to_string(entries->empty() ? 0 : entries->back().number) + " cannot be read";
-                entries->push_back(std::move(lost));
-            }
+            if (entries)
+                entries->push_back({.offset = 0,
+                                    .length = 0,
+                                    .number = entries->empty() ? 0 : entries->back().number,
+                                    .damage = kUnreadableAfter,
+                                    .replaced = false});
             ++entryCount;
             break;
         }
@@ -241,7 +262,11 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>
             ++entryCount;
             countFolder(parsed.entry.sidecarPath);
             if (entries)
-                entries->push_back(std::move(parsed.entry));
+                entries->push_back({.offset = record.offset,
+                                    .length = record.length,
+                                    .number = parsed.entry.number,
+                                    .damage = parsed.damage,
+                                    .replaced = false});
             break;
         }
         case RecordType::done:
@@ -283,14 +308,12 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>
     };
     std::size_t kept = 0;
     for (std::size_t i = 0; i < entries->size(); ++i) {
-        RunEntry& entry = (*entries)[i];
-        const auto* note = noteOf(entry.number);
-        if (entry.damage.empty() && note && !note->second)
+        Indexed entry = (*entries)[i];
+        const auto* note = entry.damage == kUnreadableAfter ? nullptr : noteOf(entry.number);
+        if (entry.damage == kIntact && note && !note->second)
             continue;  // its save failed: the run did not replace this sidecar
         entry.replaced = note && note->second;
-        if (kept != i)
-            (*entries)[kept] = std::move(entry);
-        ++kept;
+        (*entries)[kept++] = entry;
     }
     entries->resize(kept);
     entries->shrink_to_fit();
@@ -397,12 +420,12 @@ Result<OpenedRun> OpenedRun::open(const std::filesystem::path& file) {
     if (::flock(run.fd_, LOCK_EX | LOCK_NB) != 0)
         return Error{ErrorDomain::journal, kJournalBusy,
                      "The run is being written or undone by another Meridane process"};
-    run.summary_ = scan(run.fd_, file, &run.entries_);
+    run.summary_ = scan(run.fd_, file, &run.index_);
     return run;
 }
 
 OpenedRun::OpenedRun(OpenedRun&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), summary_(std::move(other.summary_)), entries_(std::move(other.entries_)) {}
+    : fd_(std::exchange(other.fd_, -1)), summary_(std::move(other.summary_)), index_(std::move(other.index_)) {}
 
 OpenedRun& OpenedRun::operator=(OpenedRun&& other) noexcept {
     if (this != &other) {
@@ -410,7 +433,7 @@ OpenedRun& OpenedRun::operator=(OpenedRun&& other) noexcept {
             ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         summary_ = std::move(other.summary_);
-        entries_ = std::move(other.entries_);
+        index_ = std::move(other.index_);
     }
     return *this;
 }
@@ -420,6 +443,45 @@ OpenedRun::~OpenedRun() { close(); }
 void OpenedRun::close() {
     if (fd_ >= 0)
         ::close(std::exchange(fd_, -1));
+}
+
+RunEntry OpenedRun::entry(std::size_t i) const {
+    const Indexed& at = index_.at(i);
+    RunEntry entry;
+    entry.number = at.number;
+    entry.offset = at.offset;
+    entry.length = at.length;
+    entry.replaced = at.replaced;
+    if (at.damage == kUnreadableAfter) {
+        entry.damage = damageText(at.damage, at.number);
+        return entry;
+    }
+    // The paths come before the stored content: a record's first part holds them.
+    constexpr std::size_t kPathsPart = format::kRecordHeader + 4 + 4 + 64 + 16 + 2 * (2 + 65535);
+    std::string record(std::min<std::size_t>(at.length, kPathsPart), '\0');
+    std::size_t got = 0;
+    while (got < record.size()) {
+        const ssize_t n = fd_ < 0 ? -1 : ::pread(fd_, record.data() + got, record.size() - got, static_cast<off_t>(at.offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            entry.damage = format::damaged("it cannot be read again").message;
+            return entry;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    RecordStream::Record part;
+    part.type = RecordType::entry;
+    part.offset = at.offset;
+    part.length = at.length;
+    part.payload = std::string_view(record).substr(std::min(record.size(), format::kRecordHeader));
+    part.intact = at.damage != kBadChecksum;
+    ParsedEntry parsed = parseEntry(part, summary_.version == format::kMagic);
+    parsed.entry.replaced = at.replaced;
+    // Read again, it must say what it said the first time.
+    if (parsed.damage != at.damage)
+        parsed.entry.damage = damageText(at.damage == kIntact ? static_cast<std::uint8_t>(kBadChecksum) : at.damage, 0);
+    return std::move(parsed.entry);
 }
 
 Result<std::string> OpenedRun::oldBytes(const RunEntry& entry) const {

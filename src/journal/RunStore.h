@@ -61,7 +61,9 @@ struct RunEntry {
 };
 
 /// A run opened for undo: its journal is locked for as long as this lives,
-/// so no two undos of one run overlap.
+/// so no two undos of one run overlap. It keeps a small index of the entries
+/// and reads each again when asked, so that its memory stays some 24 bytes
+/// an entry whatever the paths and contents.
 class OpenedRun {
 public:
     static Result<OpenedRun> open(const std::filesystem::path& file);
@@ -71,20 +73,31 @@ public:
 
     const RunSummary& summary() const { return summary_; }
     /// Entries whose save was not dropped, in the order of the run.
-    const std::vector<RunEntry>& entries() const { return entries_; }
+    std::size_t entryCount() const { return index_.size(); }
+    /// Entry `i`, read again from the journal. Safe from several threads at once.
+    RunEntry entry(std::size_t i) const;
     /// The sidecar's bytes before the run, checked against the entry's hash.
     /// Safe from several threads at once.
     Result<std::string> oldBytes(const RunEntry& entry) const;
     Status markUndone(const std::string& undoRunId);
     /// Lets go of the journal and its lock, so that another undo can open it
-    /// at once; entries() stays, oldBytes() no longer reads.
+    /// at once; entry() and oldBytes() no longer read.
     void close();
+
+    /// Where an entry's record lies and what the first reading found.
+    struct Indexed {
+        std::uint64_t offset = 0;
+        std::uint32_t length = 0;
+        std::uint32_t number = 0;
+        std::uint8_t damage = 0;
+        bool replaced = false;
+    };
 
 private:
     OpenedRun() = default;
     int fd_ = -1;
     RunSummary summary_;
-    std::vector<RunEntry> entries_;
+    std::vector<Indexed> index_;
 };
 
 class RunStore {

@@ -125,15 +125,15 @@ TEST(KeptRuns, AnEntryClaimingFarMoreThanItsPackedBytesCouldHoldIsDamaged) {
     testing::writeFile(crafted, journal + framed('E', entry));
     auto opened = journal::OpenedRun::open(crafted);
     ASSERT_TRUE(opened);
-    ASSERT_EQ(opened->entries().size(), 2u);
-    const Result<std::string> bytes = opened->oldBytes(opened->entries()[1]);
+    ASSERT_EQ(opened->entryCount(), 2u);
+    const Result<std::string> bytes = opened->oldBytes(opened->entry(1));
     ASSERT_FALSE(bytes);
     EXPECT_EQ(bytes.error().message, "The run's journal entry is damaged: its stored content claims to unpack to 16777216 bytes from " +
                                          std::to_string(packed.size()));
     // What a run packs itself unpacks, even 16 MiB of one byte.
     auto real = journal::OpenedRun::open(keptRun(runs.path(), "/photos/b.xmp", zeros));
     ASSERT_TRUE(real);
-    const Result<std::string> unpacked = real->oldBytes(real->entries()[0]);
+    const Result<std::string> unpacked = real->oldBytes(real->entry(0));
     ASSERT_TRUE(unpacked) << unpacked.error().message;
     EXPECT_EQ(unpacked.value(), zeros);
 }

@@ -355,7 +355,7 @@ TEST(RunJournal, AJournalNamingAReplacedSidecarIsKeptWhateverBreaksAndFreeOnceIt
     // must not find the journal locked.
     auto reader = journal::OpenedRun::open(writer.file());
     ASSERT_TRUE(reader) << reader.error().message;
-    EXPECT_EQ(reader->entries().size(), 1u);
+    EXPECT_EQ(reader->entryCount(), 1u);
     reader->close();
     EXPECT_TRUE(journal::OpenedRun::open(writer.file()));
 }
