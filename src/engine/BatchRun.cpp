@@ -423,7 +423,7 @@ bool BatchRun::undoRun(const std::string& runId) {
     resetRunState();
     state_->undoneRun = runId;
     // Only a run's own id names a file: no path can be slipped in through it.
-    const bool plainId = !runId.empty() && runId.find_first_not_of("0123456789TZ.-") == std::string::npos;
+    const bool plainId = journal::isJournalName(runId + std::string(journal::kJournalSuffix));
     const std::filesystem::path file = state_->runsFolder / (runId + std::string(journal::kJournalSuffix));
     auto opened = std::make_shared<Result<journal::OpenedRun>>(
         Error{ErrorDomain::journal, kJournalUnknownRun, "No kept run has the id " + runId});
@@ -431,15 +431,18 @@ bool BatchRun::undoRun(const std::string& runId) {
     startCollecting([plainId, file, opened](const std::atomic<bool>&) {
         if (plainId)
             *opened = journal::OpenedRun::open(file);
-        if (*opened && opened->value().entries().empty() && opened->value().summary().damaged)
+        if (*opened && opened->value().entryCount() == 0 && opened->value().summary().damaged)
             *opened = Error{ErrorDomain::journal, kJournalDamaged, "The run's journal is damaged: no entry in it can be read"};
         std::vector<std::filesystem::path> items;
         if (!*opened)
             return std::vector<std::filesystem::path>{file};
         // Latest first: a sidecar the run wrote twice goes back to its first state.
-        const std::vector<journal::RunEntry>& entries = opened->value().entries();
-        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry)
-            items.push_back(entry->sidecarPath.empty() ? file : entry->sidecarPath);
+        const journal::OpenedRun& undone = opened->value();
+        items.reserve(undone.entryCount());
+        for (std::size_t i = undone.entryCount(); i-- > 0;) {
+            const std::filesystem::path sidecar = undone.entry(i).sidecarPath;
+            items.push_back(sidecar.empty() ? file : sidecar);
+        }
         return items;
     });
     return true;
@@ -501,8 +504,8 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
         run->process = [undoing = run->undoing, log = run->log.get()](size_t index) {
             if (!*undoing)
                 return ProcessingResult::failed(undoing->error().message);
-            const std::vector<journal::RunEntry>& entries = undoing->value().entries();
-            return undoSidecar(undoing->value(), entries[entries.size() - 1 - index], log);
+            const journal::OpenedRun& undone = undoing->value();
+            return undoSidecar(undone, undone.entry(undone.entryCount() - 1 - index), log);
         };
     } else {
         FileProcessor processor = state_->processor;
@@ -587,12 +590,15 @@ void BatchRun::runEnded() {
         (void)writer->finish();
         state_->lastJournal = {writer->id(), writer->file(), writer->replacedCount(), writer->flushCount()};
         // An undo stopped halfway is not done: the next undo takes it up
-        // again; nor is one that failed without putting anything back.
-        const bool failedOnly = writer->replacedCount() == 0 &&
-                                std::any_of(state_->results.begin(), state_->results.end(), [](const auto& detail) {
-                                    return detail.result.resultCase() == ProcessingResult::Case::failed;
-                                });
-        if (state_->undo && *state_->undo && !state_->stopping && !failedOnly)
+        // again; nor is one that put nothing back while something was left
+        // to put back (every sidecar changed since the run, say).
+        const bool putNothingBack = writer->replacedCount() == 0 && !writer->continuesEarlierUndo() &&
+                                    std::any_of(state_->results.begin(), state_->results.end(), [](const auto& detail) {
+                                        const ProcessingResult::Case outcome = detail.result.resultCase();
+                                        return outcome == ProcessingResult::Case::failed ||
+                                               outcome == ProcessingResult::Case::notRestored;
+                                    });
+        if (state_->undo && *state_->undo && !state_->stopping && !putNothingBack)
             (void)state_->undo->value().markUndone(writer->id());
     }
     if (state_->undo && *state_->undo)

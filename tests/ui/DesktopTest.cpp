@@ -50,11 +50,11 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
 /// Answers each request with `response`, one byte every `trickleMs` if set.
 class TinyHttpServer : public QTcpServer {
 public:
-    explicit TinyHttpServer(const QByteArray& response, int trickleMs = 0) {
-        connect(this, &QTcpServer::newConnection, this, [this, response, trickleMs] {
+    explicit TinyHttpServer(const QByteArray& response, int trickleMs = 0) : response_(response) {
+        connect(this, &QTcpServer::newConnection, this, [this, trickleMs] {
             QTcpSocket* socket = nextPendingConnection();
             auto* timer = new QTimer(socket);
-            connect(timer, &QTimer::timeout, socket, [socket, response, timer, sent = qsizetype(0)]() mutable {
+            connect(timer, &QTimer::timeout, socket, [socket, response = response_, timer, sent = qsizetype(0)]() mutable {
                 const qsizetype size = timer->interval() ? 1 : response.size();
                 socket->write(response.mid(sent, size));
                 if ((sent += size) >= response.size())
@@ -64,7 +64,12 @@ public:
         });
         listen(QHostAddress::LocalHost);
     }
+    /// For answers that name the server's own address.
+    void answer(const QByteArray& response) { response_ = response; }
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/feed.json").arg(serverPort())); }
+
+private:
+    QByteArray response_;
 };
 
 UpdateCheckOutcome checkAgainst(const QUrl& feed, std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
@@ -91,6 +96,11 @@ TEST(UpdateCheckTest, OneDeadlineHttpsOnlyAndNoRequestWithoutAFeed) {
     EXPECT_EQ(checkAgainst(redirect.url()).error, "The update server redirected to an address that is not https.");
     TinyHttpServer plainPage(head + R"({"version":"0.2.0","url":"http://e.org/download"}           )");
     EXPECT_EQ(checkAgainst(plainPage.url()).error, "The release feed does not name a valid https download page.");
+    TinyHttpServer localPage(head + R"({"version":"0.2.0","url":"http://127.0.0.1/get"}            )");
+    EXPECT_EQ(checkAgainst(localPage.url()).error, "The release feed does not name a valid https download page.");
+    TinyHttpServer loop("");
+    loop.answer("HTTP/1.1 302 Found\r\nLocation: " + loop.url().toEncoded() + "\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(checkAgainst(loop.url()).error, "The update server sent too many redirects.");
 
     const UpdateCheckOutcome none = checkAgainst(QUrl());
     EXPECT_EQ(none.kind, UpdateCheckOutcome::Kind::noFeed);
