@@ -5,6 +5,7 @@
 #include "engine/FolderAccessPrompt.h"
 #include "engine/internal/MediaFileProcessor.h"
 #include "engine/internal/RunJournalLog.h"
+#include "engine/internal/SidecarLookup.h"
 #include "engine/internal/SidecarUndo.h"
 #include "engine/MediaIntake.h"
 #include "journal/RunStore.h"
@@ -181,6 +182,7 @@ struct RunQueue {
     // the run being undone.
     std::shared_ptr<journal::RunWriter> writer;
     std::shared_ptr<RunJournalLog> log;
+    FolderListings listings;  // for sidecars found in another letter case
     std::shared_ptr<Result<journal::OpenedRun>> undoing;
     QThreadPool* pool = nullptr;
     std::function<void()> resultsWaiting;  // tells the owning thread
@@ -205,19 +207,30 @@ struct RunQueue {
         return group;
     }
 
-    static std::filesystem::path sidecarKey(const std::filesystem::path& file) {
+    // The stem name in lower case: files whose sidecars could be one file
+    // under either naming, and under a name found in another letter case,
+    // share it.
+    static std::string sidecarNameKey(const std::filesystem::path& file) {
+        std::string name = MediaFileProcessor::sidecarName(fileNameOf(file));
+        for (char& c : name)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return name;
+    }
+
+    static std::filesystem::path folderKey(const std::filesystem::path& file) {
         std::error_code ec;
-        const std::filesystem::path sidecar = MediaFileProcessor::sidecarPath(file);
-        const std::filesystem::path absolute = std::filesystem::absolute(sidecar, ec);
-        return (ec ? sidecar : absolute).lexically_normal();
+        const std::filesystem::path folder = file.parent_path();
+        const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+        return (ec ? folder : absolute).lexically_normal();
     }
 
     // Sidecars of different names are different files: only files whose
-    // sidecars are named alike need their folders compared.
+    // sidecars may be named alike need their folders compared.
     static bool sameSidecar(const std::filesystem::path& a, const std::filesystem::path& b) {
-        if (MediaFileProcessor::sidecarName(fileNameOf(a)) != MediaFileProcessor::sidecarName(fileNameOf(b)))
+        if (sidecarNameKey(a) != sidecarNameKey(b))
             return false;
-        return sidecarKey(a) == sidecarKey(b);
+        return folderKey(a) == folderKey(b);
     }
 };
 
@@ -507,9 +520,11 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
     } else {
         FileProcessor processor = state_->processor;
         if (!processor)
-            processor = [log = run->log.get()](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
+            processor = [log = run->log.get(), listings = &run->listings](const std::filesystem::path& file,
+                                                                          FolderAccessPrompt* prompt) {
                 MediaFileProcessor fileProcessor(prompt);
                 fileProcessor.setReplacementLog(log);
+                fileProcessor.setFolderListings(listings);
                 return fileProcessor.processFile(file);
             };
         run->process = [files = &run->files, processor = std::move(processor),

@@ -85,7 +85,44 @@ TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailed) {
                   "IMG_0004.HEIC: Skipped (missing): No XMP sidecar file",
                   "IMG_0005.HEIC: Failed: No GPS available"}));
     EXPECT_EQ(readFile(photos() / "IMG_0001.xmp"), kNeedsLetters) << "a dry run writes nothing";
-    EXPECT_NE(result.err.find("Summary: 6 files in "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(" ms \u2014 1 would update, 1 already correct, 1 skipped: missing, 1 skipped: other "
+                              "camera, 1 skipped: GPS differs, 1 failed\n"),
+              std::string::npos)
+        << result.err;
+    const RunResult written = run({"--write", "--sidecar-name=stem", "--coordinate-format=decimal", photos()});
+    EXPECT_NE(written.err.find(" ms \u2014 1 updated, 1 already correct, 1 skipped: missing"), std::string::npos) << written.err;
+}
+
+// darktable and digiKam name the sidecar IMG_0001.HEIC.xmp; a name in other
+// letters is found under either naming, and the header names the setting.
+TEST_F(Cli, SidecarNameFullFindsTheLongNamesAndTheHeaderSaysSo) {
+    photo("IMG_0001", std::nullopt);
+    writeFile(photos() / "IMG_0001.HEIC.xmp", kNeedsLetters);
+    photo("IMG_0002", std::nullopt);
+    writeFile(photos() / "IMG_0002.heic.XMP", kCorrect);
+    const RunResult result = run({"--sidecar-name=full", photos()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("SilentSkip=false SidecarName=full\n"), std::string::npos) << result.out;
+    const std::vector<std::string> rows = entries(result.out);
+    ASSERT_EQ(rows.size(), 2u) << result.out;
+    EXPECT_TRUE(rows[0].starts_with("IMG_0001.HEIC: [Dry Run] Would Update:")) << rows[0];
+    EXPECT_EQ(rows[1], "IMG_0002.HEIC: Already correct");
+    const RunResult stem = run({photos()});
+    EXPECT_EQ(entries(stem.out), (std::vector<std::string>{"IMG_0001.HEIC: Skipped (missing): No XMP sidecar file",
+                                                           "IMG_0002.HEIC: Skipped (missing): No XMP sidecar file"}));
+}
+
+TEST_F(Cli, JsonLeavesOutTheRowsSilentSkipHidesAndMessagesEscapeTheirPaths) {
+    photo("IMG_0001", kCorrect);
+    photo("IMG_0002", kDifferent);
+    const RunResult result = run({"--json", "--silently-ignore-skipped", photos(), (dir_ / "no\x1B]0;x\x07pe").string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out.find("alreadyCorrect"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\"case\":\"skippedDifferentGPS\""), std::string::npos) << result.out;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+    EXPECT_NE(result.err.find("cannot access '" + (dir_ / "no\\x1B]0;x\\x07pe").string() + "'"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find_first_of("\x1B\x07"), std::string::npos) << result.err;
 }
 
 TEST_F(Cli, UsageErrorsAreStatusTwoAndUnreadablePathsStatusOneAfterTheOthers) {
