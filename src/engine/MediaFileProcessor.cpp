@@ -103,6 +103,14 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
 
     // The camera filter and the position come from one decode of the image.
     ImageMetadataReader image(filePath);
+    // A file that is no readable image at all gets that reason, not a
+    // verdict on a camera or a position it never showed.
+    if (options.appleOnly || !knownCoordinate) {
+        if (const std::optional<std::string> reason = image.unreadableReason()) {
+            diag::debug("Failed: cannot read image ", name, ": ", *reason);
+            return ProcessingResult::failed("Cannot read image: " + *reason);
+        }
+    }
     if (options.appleOnly) {
         const std::optional<DeviceData> device = image.deviceData();
         if (device && !device->isAppleDevice()) {
