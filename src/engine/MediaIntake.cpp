@@ -228,7 +228,10 @@ std::vector<std::filesystem::path> collectMediaFiles(const std::filesystem::path
     std::string path = folder.native();
     stack.back().pathLength = path.size();
     std::set<std::pair<dev_t, ino_t>> onPath{{stack.back().device, stack.back().inode}};
-    size_t openFrames = 1;
+    // Open handles: the walked folder's, and those of the levels from
+    // firstOpen to the deepest; the levels in between have given theirs up
+    // and are opened again on the way back up.
+    size_t firstOpen = 1;
     auto fail = [&](const std::string& failedPath, std::string reason) {
         if (unreadable)
             unreadable->push_back({std::filesystem::path(failedPath), std::move(reason)});
@@ -241,18 +244,17 @@ std::vector<std::filesystem::path> collectMediaFiles(const std::filesystem::path
             Frame done = std::move(stack.back());
             stack.pop_back();
             onPath.erase({done.device, done.inode});
+            firstOpen = std::min(firstOpen, stack.size());
             if (!stack.empty() && !stack.back().dir) {
                 Frame& parent = stack.back();
                 if (reopenFrom(done, parent)) {
-                    ++openFrames;
+                    firstOpen = stack.size() - 1;
                 } else if (!parent.lost && hasSubfolderLeft(parent)) {
                     path.resize(parent.pathLength);
                     fail(path, "it was moved during the search");
                     parent.lost = true;  // its files are still found: they need no descriptor
                 }
             }
-            if (done.dir)
-                --openFrames;
             continue;
         }
         const DirectoryEntry& entry = frame.entries[frame.next++];
@@ -278,16 +280,8 @@ std::vector<std::filesystem::path> collectMediaFiles(const std::filesystem::path
             continue;
         child.pathLength = path.size();
         stack.push_back(std::move(child));
-        if (++openFrames > kHeldFolders) {
-            // The shallowest open folder below the top one gives up its handle.
-            for (size_t level = 1; level < stack.size(); ++level) {
-                if (stack[level].dir) {
-                    stack[level].dir.reset();
-                    --openFrames;
-                    break;
-                }
-            }
-        }
+        if (stack.size() - firstOpen > kHeldFolders)
+            stack[firstOpen++].dir.reset();
     }
 
     std::string line = "Enumerated ";

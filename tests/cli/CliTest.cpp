@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace meridane {
 namespace {
@@ -135,6 +138,53 @@ TEST_F(Cli, UsageErrorsAreStatusTwoAndUnreadablePathsStatusOneAfterTheOthers) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("meridane-cli: cannot access '" + (dir_ / "nowhere").string() + "'"), std::string::npos);
     EXPECT_EQ(entries(result.out).size(), 1u) << "the other path is still done";
+}
+
+// What the walk cannot read gets a failed row with its path and the reason,
+// and the exit status says so: a folder of mode 000 (seen as another user
+// when the tests run as root), and a photo whose path is longer than the
+// system can open.
+TEST_F(Cli, FoldersTheWalkCannotReadAndPathsTooLongToOpenAreFailedRows) {
+    photo("IMG_0001", kCorrect);
+    fs::create_directories(photos() / "locked");
+    writeFile(photos() / "locked/IMG_0002.HEIC", "x");
+    fs::permissions(photos() / "locked", fs::perms::none);
+    // Made through descriptors: the path is too long to be made by name.
+    int fd = ::open(photos().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t length = photos().native().size(); length <= PATH_MAX; length += 201) {
+        const std::string name(200, static_cast<char>('a' + length % 26));
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    for (const char* name : {"IMG_0001.HEIC", "IMG_0001.xmp"}) {
+        const std::string bytes = readFile(photos() / name);
+        const int file = ::openat(fd, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(file);
+    }
+    ::close(fd);
+    fs::permissions(photos(), fs::perms::all);  // the other user's photos
+    RunOptions options;
+    options.environment = {"HOME=" + dir_.path().string(), "LANG=C.UTF-8"};
+    if (::geteuid() == 0)
+        options.uid = options.gid = 65534;
+    const RunResult result = runProcess({MERIDANE_CLI_PATH, photos()}, options);
+    fs::permissions(photos() / "locked", fs::perms::owner_all);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(entries(result.out),
+              (std::vector<std::string>{
+                  "IMG_0001.HEIC: Already correct",
+                  "IMG_0001.HEIC: Failed: Cannot read image: path longer than the system allows (4096 bytes)",
+                  "locked: Failed: Cannot read folder " + (photos() / "locked").string() + ": permission denied"}))
+        << result.out;
+    EXPECT_NE(result.err.find("1 already correct, 2 failed"), std::string::npos) << result.err;
+    for (const fs::path& entry : fs::directory_iterator(photos())) {
+        if (entry.filename().native().size() == 200) {
+            EXPECT_EQ(runProcess({"/bin/rm", "-rf", entry.string()}).exitCode, 0);
+        }
+    }
 }
 
 TEST_F(Cli, ControlCharactersInNamesAndCameraTextsReachNoTerminal) {
