@@ -5,6 +5,7 @@
 #include "engine/FolderAccessPrompt.h"
 #include "engine/internal/MediaFileProcessor.h"
 #include "engine/internal/RunJournalLog.h"
+#include "engine/internal/SidecarLookup.h"
 #include "engine/internal/SidecarUndo.h"
 #include "engine/MediaIntake.h"
 #include "journal/RunStore.h"
@@ -25,6 +26,7 @@
 #include <deque>
 #include <exception>
 #include <list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -41,19 +43,27 @@ bool isDirectory(const std::filesystem::path& path) {
 // The media files of the dropped items, in their order: a folder gives what
 // its walk finds, anything else itself when its extension is supported. Runs
 // on a worker thread; stops between items once the run is going away.
+// A subfolder the walk cannot read takes a place in the list too, after the
+// files of its dropped folder, and `walkFailures` says, by that place, why.
 std::vector<std::filesystem::path> mediaFilesOf(const std::vector<std::filesystem::path>& urls,
-                                                const std::atomic<bool>& abandoned) {
+                                                const std::atomic<bool>& abandoned,
+                                                std::map<size_t, std::string>& walkFailures) {
     std::vector<std::filesystem::path> files;
     for (const std::filesystem::path& url : urls) {
         if (abandoned.load())
             break;
         if (isDirectory(url)) {
-            std::vector<std::filesystem::path> found = collectMediaFiles(url);
+            std::vector<UnreadableFolder> unreadable;
+            std::vector<std::filesystem::path> found = collectMediaFiles(url, &unreadable);
             if (files.empty())
                 files = std::move(found);
             else
                 files.insert(files.end(), std::make_move_iterator(found.begin()),
                              std::make_move_iterator(found.end()));
+            for (UnreadableFolder& folder : unreadable) {
+                walkFailures[files.size()] = "Cannot read folder " + folder.folder.native() + ": " + folder.reason;
+                files.push_back(std::move(folder.folder));
+            }
         } else if (isSupportedMediaFile(url)) {
             files.push_back(url);
         }
@@ -181,6 +191,7 @@ struct RunQueue {
     // the run being undone.
     std::shared_ptr<journal::RunWriter> writer;
     std::shared_ptr<RunJournalLog> log;
+    FolderListings listings;  // for sidecars found in another letter case
     std::shared_ptr<Result<journal::OpenedRun>> undoing;
     QThreadPool* pool = nullptr;
     std::function<void()> resultsWaiting;  // tells the owning thread
@@ -205,19 +216,30 @@ struct RunQueue {
         return group;
     }
 
-    static std::filesystem::path sidecarKey(const std::filesystem::path& file) {
+    // The stem name in lower case: files whose sidecars could be one file
+    // under either naming, and under a name found in another letter case,
+    // share it.
+    static std::string sidecarNameKey(const std::filesystem::path& file) {
+        std::string name = MediaFileProcessor::sidecarName(fileNameOf(file));
+        for (char& c : name)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return name;
+    }
+
+    static std::filesystem::path folderKey(const std::filesystem::path& file) {
         std::error_code ec;
-        const std::filesystem::path sidecar = MediaFileProcessor::sidecarPath(file);
-        const std::filesystem::path absolute = std::filesystem::absolute(sidecar, ec);
-        return (ec ? sidecar : absolute).lexically_normal();
+        const std::filesystem::path folder = file.parent_path();
+        const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+        return (ec ? folder : absolute).lexically_normal();
     }
 
     // Sidecars of different names are different files: only files whose
-    // sidecars are named alike need their folders compared.
+    // sidecars may be named alike need their folders compared.
     static bool sameSidecar(const std::filesystem::path& a, const std::filesystem::path& b) {
-        if (MediaFileProcessor::sidecarName(fileNameOf(a)) != MediaFileProcessor::sidecarName(fileNameOf(b)))
+        if (sidecarNameKey(a) != sidecarNameKey(b))
             return false;
-        return sidecarKey(a) == sidecarKey(b);
+        return folderKey(a) == folderKey(b);
     }
 };
 
@@ -365,6 +387,9 @@ struct BatchRun::State {
     std::filesystem::path runsFolder = journal::defaultRunsFolder();
     std::string undoneRun;
     std::shared_ptr<Result<journal::OpenedRun>> undo;  // opened by the collecting step of an undo
+    // Folders the walk could not read, by their place in the run's list;
+    // filled by the collecting step of a run over dropped paths.
+    std::shared_ptr<const std::map<size_t, std::string>> walkFailures;
     RunJournalInfo lastJournal;
     QTimer resultsTimer;  // takes the results of a busy run together
     QThreadPool pool;
@@ -413,7 +438,11 @@ bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
         return false;
     resetRunState();
     state_->undo.reset();
-    startCollecting([urls](const std::atomic<bool>& abandoned) { return mediaFilesOf(urls, abandoned); });
+    auto walkFailures = std::make_shared<std::map<size_t, std::string>>();
+    state_->walkFailures = walkFailures;
+    startCollecting([urls, walkFailures](const std::atomic<bool>& abandoned) {
+        return mediaFilesOf(urls, abandoned, *walkFailures);
+    });
     return true;
 }
 
@@ -421,6 +450,7 @@ bool BatchRun::undoRun(const std::string& runId) {
     if (state_->isProcessing)
         return false;
     resetRunState();
+    state_->walkFailures.reset();
     state_->undoneRun = runId;
     // Only a run's own id names a file: no path can be slipped in through it.
     const bool plainId = journal::isJournalName(runId + std::string(journal::kJournalSuffix));
@@ -510,13 +540,20 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
     } else {
         FileProcessor processor = state_->processor;
         if (!processor)
-            processor = [log = run->log.get()](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
+            processor = [log = run->log.get(), listings = &run->listings](const std::filesystem::path& file,
+                                                                          FolderAccessPrompt* prompt) {
                 MediaFileProcessor fileProcessor(prompt);
                 fileProcessor.setReplacementLog(log);
+                fileProcessor.setFolderListings(listings);
                 return fileProcessor.processFile(file);
             };
-        run->process = [files = &run->files, processor = std::move(processor),
-                        prompt = state_->bridge.get()](size_t index) { return processor((*files)[index], prompt); };
+        run->process = [files = &run->files, processor = std::move(processor), prompt = state_->bridge.get(),
+                        walkFailures = state_->walkFailures](size_t index) {
+            if (walkFailures)
+                if (const auto failure = walkFailures->find(index); failure != walkFailures->end())
+                    return ProcessingResult::failed(failure->second);
+            return processor((*files)[index], prompt);
+        };
     }
     run->pool = &state_->pool;
     // Results are recorded on the owning thread in the order the files
