@@ -45,7 +45,7 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
     badge_->setFont(captionFont());
     badge_->setStyleSheet(QStringLiteral("QLabel { color: %1; border: 1px solid %1; border-radius: 4px;"
                                          " padding: 2px 6px; }")
-                              .arg(badgeOrange().name()));
+                              .arg(badgeColor(palette()).name()));
     header->addWidget(badge_, 0, Qt::AlignVCenter);
     header->addStretch(1);
     column->addLayout(header);
