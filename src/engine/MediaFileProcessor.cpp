@@ -66,11 +66,11 @@ ProcessingResult comparisonResult(SidecarComparison comparison) {
 }  // namespace
 
 MediaFileProcessor::MediaFileProcessor(FolderAccessPrompt* prompt)
-    : requestAccess_([prompt](const std::filesystem::path& sidecar) {
+    : requestAccess_([prompt](const std::filesystem::path& sidecar, SidecarUse use) {
           FolderPrompt ask;
           if (prompt)
               ask = [prompt](const std::filesystem::path& folder) { return prompt->promptForFolderAccess(folder); };
-          return requestSidecarAccess(sidecar, ask);
+          return requestSidecarAccess(sidecar, use, ask);
       }) {}
 
 MediaFileProcessor::MediaFileProcessor(SidecarAccessRequest requestAccess) : requestAccess_(std::move(requestAccess)) {}
@@ -130,14 +130,15 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     }
 
     const std::filesystem::path sidecar = sidecarPath(filePath, options.sidecarNaming);
-    std::optional<ScopedAccess> granted = requestAccess_(sidecar);
+    // A dry run only reads the sidecar: a read-only card is no obstacle.
+    Result<ScopedAccess> granted = requestAccess_(sidecar, options.dryRun ? SidecarUse::read : SidecarUse::write);
     if (!granted) {
         std::error_code ec;
         const std::filesystem::path fullPath = std::filesystem::absolute(sidecar, ec);
-        diag::debug("Permission not granted for XMP sidecar: " + (ec ? sidecar : fullPath).native());
-        return ProcessingResult::failed("Permission denied for XMP sidecar");
+        diag::debug("Permission not granted for XMP sidecar: ", (ec ? sidecar : fullPath).native());
+        return ProcessingResult::failed(granted.error().message);
     }
-    ScopedAccess access = stoppingOnce(std::move(*granted));
+    ScopedAccess access = stoppingOnce(std::move(granted).value());
     std::filesystem::path scopedSidecar = access.scopedPath;
 
     // One read for the comparison and the update; a write run holds the

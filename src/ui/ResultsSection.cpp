@@ -238,6 +238,7 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
     setObjectName(QStringLiteral("resultsSection"));
     auto* reveal = new FileManagerReveal(this);
     revealer_ = [reveal](const std::filesystem::path& file) { reveal->reveal(file); };
+    connect(reveal, &FileManagerReveal::revealFailed, this, &ResultsSection::revealFailed);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -280,11 +281,13 @@ void ResultsSection::revealResult(const ProcessingResultDetail& detail) {
 
 void ResultsSection::copyResult(const ProcessingResultDetail& detail) {
     putOnClipboard(resultLine(detail));
+    Q_EMIT copied();
 }
 
 void ResultsSection::copyAllResults() {
     putOnClipboard(allResultsReport(run_.visibleResults(), run_.options(), std::chrono::system_clock::now(),
                                     run_.undoneRunId()));
+    Q_EMIT copied();
 }
 
 void ResultsSection::onVisibleCountChanged(int count) {

@@ -51,14 +51,14 @@ protected:
     // file has been taken up, as if another thread acted meanwhile.
     ProcessingResult process(const fs::path& file, FolderAccessPrompt* prompt = nullptr,
                              std::function<void()> during = {}) {
-        MediaFileProcessor processor([&](const fs::path& sidecar) -> std::optional<ScopedAccess> {
+        MediaFileProcessor processor([&](const fs::path& sidecar, SidecarUse use) -> Result<ScopedAccess> {
             ++requests_;
             if (during)
                 during();
             FolderPrompt ask;
             if (prompt)
                 ask = [prompt](const fs::path& folder) { return prompt->promptForFolderAccess(folder); };
-            auto access = requestSidecarAccess(sidecar, ask);
+            auto access = requestSidecarAccess(sidecar, use, ask);
             if (access)
                 access->stop = [this, inner = access->stop] { ++stops_, inner(); };
             return access;
@@ -303,22 +303,32 @@ public:
     int asked = 0;
 };
 
-TEST_F(Pipeline, AnUnreachableSidecarIsDeniedOrGrantedOnceThroughThePrompt) {
-    processingOptions::set({.dryRun = false});
+TEST_F(Pipeline, AReadOnlyFolderIsReadByADryRunAndNamedByAWriteRun) {
     for (const char* stem : {"IMG_0001", "IMG_0002"}) {
         writeFile(dir_ / (std::string(stem) + ".HEIC"), testing::buildTiff(testing::cameraTiff()));
         writeFile(dir_ / (std::string(stem) + ".xmp"), kNeedsLetters);
     }
     const fs::path folder = dir_.path();
-    ScopedPathAccessCheck readOnly([folder](const fs::path& p, int mode) { return !(p == folder && mode == W_OK); });
-    EXPECT_EQ(process(dir_ / "IMG_0001.HEIC"), R::failed("Permission denied for XMP sidecar"));
+    ScopedPathAccessCheck readOnly([folder](const fs::path& p, int mode) {
+        errno = EROFS;
+        return !(p == folder && mode == W_OK);
+    });
+    GrantingPrompt prompt;
+    EXPECT_EQ(process(dir_ / "IMG_0001.HEIC", &prompt), R::updated(dryRun(kLetterChanges), true));
+    EXPECT_EQ(prompt.asked, 0) << "a dry run only reads";
+
+    processingOptions::set({.dryRun = false});
+    const std::string before = readFile(dir_ / "IMG_0001.xmp");
+    EXPECT_EQ(process(dir_ / "IMG_0001.HEIC"),
+              R::failed("Cannot write to folder " + folder.string() + ": read-only file system"));
+    EXPECT_EQ(readFile(dir_ / "IMG_0001.xmp"), before);
     EXPECT_TRUE(capture_.contains("[DEBUG] Permission not granted for XMP sidecar: " + (folder / "IMG_0001.xmp").string()));
 
-    GrantingPrompt prompt;
+    // Where a grant can help (a sandbox), the folder is asked for once.
     EXPECT_EQ(process(dir_ / "IMG_0001.HEIC", &prompt), R::updated(kLetterChanges));
     EXPECT_EQ(process(dir_ / "IMG_0002.HEIC", &prompt), R::updated(kLetterChanges));
     EXPECT_EQ(prompt.asked, 1);
-    EXPECT_EQ(stops_, 2);
+    EXPECT_EQ(stops_, 3);
 }
 
 TEST_F(Pipeline, NamesWithSpacesNewlinesAndForeignBytesReachTheirSidecars) {

@@ -25,11 +25,30 @@ namespace meridane::ui {
 namespace {
 
 TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
+    testing::TempDir photos;
+    std::filesystem::create_directory(photos / "caf\xE9");
+    testing::writeFile(photos / "caf\xE9/IMG 1.HEIC", "x");
     std::vector<QUrl> opened;
-    FileManagerReveal reveal(QDBusConnection(QStringLiteral("no bus")), [&](const QUrl& f) { opened.push_back(f); });
-    reveal.reveal("/photos/caf\xE9/IMG 1.HEIC");  // no file manager: its folder opens
-    EXPECT_EQ(opened, std::vector<QUrl>{QUrl(QStringLiteral("file:///photos/caf%E9"))});
+    QString failure;  // what the desktop answers when asked to open a folder
+    FileManagerReveal reveal(QDBusConnection(QStringLiteral("no bus")), [&](const QUrl& f, auto done) {
+        opened.push_back(f);
+        done(failure);
+    });
+    QSignalSpy failed(&reveal, &FileManagerReveal::revealFailed);
+    reveal.reveal(photos / "caf\xE9/IMG 1.HEIC");  // no file manager on the bus: its folder opens
+    EXPECT_EQ(opened, std::vector<QUrl>{fileUrl(photos / "caf\xE9")});
+    EXPECT_TRUE(opened.front().toEncoded().endsWith("/caf%E9"));
     EXPECT_EQ(fileUrl("/photos/caf\xE9/IMG 1.HEIC").toEncoded(), "file:///photos/caf%E9/IMG%201.HEIC");
+    EXPECT_EQ(failed.count(), 0);
+    // Nothing opens folders, or the file went: said, not swallowed.
+    failure = QStringLiteral("no file manager is installed");
+    reveal.reveal(photos / "caf\xE9/IMG 1.HEIC");
+    reveal.reveal(photos / "gone.HEIC");
+    ASSERT_EQ(failed.count(), 2);
+    EXPECT_EQ(failed.at(0).at(0).toString(),
+              QStringLiteral("Cannot reveal \u201CIMG 1.HEIC\u201D: no file manager is installed."));
+    EXPECT_EQ(failed.at(1).at(0).toString(), QStringLiteral("Cannot reveal \u201Cgone.HEIC\u201D: the file is no longer there."));
+    EXPECT_EQ(opened.size(), 2u);
 
     testing::FakeRun fake;
     ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}));

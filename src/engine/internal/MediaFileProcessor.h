@@ -24,12 +24,13 @@ class FolderListings;
 
 /// How the pipeline obtains access to a sidecar; requestSidecarAccess unless
 /// a test observes or replaces it.
-using SidecarAccessRequest = std::function<std::optional<ScopedAccess>(const std::filesystem::path& sidecarPath)>;
+using SidecarAccessRequest =
+    std::function<Result<ScopedAccess>(const std::filesystem::path& sidecarPath, SidecarUse use)>;
 
 class MediaFileProcessor {
 public:
     /// prompt: asked for a sidecar's folder when it cannot be reached (none:
-    /// such sidecars fail with "Permission denied for XMP sidecar").
+    /// such sidecars fail with the reason, see requestSidecarAccess).
     explicit MediaFileProcessor(FolderAccessPrompt* prompt = nullptr);
     explicit MediaFileProcessor(SidecarAccessRequest requestAccess);
 
