@@ -7,6 +7,7 @@
 #include "ui/ResultsModel.h"
 #include "ui/ResultsSection.h"
 #include "ui/UiStyle.h"
+#include "ui/WindowDropTarget.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -59,6 +60,7 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
 
     dropZone_->setDropHandler([this](const std::vector<std::filesystem::path>& paths) { return handleDrop(paths); });
     dropZone_->setAcceptQuery([this] { return !run_.isProcessing(); });
+    new WindowDropTarget(*this, *dropZone_);
     column->addWidget(dropZone_);
     column->addWidget(progress_);
     column->addWidget(results_, 1);
@@ -111,6 +113,7 @@ void ContentView::showOptions() {
 
 void ContentView::refreshProgress() {
     progressRefreshPending_ = false;
+    dropZone_->setCompact(run_.isCollecting() || run_.totalCount() > 0);
     if (run_.isCollecting())
         progress_->showCollecting();
     else
