@@ -7,9 +7,11 @@
 #include "ui/ContentView.h"
 #include "ui/MainWindow.h"
 #include "ui/PathText.h"
+#include "ui/SingleInstance.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDBusConnection>
 #include <QIcon>
 #include <QTimer>
 
@@ -42,6 +44,34 @@ void screenshotWhenIdle(meridane::ui::MainWindow& window, const QString& file) {
     };
     QObject::connect(&window.run(), &meridane::BatchRun::collectingFinished, &window, takeWhenIdle);
     QObject::connect(&window.run(), &meridane::BatchRun::runFinished, &window, takeWhenIdle);
+}
+
+// Paths handed over by a later start: run at once, or when the run under
+// way ends; the window comes to the front either way.
+void openHandedPaths(meridane::ui::MainWindow& window, const std::vector<std::filesystem::path>& paths,
+                     const QString& token) {
+    if (!token.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    window.show();
+    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.raise();
+    window.activateWindow();
+    if (paths.empty())
+        return;
+    if (!window.run().isProcessing()) {
+        window.content()->handleDrop(paths);
+        return;
+    }
+    auto* waiting = new QObject(&window);
+    auto startWhenIdle = [&window, paths, waiting] {
+        if (window.run().isProcessing())
+            return;
+        waiting->deleteLater();
+        window.content()->handleDrop(paths);
+    };
+    QObject::connect(&window.run(), &meridane::BatchRun::runFinished, waiting, startWhenIdle, Qt::QueuedConnection);
+    QObject::connect(&window.run(), &meridane::BatchRun::collectingFinished, waiting, startWhenIdle,
+                     Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -77,13 +107,27 @@ int main(int argc, char** argv) {
     if (!parser.isSet(debugOption) && qEnvironmentVariable("MERIDANE_DEBUG") != QLatin1String("1"))
         meridane::diag::setSink(meridane::diag::discard);
 
-    meridane::ui::MainWindow window;
-    window.show();
-
     // The paths as the bytes given: a Latin-1 name has no exact text form.
     // QApplication has taken its own options out of argv already.
     const std::vector<std::filesystem::path> paths =
         meridane::ui::pathArguments(argc, argv, {"--screenshot"});
+
+    // One window per session: a window already open takes the paths. A
+    // screenshot is always taken by a window of its own.
+    meridane::ui::SingleInstance instance(QDBusConnection::sessionBus());
+    meridane::ui::MainWindow* shown = nullptr;
+    const bool primary = !parser.isSet(screenshotOption) &&
+                         instance.registerAsPrimary([&shown](const auto& handed, const QString& token) {
+                             if (shown)
+                                 openHandedPaths(*shown, handed, token);
+                         });
+    if (!primary && !parser.isSet(screenshotOption) && QDBusConnection::sessionBus().isConnected() &&
+        instance.handOff(paths))
+        return 0;
+
+    meridane::ui::MainWindow window;
+    shown = &window;
+    window.show();
     if (!paths.empty())
         window.content()->handleDrop(paths);
     if (parser.isSet(screenshotOption))

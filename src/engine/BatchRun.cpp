@@ -167,6 +167,8 @@ struct RunQueue {
     int unfinishedInGroup = 0;
     bool cancelled = false;  // the owner is gone: nothing more is delivered
     bool stopping = false;   // no new file starts; the run still ends normally
+    bool paused = false;     // no new group starts until resumed
+    bool parked = false;     // paused between groups: nothing is in flight
 
     // Results not yet taken by the owning thread, in the order the files
     // finished, and whether the owner has been told of them: it is told
@@ -303,6 +305,13 @@ void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
             if (--queue->unfinishedInGroup > 0) {
                 waitForNext = true;
                 queue->waitingWorker = &handOff;
+            } else if (queue->paused && !queue->cancelled && !queue->stopping) {
+                // The next group waits for resume(); the other worker is let go.
+                queue->parked = true;
+                if (RunQueue::HandOff* waiter = std::exchange(queue->waitingWorker, nullptr)) {
+                    waiter->file.store(waiter->kNoFileLeft, std::memory_order_release);
+                    queue->handOff.notify_all();
+                }
             } else {
                 group = queue->takeGroup();
                 runOver = group.empty() && !queue->cancelled;
@@ -375,6 +384,7 @@ struct BatchRun::State {
     bool isProcessing = false;
     bool isCollecting = false;
     bool stopping = false;
+    bool paused = false;
     std::string currentFile;
     std::int64_t totalCount = 0;
     std::int64_t processedCount = 0;
@@ -386,6 +396,7 @@ struct BatchRun::State {
     std::shared_ptr<std::atomic<bool>> walkAbandoned;  // set while a walk is under way
     std::filesystem::path runsFolder = journal::defaultRunsFolder();
     std::string undoneRun;
+    std::vector<std::filesystem::path> dropped;  // the items of the last processPaths
     std::shared_ptr<Result<journal::OpenedRun>> undo;  // opened by the collecting step of an undo
     // Folders the walk could not read, by their place in the run's list;
     // filled by the collecting step of a run over dropped paths.
@@ -440,6 +451,7 @@ bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
     state_->undo.reset();
     auto walkFailures = std::make_shared<std::map<size_t, std::string>>();
     state_->walkFailures = walkFailures;
+    state_->dropped = urls;
     startCollecting([urls, walkFailures](const std::atomic<bool>& abandoned) {
         return mediaFilesOf(urls, abandoned, *walkFailures);
     });
@@ -451,6 +463,7 @@ bool BatchRun::undoRun(const std::string& runId) {
         return false;
     resetRunState();
     state_->walkFailures.reset();
+    state_->dropped.clear();
     state_->undoneRun = runId;
     // Only a run's own id names a file: no path can be slipped in through it.
     const bool plainId = journal::isJournalName(runId + std::string(journal::kJournalSuffix));
@@ -577,8 +590,44 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
     std::vector<size_t> group;
     {
         std::lock_guard lock(run->mutex);
-        group = run->takeGroup();
+        run->paused = state_->paused;
+        if (run->paused)
+            run->parked = true;
+        else
+            group = run->takeGroup();
     }
+    for (size_t index : group)
+        startFile(run, index);
+}
+
+void BatchRun::pause() { state_->paused = true; setQueuePaused(true); }
+
+void BatchRun::resume() {
+    if (!state_->paused)
+        return;
+    state_->paused = false;
+    setQueuePaused(false);
+}
+
+bool BatchRun::isPaused() const { return state_->paused; }
+
+// A parked run goes on from the owning thread: its next group, or its end.
+void BatchRun::setQueuePaused(bool paused) {
+    const std::shared_ptr<RunQueue> run = state_->run;
+    if (!run)
+        return;
+    std::vector<size_t> group;
+    bool runOver = false;
+    {
+        std::lock_guard lock(run->mutex);
+        run->paused = paused;
+        if (paused || !std::exchange(run->parked, false))
+            return;
+        group = run->takeGroup();
+        runOver = group.empty() && !run->cancelled;
+    }
+    if (runOver)
+        run->finished();
     for (size_t index : group)
         startFile(run, index);
 }
@@ -594,8 +643,15 @@ void BatchRun::stopAfterFilesInFlight() {
         collectingEnded({});
         return;
     }
-    std::lock_guard lock(state_->run->mutex);
-    state_->run->stopping = true;
+    bool parked = false;
+    {
+        std::lock_guard lock(state_->run->mutex);
+        state_->run->stopping = true;
+        parked = std::exchange(state_->run->parked, false);
+    }
+    // A paused run has nothing in flight: it ends now.
+    if (parked)
+        state_->run->finished();
 }
 
 bool BatchRun::isStopping() const { return state_->stopping; }
@@ -650,6 +706,7 @@ void BatchRun::runEnded() {
 
 void BatchRun::setRunsFolder(const std::filesystem::path& folder) { state_->runsFolder = folder; }
 const std::filesystem::path& BatchRun::runsFolder() const { return state_->runsFolder; }
+const std::vector<std::filesystem::path>& BatchRun::droppedPaths() const { return state_->dropped; }
 const std::string& BatchRun::undoneRunId() const { return state_->undoneRun; }
 const RunJournalInfo& BatchRun::lastJournal() const { return state_->lastJournal; }
 

@@ -66,6 +66,9 @@ public:
     /// owning thread in the order the files finish. When the walk finds no
     /// media file, the run goes back to idle and nothing runs.
     bool processPaths(const std::vector<std::filesystem::path>& urls);
+    /// The items given to the current or last processPaths, in their order;
+    /// empty for an undo.
+    const std::vector<std::filesystem::path>& droppedPaths() const;
     /// Where write runs keep their journals (RunHistory::defaultFolder() at
     /// first); empty keeps none.
     void setRunsFolder(const std::filesystem::path& folder);
@@ -87,6 +90,13 @@ public:
     /// abandoned and ends like a drop without media files. Only while a run
     /// is in progress.
     void stopAfterFilesInFlight();
+    /// Holds back new files while a question is open: the files in flight
+    /// finish and are recorded, then no file starts until resume(). A pause
+    /// lasts across runs until resumed; a paused run that is stopped ends at
+    /// once, as it has nothing in flight.
+    void pause();
+    void resume();
+    bool isPaused() const;
     /// Between stopAfterFilesInFlight and the end of the run.
     bool isStopping() const;
     /// Ignored while a run is in progress.
@@ -127,6 +137,7 @@ private:
     void collectingEnded(std::vector<std::filesystem::path> files);
     void startRun(std::vector<std::filesystem::path> files);
     void runEnded();
+    void setQueuePaused(bool paused);
 
     struct State;
     std::unique_ptr<State> state_;

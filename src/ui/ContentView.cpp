@@ -9,6 +9,7 @@
 #include "ui/ResultsSection.h"
 #include "ui/UiStyle.h"
 #include "ui/WindowMessages.h"
+#include "ui/WindowDropTarget.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -64,6 +65,7 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
     dropZone_->setDropHandler([this](const std::vector<std::filesystem::path>& paths) { return handleDrop(paths); });
     dropZone_->setAcceptQuery([this] { return !run_.isProcessing(); });
     column->addWidget(messageBar_);
+    new WindowDropTarget(*this, *dropZone_);
     column->addWidget(dropZone_);
     column->addWidget(progress_);
     column->addWidget(results_, 1);
@@ -115,6 +117,7 @@ void ContentView::showOptions() {
 
 void ContentView::refreshProgress() {
     progressRefreshPending_ = false;
+    dropZone_->setCompact(run_.isCollecting() || run_.totalCount() > 0);
     if (run_.isCollecting())
         progress_->showCollecting();
     else

@@ -8,7 +8,8 @@
 #include "ui/FolderAccessDialog.h"
 #include "ui/HelpMenu.h"
 #include "ui/RunNotification.h"
-#include "ui/UndoRunAction.h"
+#include "ui/RunFlow.h"
+#include "ui/WindowSize.h"
 #include "ui/UpdateChecker.h"
 #include "ui/UpdatesViewModel.h"
 
@@ -18,6 +19,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTimer>
 
 namespace meridane::ui {
@@ -37,7 +39,15 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     // sidecar that cannot be reached fails with the reason, unasked.
     if (folderGrantsCanGiveAccess())
         run_->setFolderAccessPrompt(folderDialog_.get());
-    setCentralWidget(content_);
+    // A window shorter than the content (a small screen at 200 %) scrolls
+    // rather than being held taller than the screen.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("contentScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content_);
+    setCentralWidget(scroll);
 
     if (!updateChecker)
         updateChecker = new UpdateChecker(updateFeedUrl(), QStringLiteral(MERIDANE_VERSION));
@@ -65,13 +75,9 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
-    // Edit: the undo of a whole write run (an undo is a run too, so a second
-    // undo takes it back).
-    QMenu* editMenu = menuBar()->addMenu(QStringLiteral("&Edit"));
-    editMenu->setObjectName(QStringLiteral("editMenu"));
-    undoRun_ = new UndoRunAction(*run_, this);
-    editMenu->addAction(undoRun_);
-    connect(editMenu, &QMenu::aboutToShow, undoRun_, &UndoRunAction::refresh);
+    // File and Edit: open, run again, write a dry run's changes, undo, redo.
+    flow_ = new RunFlow(*run_, *content_, this);
+    flow_->addMenus(*menuBar());
     addHelpMenu(*this);
 
     // A window closed during a run goes once the files in flight are done.
@@ -82,7 +88,7 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     connect(run_.get(), &BatchRun::runFinished, this, closeIfStopped);
     connect(run_.get(), &BatchRun::collectingFinished, this, closeIfStopped);
 
-    resize(720, 720);
+    fitToScreen(*this, QSize(720, 720));
 }
 
 void MainWindow::setStopQuestion(StopQuestion question) { stopQuestion_ = std::move(question); }
@@ -107,14 +113,21 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (closeWhenStopped_ || !askToStop())
+    if (closeWhenStopped_)
         return;
+    // Nothing more is written while the question is open.
+    run_->pause();
+    if (!askToStop()) {
+        run_->resume();
+        return;
+    }
     closeWhenStopped_ = true;
     // The run may have ended while the question was open.
     if (!run_->isProcessing())
         QTimer::singleShot(0, this, &QWidget::close);
     else
         run_->stopAfterFilesInFlight();
+    run_->resume();  // a stopped run starts nothing more
 }
 
 MainWindow::~MainWindow() {

@@ -21,7 +21,7 @@ namespace meridane::ui {
 class ContentView;
 class FolderAccessDialog;
 class RunNotification;
-class UndoRunAction;
+class RunFlow;
 class UpdateChecker;
 class UpdatesViewModel;
 
@@ -44,7 +44,7 @@ public:
     UpdatesViewModel* updates() const { return updates_; }
     QAction* checkForUpdatesAction() const { return checkForUpdates_; }
     RunNotification* runNotification() const { return notification_; }
-    UndoRunAction* undoRunAction() const { return undoRun_; }
+    RunFlow* flow() const { return flow_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -58,7 +58,7 @@ private:
     UpdatesViewModel* updates_;
     QAction* checkForUpdates_;
     RunNotification* notification_;
-    UndoRunAction* undoRun_ = nullptr;
+    RunFlow* flow_ = nullptr;
     StopQuestion stopQuestion_;
     bool closeWhenStopped_ = false;
 };

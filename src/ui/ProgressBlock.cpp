@@ -2,6 +2,7 @@
 #include "ui/ProgressBlock.h"
 
 #include "base/ControlText.h"
+#include "ui/RunTexts.h"
 #include "ui/UiStyle.h"
 
 #include <QLabel>
@@ -14,7 +15,7 @@
 namespace meridane::ui {
 
 QString progressText(std::int64_t processed, std::int64_t total, const std::string& currentFile) {
-    QString text = QStringLiteral("Processed %1/%2").arg(processed).arg(total);
+    QString text = QStringLiteral("Processed %1/%2").arg(countText(processed), countText(total));
     if (!currentFile.empty())
         text += QStringLiteral(" \u2022 ") + QString::fromStdString(text::escapedControls(currentFile));
     return text;
@@ -30,6 +31,7 @@ ProgressBlock::ProgressBlock(QWidget* parent)
     layout->setSpacing(8);
 
     bar_->setObjectName(QStringLiteral("progressBar"));
+    bar_->setAccessibleName(QStringLiteral("Progress"));
     bar_->setTextVisible(false);
     bar_->setRange(0, 1);
     bar_->setValue(0);
@@ -59,6 +61,7 @@ void ProgressBlock::showProgress(std::int64_t processed, std::int64_t total, con
     bar_->setRange(0, static_cast<int>(total / divisor));
     bar_->setValue(static_cast<int>(std::clamp<std::int64_t>(processed, 0, total) / divisor));
     label_->setText(progressText(processed, total, currentFile));
+    bar_->setAccessibleDescription(label_->text());
     setVisible(true);
 }
 

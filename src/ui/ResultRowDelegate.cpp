@@ -167,10 +167,32 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->setFont(m.nameFont);
     painter->setPen(textColor);
     const QString name = index.data(ResultsModel::FileNameRole).toString();
-    painter->drawText(QRect(textLeft, top, width, m.nameHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                      QFontMetrics(m.nameFont).elidedText(name, Qt::ElideMiddle, width));
+    const QFontMetrics nameMetrics(m.nameFont);
+    // Where names repeat, the folder follows the name in the secondary colour.
+    const QString folder = index.data(ResultsModel::FolderRole).toString();
+    const int folderGap = folder.isEmpty() ? 0 : nameMetrics.horizontalAdvance(QStringLiteral("  "));
+    const int nameWidth = std::min(width, nameMetrics.horizontalAdvance(name));
+    painter->drawText(QRect(textLeft, top, nameWidth, m.nameHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                      nameMetrics.elidedText(name, Qt::ElideMiddle, width));
+    if (!folder.isEmpty() && nameWidth + folderGap < width) {
+        const int folderWidth = width - nameWidth - folderGap;
+        painter->setFont(m.reportFont);
+        painter->setPen(secondary);
+        painter->drawText(QRect(textLeft + nameWidth + folderGap, top, folderWidth, m.nameHeight),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          QFontMetrics(m.reportFont).elidedText(folder, Qt::ElideLeft, folderWidth));
+    }
     painter->setPen(secondary);
     report.draw(painter, QPointF(textLeft, top + m.nameHeight + lineSpacing));
+
+    // The current row of a focused list carries a focus frame, so the
+    // keyboard's place shows even on a selected row.
+    if ((option.state & QStyle::State_HasFocus) && widget && widget->hasFocus()) {
+        QPen frame(palette.color(QPalette::Highlight).darker(selected ? 160 : 100), 2);
+        painter->setPen(frame);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(row).adjusted(1, 1, -1, -1));
+    }
 
     // Borderless buttons: their label in the link colour, nothing else.
     if (index.row() != rowWithButtons_) {

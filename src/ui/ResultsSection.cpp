@@ -6,6 +6,7 @@
 #include "ui/FileManagerReveal.h"
 #include "ui/ResultRowDelegate.h"
 #include "ui/ResultsModel.h"
+#include "ui/RunTexts.h"
 #include "ui/UiStyle.h"
 
 #include <QClipboard>
@@ -13,7 +14,9 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QButtonGroup>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPropertyAnimation>
@@ -22,13 +25,15 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 
 namespace meridane::ui {
 
 namespace {
 
-constexpr int minimumListHeight = 200;
+// Small enough for a laptop at 200 %; the list takes whatever room is left.
+constexpr int minimumListHeight = 96;
 constexpr int idealListHeight = 260;
 
 void putOnClipboard(const std::string& text) {
@@ -51,7 +56,7 @@ ResultsListView::ResultsListView(QWidget* parent)
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(false);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setFocusPolicy(Qt::StrongFocus);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -113,7 +118,7 @@ QMenu* ResultsListView::rowMenu(const QModelIndex& index) {
 void ResultsListView::keyPressEvent(QKeyEvent* event) {
     const QModelIndex current = currentIndex();
     if (current.isValid() && event->matches(QKeySequence::Copy)) {
-        Q_EMIT copyRequested(current);
+        Q_EMIT copyRowsRequested(rowsToCopy());
         event->accept();
         return;
     }
@@ -123,6 +128,38 @@ void ResultsListView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QTreeView::keyPressEvent(event);
+}
+
+QModelIndexList ResultsListView::rowsToCopy() const {
+    QModelIndexList rows = selectionModel() ? selectionModel()->selectedRows() : QModelIndexList();
+    if (rows.isEmpty() && currentIndex().isValid())
+        rows.append(currentIndex());
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    return rows;
+}
+
+void ResultsListView::setButtonHost(QWidget* host) {
+    buttons_->setParent(host);
+    placeButtons();
+}
+
+void ResultsListView::followNewest() {
+    following_ = true;
+    if (!model() || model()->rowCount() == 0)
+        return;
+    const QModelIndex newest = model()->index(model()->rowCount() - 1, 0);
+    if (currentIndex() != newest) {
+        movingProgrammatically_ = true;
+        selectionModel()->setCurrentIndex(newest, QItemSelectionModel::NoUpdate);
+        movingProgrammatically_ = false;
+    }
+    scrollToNewest();
+}
+
+void ResultsListView::mousePressEvent(QMouseEvent* event) {
+    QTreeView::mousePressEvent(event);
+    if (indexAt(event->position().toPoint()).isValid())
+        following_ = false;
 }
 
 void ResultsListView::contextMenuEvent(QContextMenuEvent* event) {
@@ -146,6 +183,9 @@ void ResultsListView::mouseMoveEvent(QMouseEvent* event) {
 
 void ResultsListView::leaveEvent(QEvent* event) {
     QTreeView::leaveEvent(event);
+    // Moving onto the row's own buttons does not leave the row.
+    if (buttons_->isVisible() && buttons_->rect().contains(buttons_->mapFromGlobal(QCursor::pos())))
+        return;
     hovered_ = QModelIndex();
     placeButtons();
 }
@@ -174,6 +214,8 @@ void ResultsListView::updateGeometries() {
 
 void ResultsListView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTreeView::currentChanged(current, previous);
+    if (!movingProgrammatically_ && current.isValid() && previous.isValid())
+        following_ = false;
     placeButtons();
 }
 
@@ -185,17 +227,21 @@ void ResultsListView::placeButtons() {
                             : hovered_.isValid()            ? QModelIndex(hovered_)
                                                             : currentIndex();
     const QRect rowRect = row.isValid() ? visualRect(row) : QRect();
-    if (!rows || rowRect.isEmpty()) {
+    const QRect reveal = rows ? rows->buttonRect(rowRect, ResultRowDelegate::Button::reveal) : QRect();
+    const QRect copy = rows ? rows->buttonRect(rowRect, ResultRowDelegate::Button::copy) : QRect();
+    const QRect both = reveal.united(copy);
+    // Buttons of a row scrolled partly out of view would hang over what is
+    // around the list.
+    if (!rows || rowRect.isEmpty() || !viewport()->rect().contains(both) || !isVisible()) {
         buttons_->hide();
         buttonRow_ = QModelIndex();
         if (rows)
             rows->setRowWithButtons(-1);
         return;
     }
-    const QRect reveal = rows->buttonRect(rowRect, ResultRowDelegate::Button::reveal);
-    const QRect copy = rows->buttonRect(rowRect, ResultRowDelegate::Button::copy);
-    const QRect both = reveal.united(copy);
-    buttons_->setGeometry(both);
+    QWidget* host = buttons_->parentWidget();
+    buttons_->setGeometry(QRect(viewport()->mapTo(host, both.topLeft()), both.size()));
+    buttons_->raise();
     revealButton_->setGeometry(reveal.translated(-both.topLeft()));
     copyButton_->setGeometry(copy.translated(-both.topLeft()));
     if (buttonRow_ != row) {
@@ -233,7 +279,13 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
       model_(new ResultsModel(run, this)),
       delegate_(new ResultRowDelegate(this)),
       heading_(new QLabel(QStringLiteral("Results"), this)),
+      originLabel_(new QLabel(this)),
+      writeChangesButton_(new QPushButton(this)),
+      filterRow_(new QWidget(this)),
+      filterButtons_{new QToolButton(filterRow_), new QToolButton(filterRow_), new QToolButton(filterRow_)},
+      search_(new QLineEdit(filterRow_)),
       list_(new ResultsListView(this)),
+      summary_(new QLabel(this)),
       copyAllButton_(new QPushButton(QStringLiteral("Copy All Results"), this)) {
     setObjectName(QStringLiteral("resultsSection"));
     auto* reveal = new FileManagerReveal(this);
@@ -242,15 +294,61 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(12);
+    layout->setSpacing(8);
 
+    // "Results", what they come from, and the way on from a dry run.
+    auto* headingRow = new QHBoxLayout;
     heading_->setObjectName(QStringLiteral("resultsHeading"));
     heading_->setFont(headlineFont());
-    layout->addWidget(heading_);
+    headingRow->addWidget(heading_);
+    originLabel_->setObjectName(QStringLiteral("resultsOrigin"));
+    originLabel_->setFont(captionFont());
+    originLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    headingRow->addWidget(originLabel_, 1);
+    writeChangesButton_->setObjectName(QStringLiteral("writeChanges"));
+    writeChangesButton_->hide();
+    headingRow->addWidget(writeChangesButton_);
+    layout->addLayout(headingRow);
+
+    auto* filters = new QHBoxLayout(filterRow_);
+    filters->setContentsMargins(0, 0, 0, 0);
+    filters->setSpacing(4);
+    auto* group = new QButtonGroup(this);
+    const char* names[] = {"All", "Changes", "Problems"};
+    for (int i = 0; i < 3; ++i) {
+        QToolButton* button = filterButtons_[i];
+        button->setText(QString::fromLatin1(names[i]));
+        button->setAccessibleName(button->text());
+        button->setObjectName(QStringLiteral("filter") + button->text());
+        button->setCheckable(true);
+        button->setToolTip(i == 1 ? QStringLiteral("Updated or would update")
+                           : i == 2 ? QStringLiteral("Failed, GPS differs, not found or unsupported")
+                                    : QStringLiteral("Every row"));
+        group->addButton(button, i);
+        filters->addWidget(button);
+    }
+    filterButtons_[0]->setChecked(true);
+    filters->addSpacing(8);
+    search_->setObjectName(QStringLiteral("searchField"));
+    search_->setPlaceholderText(QStringLiteral("Search names"));
+    search_->setAccessibleName(QStringLiteral("Search names"));
+    search_->setClearButtonEnabled(true);
+    search_->setAcceptDrops(false);  // dropped files start a run, wherever they land
+    filters->addWidget(search_, 1);
+    layout->addWidget(filterRow_);
 
     list_->setModel(model_);
     list_->setItemDelegate(delegate_);
+    list_->setButtonHost(this);
     layout->addWidget(list_, 1);
+    setTabOrder(list_, list_->revealButton());
+    setTabOrder(list_->revealButton(), list_->copyButton());
+
+    summary_->setObjectName(QStringLiteral("resultsSummary"));
+    summary_->setFont(captionFont());
+    summary_->setWordWrap(true);
+    summary_->setTextFormat(Qt::PlainText);
+    layout->addWidget(summary_);
 
     auto* buttonRow = new QHBoxLayout;
     copyAllButton_->setObjectName(QStringLiteral("copyAllResults"));
@@ -260,16 +358,43 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
     // Without a list the button stays right under what is above it.
     layout->addStretch(0);
 
+    connect(group, &QButtonGroup::idClicked, this,
+            [this](int id) { model_->setFilter(static_cast<ResultsModel::Filter>(id)); });
+    connect(search_, &QLineEdit::textChanged, model_, &ResultsModel::setSearchText);
     connect(copyAllButton_, &QPushButton::clicked, this, &ResultsSection::copyAllResults);
     const auto copyRow = [this](const QModelIndex& index) { copyResult(model_->detail(index.row())); };
     const auto revealRow = [this](const QModelIndex& index) { revealResult(model_->detail(index.row())); };
     connect(delegate_, &ResultRowDelegate::copyClicked, this, copyRow);
     connect(delegate_, &ResultRowDelegate::revealClicked, this, revealRow);
     connect(list_, &ResultsListView::copyRequested, this, copyRow);
+    connect(list_, &ResultsListView::copyRowsRequested, this, &ResultsSection::copyRows);
     connect(list_, &ResultsListView::revealRequested, this, revealRow);
     connect(model_, &ResultsModel::visibleCountChanged, this, &ResultsSection::onVisibleCountChanged);
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { onVisibleCountChanged(model_->rowCount()); });
+    connect(model_, &ResultsModel::countsChanged, this, &ResultsSection::showCounts);
+    // The origin is fixed when the run starts: the switch describes the next run.
+    connect(&run_, &BatchRun::collectingStarted, this, [this] {
+        origin_ = !run_.undoneRunId().empty() ? Origin::undo
+                  : run_.options().dryRun    ? Origin::dryRun
+                                             : Origin::writeRun;
+        originLabel_->setText(originText(origin_));
+        list_->followNewest();
+    });
     onVisibleCountChanged(model_->rowCount());
+}
+
+QString ResultsSection::originText(Origin origin) {
+    switch (origin) {
+    case Origin::dryRun:
+        return QStringLiteral("Dry run \u2014 nothing was written");
+    case Origin::writeRun:
+        return QStringLiteral("Write run");
+    case Origin::undo:
+        return QStringLiteral("Undo of a write run");
+    case Origin::none:
+        break;
+    }
+    return {};
 }
 
 void ResultsSection::setRevealer(Revealer revealer) { revealer_ = std::move(revealer); }
@@ -284,19 +409,41 @@ void ResultsSection::copyResult(const ProcessingResultDetail& detail) {
     Q_EMIT copied();
 }
 
+void ResultsSection::copyRows(const QModelIndexList& rows) {
+    std::string text;
+    for (const QModelIndex& row : rows) {
+        if (!text.empty())
+            text += '\n';
+        text += resultLine(model_->detail(row.row()));
+    }
+    if (!text.empty())
+        putOnClipboard(text);
+}
+
+// The report holds what the list shows, filter and search included.
 void ResultsSection::copyAllResults() {
-    putOnClipboard(allResultsReport(run_.visibleResults(), run_.options(), std::chrono::system_clock::now(),
+    putOnClipboard(allResultsReport(model_->shownDetails(), run_.options(), std::chrono::system_clock::now(),
                                     run_.undoneRunId()));
     Q_EMIT copied();
 }
 
+void ResultsSection::showCounts() {
+    summary_->setText(summaryLineText(model_->counts()));
+    summary_->setVisible(model_->counts().total > 0);
+    onVisibleCountChanged(model_->rowCount());
+}
+
 void ResultsSection::onVisibleCountChanged(int count) {
     const bool any = count > 0;
-    heading_->setVisible(any);
-    list_->setVisible(any);
+    // A filter that matches nothing keeps itself and the list in view.
+    const bool shown = any || (model_->isNarrowed() && model_->counts().total > 0);
+    heading_->setVisible(shown);
+    originLabel_->setVisible(shown);
+    filterRow_->setVisible(shown);
+    list_->setVisible(shown);
     copyAllButton_->setEnabled(any);
-    if (any)
-        list_->scrollToNewest();
+    if (any && list_->isFollowingNewest())
+        list_->followNewest();
 }
 
 }  // namespace meridane::ui

@@ -12,6 +12,7 @@
 #include <functional>
 
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPropertyAnimation;
 class QPushButton;
@@ -29,10 +30,13 @@ class ResultsModel;
 
 /// A flat list with rows of their own heights, laid out lazily: only rows
 /// that are shown are measured, so tens of thousands of rows stay cheap. It
-/// takes keyboard focus: the arrow keys move between rows, Enter reveals the
-/// current row's file, Ctrl+C copies its line, and the context menu offers
-/// both. The row under the pointer, or else the current row, has real
-/// buttons that take focus and screen readers announce.
+/// takes keyboard focus: the arrow keys move between rows (Shift and Ctrl
+/// extend the selection, Ctrl+A selects all), Enter reveals the current
+/// row's file, Ctrl+C copies the selected rows' lines, and the context menu
+/// offers reveal and copy. The row under the pointer, or else the current
+/// row, has real buttons that take focus and screen readers announce; they
+/// live beside the list (setButtonHost) so the accessibility tree has them.
+/// While the user has not moved, the newest row is the current one.
 class ResultsListView : public QTreeView {
     Q_OBJECT
 public:
@@ -49,10 +53,19 @@ public:
     QModelIndex rowWithButtons() const { return buttonRow_; }
     /// The row's context menu: reveal and copy.
     QMenu* rowMenu(const QModelIndex& index);
+    /// The widget the real buttons are children of; the list's parent.
+    void setButtonHost(QWidget* host);
+    /// The selected rows in order, or the current row when none is selected.
+    QModelIndexList rowsToCopy() const;
+    /// Whether the newest row becomes the current one as rows arrive (until
+    /// the user moves; a new run starts following again).
+    bool isFollowingNewest() const { return following_; }
+    void followNewest();
 
 Q_SIGNALS:
     void revealRequested(const QModelIndex& index);
     void copyRequested(const QModelIndex& index);
+    void copyRowsRequested(const QModelIndexList& rows);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -63,6 +76,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void updateGeometries() override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     ResultRowDelegate* rowDelegate() const;
@@ -75,6 +89,8 @@ private:
     QPersistentModelIndex hovered_;
     QPersistentModelIndex buttonRow_;
     int laidOutWidth_ = -1;
+    bool following_ = true;
+    bool movingProgrammatically_ = false;
 };
 
 class ResultsSection : public QWidget {
@@ -90,8 +106,20 @@ public:
     void revealResult(const ProcessingResultDetail& detail);
     void copyResult(const ProcessingResultDetail& detail);
     void copyAllResults();
+    /// The lines of the rows, in order, joined with newlines.
+    void copyRows(const QModelIndexList& rows);
+
+    /// What the rows come from, whatever the Dry Run switch says now.
+    enum class Origin { none, dryRun, writeRun, undo };
+    Origin origin() const { return origin_; }
+    static QString originText(Origin origin);
 
     ResultsModel* model() const { return model_; }
+    QLabel* originLabel() const { return originLabel_; }
+    QLabel* summaryLabel() const { return summary_; }
+    QPushButton* writeChangesButton() const { return writeChangesButton_; }
+    QToolButton* filterButton(int filter) const { return filterButtons_[filter]; }
+    QLineEdit* searchField() const { return search_; }
     ResultsListView* list() const { return list_; }
     ResultRowDelegate* delegate() const { return delegate_; }
     QLabel* heading() const { return heading_; }
@@ -105,13 +133,21 @@ Q_SIGNALS:
 
 private:
     void onVisibleCountChanged(int count);
+    void showCounts();
 
     BatchRun& run_;
     ResultsModel* model_;
     ResultRowDelegate* delegate_;
     QLabel* heading_;
+    QLabel* originLabel_;
+    QPushButton* writeChangesButton_;
+    QWidget* filterRow_;
+    QToolButton* filterButtons_[3];
+    QLineEdit* search_;
     ResultsListView* list_;
+    QLabel* summary_;
     QPushButton* copyAllButton_;
+    Origin origin_ = Origin::none;
     Revealer revealer_;
 };
 

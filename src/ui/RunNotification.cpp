@@ -3,6 +3,7 @@
 
 #include "engine/BatchRun.h"
 #include "ui/AppIdentity.h"
+#include "ui/RunTexts.h"
 
 #include <QDBusMessage>
 #include <QVariantMap>
@@ -13,20 +14,29 @@
 namespace meridane::ui {
 
 QString runSummary(const BatchRun& run) {
-    std::array<int, ProcessingResult::kCaseCount> counts{};
-    for (const ProcessingResultDetail& detail : run.results())
-        ++counts[static_cast<std::size_t>(detail.result.resultCase())];
+    std::array<std::int64_t, ProcessingResult::kCaseCount> counts{};
+    std::int64_t wouldUpdate = 0;
+    for (const ProcessingResultDetail& detail : run.results()) {
+        const auto* updated = detail.result.get<ProcessingResult::Updated>();
+        if (updated && updated->dryRun)
+            ++wouldUpdate;
+        else
+            ++counts[static_cast<std::size_t>(detail.result.resultCase())];
+    }
     const auto count = [&counts](ProcessingResult::Case resultCase) {
-        return counts[static_cast<std::size_t>(resultCase)];
+        return countText(counts[static_cast<std::size_t>(resultCase)]);
     };
     using Case = ProcessingResult::Case;
     // An undo's rows are restored or not, never updated.
     if (!run.undoneRunId().empty())
         return QStringLiteral("Meridane finished the undo: %1 restored, %2 not restored, %3 failed")
-            .arg(count(Case::restored))
-            .arg(count(Case::notRestored))
-            .arg(count(Case::failed));
-    return QStringLiteral("Meridane finished: %1 updated, %2 failed").arg(count(Case::updated)).arg(count(Case::failed));
+            .arg(count(Case::restored), count(Case::notRestored), count(Case::failed));
+    // A dry run wrote nothing: its rows would update.
+    const bool dryRun = wouldUpdate > 0 || (counts[static_cast<std::size_t>(Case::updated)] == 0 && run.options().dryRun);
+    if (dryRun)
+        return QStringLiteral("Meridane finished the dry run: %1 would update, %2 failed")
+            .arg(countText(wouldUpdate), count(Case::failed));
+    return QStringLiteral("Meridane finished: %1 updated, %2 failed").arg(count(Case::updated), count(Case::failed));
 }
 
 RunNotification::RunNotification(BatchRun& run, const QWidget& window, QDBusConnection bus,

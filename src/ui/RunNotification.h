@@ -18,7 +18,8 @@ class BatchRun;
 
 namespace meridane::ui {
 
-/// "Meridane finished: N updated, M failed", or for an undo
+/// "Meridane finished: N updated, M failed", for a dry run "Meridane
+/// finished the dry run: N would update, M failed", or for an undo
 /// "Meridane finished the undo: N restored, M not restored, K failed".
 QString runSummary(const BatchRun& run);
 

@@ -53,7 +53,7 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
     testing::FakeRun fake;
     ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}));
     ASSERT_TRUE(testing::waitForRunToFinish(fake.run()));
-    EXPECT_EQ(runSummary(fake.run()), "Meridane finished: 2 updated, 1 failed");
+    EXPECT_EQ(runSummary(fake.run()), "Meridane finished the dry run: 2 would update, 1 failed");
 
     testing::TempDir dir;  // a real write run, then its undo
     testing::writeFile(dir / "IMG_0001.DNG", testing::buildTiff(testing::cameraTiff()));

@@ -1,0 +1,369 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Getting from one step of a run to the next in the window: choosing files,
+// dropping anywhere, writing what a dry run found, holding a run while the
+// stop question is open, undo and redo by name, and reviewing a big run.
+#include "ImageBuilder.h"
+#include "SidecarBuilder.h"
+#include "TestSupport.h"
+#include "UiTestSupport.h"
+#include "engine/RunHistory.h"
+#include "ui/ContentView.h"
+#include "ui/DropZone.h"
+#include "ui/MainWindow.h"
+#include "ui/PathText.h"
+#include "ui/ResultsModel.h"
+#include "ui/ResultsSection.h"
+#include "ui/RunFlow.h"
+#include "ui/RunTexts.h"
+#include "ui/UpdateChecker.h"
+#include "ui/WindowSize.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <ctime>
+
+namespace meridane::ui {
+namespace {
+
+using namespace meridane::testing;
+using Paths = std::vector<std::filesystem::path>;
+
+Paths rowPaths(const BatchRun& run) {
+    Paths paths;
+    for (const ProcessingResultDetail& detail : run.results())
+        paths.push_back(detail.filePath);
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+class FlowTest : public ::testing::Test {
+protected:
+    FlowTest() : window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0"))), fake(&window.run()) {
+        window.run().setRunsFolder({});
+        flow().setConfirmation([this](const QString&, const QString& question, const QString& detail, const QString&) {
+            asked.push_back(question + QLatin1Char('\n') + detail);
+            return answer;
+        });
+        window.show();
+    }
+    RunFlow& flow() { return *window.flow(); }
+    ResultsSection& section() { return *window.content()->resultsSection(); }
+    bool runFiles(const Paths& paths) {
+        return window.content()->handleDrop(paths) && waitForRunToFinish(window.run());
+    }
+
+    MainWindow window;
+    FakeRun fake;
+    std::vector<QString> asked;
+    bool answer = true;
+};
+
+TEST_F(FlowTest, OpenAndTheDropZoneAsAButtonFeedARunWithWhatTheChooserGives) {
+    std::vector<RunFlow::Choose> asks;
+    Paths chosen{"/p/a.heic", "/p/failed.heic"};
+    flow().setChooser([&](QWidget*, RunFlow::Choose what) {
+        asks.push_back(what);
+        return chosen;
+    });
+    EXPECT_EQ(flow().openAction()->shortcut(), QKeySequence(QKeySequence::Open));
+    flow().openAction()->trigger();
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(rowPaths(window.run()), chosen);
+
+    // The zone takes the focus and opens the chooser with Space, Enter and a
+    // screen reader's press; a cancelled chooser leaves the last run alone.
+    DropZone& zone = *window.content()->dropZone();
+    EXPECT_EQ(zone.focusPolicy(), Qt::StrongFocus);
+    chosen = {};
+    QTest::keyClick(&zone, Qt::Key_Space);
+    QTest::keyClick(&zone, Qt::Key_Return);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&zone);
+    ASSERT_TRUE(accessible->actionInterface());
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(asks.size(), 4u);
+    EXPECT_EQ(window.run().totalCount(), 2);
+
+    chosen = {"/p/b.heic"};
+    flow().openFolderAction()->trigger();
+    EXPECT_EQ(asks.back(), RunFlow::Choose::folder);
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(rowPaths(window.run()), chosen);
+    flow().runAgainAction()->trigger();  // F5: the same items once more
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(rowPaths(window.run()), chosen);
+}
+
+TEST_F(FlowTest, DropsLandAnywhereInTheWindowAndHighlightItWhileDragged) {
+    ASSERT_TRUE(runFiles({"/p/a.heic"}));  // the list is showing: drop on it
+    QWidget* list = section().list()->viewport();
+    QMimeData mime;
+    mime.setUrls({fileUrl("/p/b.heic")});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(window.content()->dropZone()->isHighlighted());
+    EXPECT_TRUE(window.content()->dropZone()->isCompact()) << "a slim bar once results show";
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_FALSE(window.content()->dropZone()->isHighlighted());
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(rowPaths(window.run()), Paths{"/p/b.heic"});
+}
+
+TEST_F(FlowTest, WritingADryRunsChangesWritesExactlyTheFilesThatWouldChange) {
+    TempDir dir;
+    for (const char* name : {"a.heic", "failed.heic", "correct.heic", "b.heic"})
+        writeFile(dir / name, "x");
+    writeFile(dir / "new.heic", "x");  // in the folder, but not in the dry run
+    ASSERT_TRUE(runFiles({dir / "a.heic", dir / "failed.heic", dir / "correct.heic", dir / "b.heic"}));
+    EXPECT_EQ(section().originLabel()->text(), "Dry run \u2014 nothing was written");
+    QPushButton* write = section().writeChangesButton();
+    EXPECT_TRUE(write->isVisible());
+    EXPECT_EQ(write->text(), "Write 2 Changes\u2026");
+    EXPECT_EQ(flow().writeChangesAction()->text(), write->text());
+
+    answer = false;
+    write->click();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(asked[0].contains("2 XMP sidecars")) << asked[0].toStdString();
+    EXPECT_TRUE(asked[0].contains(pathText(dir.path()))) << "the question names the folder";
+    EXPECT_FALSE(window.run().isProcessing());
+
+    answer = true;
+    write->click();
+    EXPECT_FALSE(window.content()->dryRunSwitch()->isChecked()) << "the switch shows what this run does";
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(rowPaths(window.run()), (Paths{dir / "a.heic", dir / "b.heic"}));
+    for (const ProcessingResultDetail& detail : window.run().results())
+        EXPECT_FALSE(detail.result.get<ProcessingResult::Updated>()->dryRun);
+    EXPECT_EQ(section().originLabel()->text(), "Write run");
+    EXPECT_TRUE(window.content()->dryRunSwitch()->isChecked()) << "the next run is a dry run again";
+    EXPECT_FALSE(write->isVisible());
+    EXPECT_FALSE(flow().writeChangesAction()->isEnabled());
+}
+
+TEST_F(FlowTest, TheStopQuestionHoldsBackNewFilesAndKeepRunningGoesOn) {
+    const Paths files{"/p/hold1.heic", "/p/hold2.heic", "/p/c.heic", "/p/d.heic", "/p/e.heic"};
+    for (const bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "Stop and Close" : "Keep Running");
+        FakeRun held(&window.run());
+        int startedWhileAsked = -1;
+        window.setStopQuestion([&] {
+            held.release();  // the files in flight finish while the question is open
+            EXPECT_TRUE(QTest::qWaitFor([&] { return window.run().processedCount() == 2; }));
+            QTest::qWait(100);
+            startedWhileAsked = held.started();
+            return stop;
+        });
+        ASSERT_TRUE(window.content()->handleDrop(files));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return held.started() == 2; }));
+        window.close();
+        EXPECT_EQ(startedWhileAsked, 2) << "no file started while the question was open";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.run().isProcessing(); }));
+        EXPECT_EQ(window.run().processedCount(), stop ? 2 : 5);
+        EXPECT_EQ(window.isVisible(), !stop);
+    }
+}
+
+TEST(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself) {
+    // Times are shown in the local zone: one far from UTC shows it.
+    const QByteArray savedZone = qgetenv("TZ");
+    qputenv("TZ", "Asia/Kolkata");
+    ::tzset();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    TempDir dir;
+    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
+    BatchRun& run = window.run();
+    run.setRunsFolder(dir / "runs");
+    run.setOptions({.dryRun = false});
+    RunFlow& flow = *window.flow();
+    std::vector<QString> asked;
+    flow.setConfirmation([&](const QString&, const QString& question, const QString&, const QString&) {
+        asked.push_back(question);
+        return true;
+    });
+    for (const char* name : {"IMG_0001", "IMG_0002"}) {
+        writeFile(dir / (std::string(name) + ".DNG"), buildTiff(cameraTiff()));
+        writeFile(dir / (std::string(name) + ".xmp"), sidecarXml("37.7749", "122.4194", "N", "W"));
+    }
+    const std::string original = readFile(dir / "IMG_0002.xmp");
+    ASSERT_TRUE(run.processPaths({dir / "IMG_0001.DNG"}) && waitForRunToFinish(run));
+    ASSERT_TRUE(run.processPaths({dir / "IMG_0002.DNG"}) && waitForRunToFinish(run));
+    const std::string written = readFile(dir / "IMG_0002.xmp");
+    ASSERT_NE(written, original);
+    const std::vector<KeptRun> kept = RunHistory(dir / "runs").list();
+    ASSERT_EQ(kept.size(), 2u);
+    const auto shown = [](const KeptRun& keptRun) {
+        return QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(keptRun.started))
+            .toLocalTime()
+            .toString(QStringLiteral("HH:mm"));
+    };
+
+    flow.refresh();
+    EXPECT_EQ(flow.undoAction()->text(), "Undo Write Run of " + shown(kept[1]) + " (1 sidecar)\u2026");
+    EXPECT_EQ(flow.undoAction()->shortcut(), QKeySequence(QKeySequence::Undo));
+    EXPECT_FALSE(flow.redoAction()->isEnabled());
+    flow.undoAction()->trigger();
+    ASSERT_TRUE(waitForRunToFinish(run));
+    EXPECT_EQ(readFile(dir / "IMG_0002.xmp"), original);
+    EXPECT_EQ(window.content()->resultsSection()->originLabel()->text(), "Undo of a write run");
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(asked[0].contains("write run of " + shown(kept[1]))) << asked[0].toStdString();
+
+    // Ctrl+Z now offers the older write run; Redo puts the undone one back.
+    EXPECT_EQ(flow.undoAction()->text(), "Undo Write Run of " + shown(kept[0]) + " (1 sidecar)\u2026");
+    EXPECT_EQ(flow.redoAction()->text(), "Redo Write Run of " + shown(kept[1]) + "\u2026");
+    EXPECT_EQ(flow.redoAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    flow.redoAction()->trigger();
+    ASSERT_TRUE(waitForRunToFinish(run));
+    EXPECT_EQ(readFile(dir / "IMG_0002.xmp"), written);
+    EXPECT_FALSE(flow.redoAction()->isEnabled());
+
+    QLocale::setDefault(QLocale::c());
+    if (savedZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", savedZone);
+    ::tzset();
+}
+
+class ReviewTest : public ::testing::Test {
+protected:
+    ReviewTest() : view(fake.run()) {
+        view.resize(640, 720);
+        view.show();
+    }
+    ResultsSection& section() { return *view.resultsSection(); }
+    ResultsModel& model() { return *section().model(); }
+    QStringList names() {
+        QStringList shown;
+        for (int i = 0; i < model().rowCount(); ++i)
+            shown << model().index(i).data(ResultsModel::FileNameRole).toString();
+        shown.sort();
+        return shown;
+    }
+    bool runFiles(const Paths& paths) { return view.handleDrop(paths) && waitForRunToFinish(fake.run()); }
+
+    FakeRun fake;
+    ContentView view;
+};
+
+TEST_F(ReviewTest, FilterAndSearchNarrowTheRowsAndTheSummaryCountsThemAll) {
+    ASSERT_TRUE(runFiles({"/p/a.heic", "/p/failed1.heic", "/p/correct.heic", "/p/failed2.heic", "/p/b.heic"}));
+    EXPECT_EQ(section().summaryLabel()->text(), "5 files: 2 would update, 1 already correct, 2 failed");
+    struct Case {
+        int filter;
+        const char* search;
+        QStringList shown;
+    };
+    const Case cases[] = {
+        {2, "", {"failed1.heic", "failed2.heic"}},
+        {2, "FAILED2", {"failed2.heic"}},
+        {1, "", {"a.heic", "b.heic"}},
+        {1, "failed", {}},
+        {0, "Corr", {"correct.heic"}},
+        {0, "", {"a.heic", "b.heic", "correct.heic", "failed1.heic", "failed2.heic"}},
+    };
+    for (const Case& c : cases) {
+        section().filterButton(c.filter)->click();
+        section().searchField()->setText(QString::fromLatin1(c.search));
+        EXPECT_EQ(names(), c.shown) << c.filter << " " << c.search;
+        EXPECT_TRUE(section().list()->isVisible()) << "the list stays while a filter matches nothing";
+    }
+    section().filterButton(2)->click();
+    section().copyAllButton()->click();
+    const QStringList report = QGuiApplication::clipboard()->text().split('\n');
+    ASSERT_EQ(report.size(), 3) << "the header and the two rows shown";
+    EXPECT_TRUE(report[0].startsWith("Results \u2014 "));
+
+    // Counts follow the locale of the window; the report's header does not.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ResultsModel::Counts many;
+    many.total = 20000;
+    many.wouldUpdate = 19999;
+    many.perCase[static_cast<std::size_t>(ProcessingResult::Case::failed)] = 1;
+    EXPECT_EQ(summaryLineText(many), "20.000 files: 19.999 would update, 1 failed");
+    EXPECT_EQ(writeChangesText(1234), "Write 1.234 Changes\u2026");
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST_F(ReviewTest, SeveralRowsAreCopiedInOrderAndRepeatedNamesShowTheirFolder) {
+    TempDir dir;
+    for (const char* file : {"one/IMG_0004.heic", "two/sub/IMG_0004.heic", "two/failed.heic"}) {
+        std::filesystem::create_directories((dir / file).parent_path());
+        writeFile(dir / file, "x");
+    }
+    ASSERT_TRUE(runFiles({dir / "one", dir / "two"}));
+    ASSERT_EQ(model().rowCount(), 3);
+    std::map<QString, QStringList> folders;
+    for (int i = 0; i < 3; ++i)
+        folders[model().index(i).data().toString()] << model().index(i).data(ResultsModel::FolderRole).toString();
+    EXPECT_EQ(folders["failed.heic"], QStringList{""}) << "a name seen once needs no folder";
+    folders["IMG_0004.heic"].sort();
+    EXPECT_EQ(folders["IMG_0004.heic"], (QStringList{"one", "two/sub"}));
+
+    ResultsListView& list = *section().list();
+    list.setFocus();
+    const auto line = [&](int row) { return model().index(row).data(ResultsModel::LineRole).toString(); };
+    list.selectionModel()->select(model().index(2), QItemSelectionModel::Select);
+    list.selectionModel()->select(model().index(0), QItemSelectionModel::Select);
+    QTest::keySequence(&list, QKeySequence::Copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), line(0) + "\n" + line(2));
+    QTest::keySequence(&list, QKeySequence::SelectAll);
+    QTest::keySequence(&list, QKeySequence::Copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), line(0) + "\n" + line(1) + "\n" + line(2));
+}
+
+TEST_F(ReviewTest, TheNewestRowIsCurrentUntilTheUserMoves) {
+    ASSERT_TRUE(runFiles({"/p/a.heic", "/p/b.heic", "/p/c.heic"}));
+    ResultsListView& list = *section().list();
+    EXPECT_EQ(list.currentIndex().row(), 2) << "Tab reaches the buttons of the row in view";
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Up);
+    EXPECT_FALSE(list.isFollowingNewest());
+    EXPECT_EQ(list.rowWithButtons(), model().index(1));
+    // The row's buttons are in the accessibility tree, under the results.
+    const std::function<bool(QAccessibleInterface*)> holdsButton = [&](QAccessibleInterface* node) {
+        if (node->object() == list.revealButton())
+            return true;
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* child = node->child(i); child && holdsButton(child))
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(holdsButton(QAccessible::queryAccessibleInterface(&section())));
+    ASSERT_TRUE(runFiles({"/p/a.heic", "/p/b.heic"}));
+    EXPECT_EQ(list.currentIndex().row(), 1) << "a new run follows again";
+}
+
+TEST(WindowSizeTest, TheWindowFitsASmallScreenAndCanBeMadeSmall) {
+    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
+    FakeRun fake(&window.run());
+    window.show();
+    ASSERT_TRUE(window.content()->handleDrop({"/p/a.heic", "/p/failed.heic"}));
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
+    EXPECT_LE(least.width(), 480);
+    EXPECT_LE(least.height(), 360);
+    // 1920×1080 at 200 %: 960×540 logical, less the panels.
+    EXPECT_EQ(fittedWindowSize(QSize(720, 720), QSize(960, 510), QSize(16, 48)), QSize(720, 462));
+}
+
+}  // namespace
+}  // namespace meridane::ui
