@@ -287,7 +287,8 @@ TEST_F(Pipeline, AFolderIsListedOncePerRunForNamesInOtherLetterCase) {
     std::vector<ProcessingResult> results;
     for (const fs::path& image : {dir_ / "IMG_0000.HEIC", dir_ / "IMG_0001.HEIC", dir_ / "IMG_0002.HEIC",
                                   other / "IMG_0009.HEIC"}) {
-        MediaFileProcessor processor([](const fs::path& sidecar) { return requestSidecarAccess(sidecar, {}); });
+        MediaFileProcessor processor(
+            [](const fs::path& sidecar, SidecarUse use) { return requestSidecarAccess(sidecar, use, {}); });
         processor.setFolderListings(&listings);
         results.push_back(processor.processFile(image));
     }
