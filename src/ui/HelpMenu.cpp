@@ -4,7 +4,9 @@
 #include "access/SidecarAccess.h"
 #include "ui/AppIdentity.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -52,10 +54,20 @@ QString aboutText() {
              QStringLiteral(MERIDANE_LIBXML2_VERSION), QStringLiteral(MERIDANE_ZLIB_VERSION));
 }
 
+// The page as installed beside this program (a package's prefix need not be
+// the build's), else where the build would install it.
+QString manualPagePath() {
+    const QString besideProgram =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/man/man1/meridane.1.gz");
+    if (QFileInfo::exists(besideProgram))
+        return QFileInfo(besideProgram).canonicalFilePath();
+    return QStringLiteral(MERIDANE_MAN_PAGE);
+}
+
 QString manualFallbackText() {
     return QStringLiteral("Nothing on this desktop shows manual pages. The manual is the page meridane(1), installed as "
                           "%1: read it with \u201Cman meridane\u201D in a terminal.")
-        .arg(QStringLiteral(MERIDANE_MAN_PAGE));
+        .arg(manualPagePath());
 }
 
 bool showManual(QMainWindow& window, const UrlOpener& open) {
