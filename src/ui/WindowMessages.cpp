@@ -104,6 +104,11 @@ WindowMessages::WindowMessages(BatchRun& run, MessageBar& bar, QObject* parent)
     : QObject(parent), run_(run), bar_(bar) {
     connect(&run_, &BatchRun::collectingFinished, this, &WindowMessages::collectingFinished);
     connect(&run_, &BatchRun::resultRecorded, this, &WindowMessages::resultRecorded);
+    // A run started elsewhere (an undo) makes what the last drop said stale.
+    connect(&run_, &BatchRun::runReset, this, [this] {
+        if (!startingRun_)
+            bar_.clear();
+    });
 }
 
 bool WindowMessages::startRun(const std::vector<std::filesystem::path>& paths) {
@@ -113,8 +118,11 @@ bool WindowMessages::startRun(const std::vector<std::filesystem::path>& paths) {
     bar_.clear();
     droppedFolders_ = sorted.folders;
     unwritableFolders_.clear();
-    if (!sorted.toProcess.empty())
+    if (!sorted.toProcess.empty()) {
+        startingRun_ = true;
         run_.processPaths(sorted.toProcess);
+        startingRun_ = false;
+    }
     if (!sorted.unreadable.isEmpty())
         bar_.showMessage(QStringLiteral("unreadable"), listed(sorted.unreadable), MessageBar::Kind::error);
     if (sorted.unsupportedCount > 0)
