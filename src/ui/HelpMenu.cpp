@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/HelpMenu.h"
 
-#include "access/SidecarAccess.h"
+#include "engine/FolderAccessPrompt.h"
 #include "ui/AppIdentity.h"
 
 #include <QCoreApplication>
@@ -25,7 +25,7 @@ constexpr int kQueryTimeoutMs = 2000;
 // the portal answers).
 bool desktopHandlesScheme(const QString& scheme) {
     const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-    if (xdgMime.isEmpty() || folderGrantsCanGiveAccess())
+    if (xdgMime.isEmpty() || folderAccessPromptCanHelp())
         return true;
     QProcess query;
     query.setStandardErrorFile(QProcess::nullDevice());

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/WindowMessages.h"
 
-#include "access/SidecarAccess.h"
+#include "engine/FolderAccessPrompt.h"
 #include "engine/BatchRun.h"
 #include "engine/MediaIntake.h"
 #include "ui/MessageBar.h"
@@ -141,7 +141,7 @@ void WindowMessages::collectingFinished() {
 // folders by name, the rest counted.
 void WindowMessages::resultRecorded(const ProcessingResultDetail& detail) {
     const auto* failed = detail.result.get<ProcessingResult::Failed>();
-    if (!failed || !isCannotWriteToFolderText(failed->error))
+    if (!failed || !isUnwritableFolderFailure(failed->error))
         return;
     ++unwritableFolders_[failed->error];
     QStringList lines;
