@@ -6,7 +6,7 @@
 # shows), and walks the AT-SPI tree. Fails when the drop zone, the progress
 # bar, a switch or the message bar is missing or has no name.
 # Needs xvfb, dbus, at-spi2-core and python3-pyatspi (run by hand; not part
-# of the test suite). Usage: scripts/a11y-check.sh   (BUILD_DIR overrides build/)
+# of the test suite; the system python3, where pyatspi lives). Usage: scripts/a11y-check.sh   (BUILD_DIR overrides build/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program=$(realpath "${BUILD_DIR:-build}/bin/meridane")
@@ -65,7 +65,7 @@ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion 
   "$PROGRAM" "$WORK/samples" "$WORK/not-there" >/dev/null 2>&1 &
 app=$!
 status=0
-python3 "$WORK/walk.py" || status=$?
+/usr/bin/python3 "$WORK/walk.py" || status=$?
 kill "$app" "$launcher" 2>/dev/null || true
 exit "$status"
 SH

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/FileManagerReveal.h"
 
-#include "access/SidecarAccess.h"
+#include "engine/FolderAccessPrompt.h"
 #include "ui/PathText.h"
 
 #include <QDBusMessage>
@@ -80,7 +80,7 @@ void FileManagerReveal::openFolder(const QUrl& folder, const QString& fileName) 
 // the portal answers and there is nothing to look up.
 void FileManagerReveal::openWithDesktop(const QUrl& folder, const std::function<void(const QString&)>& done) {
     const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-    if (folderGrantsCanGiveAccess() || xdgMime.isEmpty()) {
+    if (folderAccessPromptCanHelp() || xdgMime.isEmpty()) {
         done(QDesktopServices::openUrl(folder) ? QString() : kNoFileManager);
         return;
     }

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/HelpMenu.h"
 
-#include "access/SidecarAccess.h"
+#include "engine/FolderAccessPrompt.h"
 #include "ui/AppIdentity.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -23,7 +25,7 @@ constexpr int kQueryTimeoutMs = 2000;
 // the portal answers).
 bool desktopHandlesScheme(const QString& scheme) {
     const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-    if (xdgMime.isEmpty() || folderGrantsCanGiveAccess())
+    if (xdgMime.isEmpty() || folderAccessPromptCanHelp())
         return true;
     QProcess query;
     query.setStandardErrorFile(QProcess::nullDevice());
@@ -52,10 +54,20 @@ QString aboutText() {
              QStringLiteral(MERIDANE_LIBXML2_VERSION), QStringLiteral(MERIDANE_ZLIB_VERSION));
 }
 
+// The page as installed beside this program (a package's prefix need not be
+// the build's), else where the build would install it.
+QString manualPagePath() {
+    const QString besideProgram =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/man/man1/meridane.1.gz");
+    if (QFileInfo::exists(besideProgram))
+        return QFileInfo(besideProgram).canonicalFilePath();
+    return QStringLiteral(MERIDANE_MAN_PAGE);
+}
+
 QString manualFallbackText() {
     return QStringLiteral("Nothing on this desktop shows manual pages. The manual is the page meridane(1), installed as "
                           "%1: read it with \u201Cman meridane\u201D in a terminal.")
-        .arg(QStringLiteral(MERIDANE_MAN_PAGE));
+        .arg(manualPagePath());
 }
 
 bool showManual(QMainWindow& window, const UrlOpener& open) {

@@ -19,6 +19,9 @@ QMenu* addHelpMenu(QMainWindow& window);
 /// The About box's text (rich text).
 QString aboutText();
 
+/// Where the manual page is: beside the program's prefix when it is there.
+QString manualPagePath();
+
 /// What F1 shows when the desktop cannot open "man:meridane": where the
 /// manual page is and how to read it.
 QString manualFallbackText();

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/MainWindow.h"
 
-#include "access/SidecarAccess.h"
 #include "engine/BatchRun.h"
+#include "engine/FolderAccessPrompt.h"
 #include "ui/ContentView.h"
 #include "ui/AppIdentity.h"
 #include "ui/FolderAccessDialog.h"
@@ -37,7 +37,7 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     setWindowIcon(QIcon::fromTheme(applicationId(), QIcon(QStringLiteral(":/meridane/meridane.svg"))));
     // Only a sandbox's portal can grant what this process lacks; elsewhere a
     // sidecar that cannot be reached fails with the reason, unasked.
-    if (folderGrantsCanGiveAccess())
+    if (folderAccessPromptCanHelp())
         run_->setFolderAccessPrompt(folderDialog_.get());
     // A window shorter than the content (a small screen at 200 %) scrolls
     // rather than being held taller than the screen.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/WindowMessages.h"
 
-#include "access/SidecarAccess.h"
+#include "engine/FolderAccessPrompt.h"
 #include "engine/BatchRun.h"
 #include "engine/MediaIntake.h"
 #include "ui/MessageBar.h"
@@ -104,6 +104,11 @@ WindowMessages::WindowMessages(BatchRun& run, MessageBar& bar, QObject* parent)
     : QObject(parent), run_(run), bar_(bar) {
     connect(&run_, &BatchRun::collectingFinished, this, &WindowMessages::collectingFinished);
     connect(&run_, &BatchRun::resultRecorded, this, &WindowMessages::resultRecorded);
+    // A run started elsewhere (an undo) makes what the last drop said stale.
+    connect(&run_, &BatchRun::runReset, this, [this] {
+        if (!startingRun_)
+            bar_.clear();
+    });
 }
 
 bool WindowMessages::startRun(const std::vector<std::filesystem::path>& paths) {
@@ -113,8 +118,11 @@ bool WindowMessages::startRun(const std::vector<std::filesystem::path>& paths) {
     bar_.clear();
     droppedFolders_ = sorted.folders;
     unwritableFolders_.clear();
-    if (!sorted.toProcess.empty())
+    if (!sorted.toProcess.empty()) {
+        startingRun_ = true;
         run_.processPaths(sorted.toProcess);
+        startingRun_ = false;
+    }
     if (!sorted.unreadable.isEmpty())
         bar_.showMessage(QStringLiteral("unreadable"), listed(sorted.unreadable), MessageBar::Kind::error);
     if (sorted.unsupportedCount > 0)
@@ -133,7 +141,7 @@ void WindowMessages::collectingFinished() {
 // folders by name, the rest counted.
 void WindowMessages::resultRecorded(const ProcessingResultDetail& detail) {
     const auto* failed = detail.result.get<ProcessingResult::Failed>();
-    if (!failed || !isCannotWriteToFolderText(failed->error))
+    if (!failed || !isUnwritableFolderFailure(failed->error))
         return;
     ++unwritableFolders_[failed->error];
     QStringList lines;

@@ -62,6 +62,7 @@ private:
     MessageBar& bar_;
     std::vector<std::filesystem::path> droppedFolders_;
     std::map<std::string, int> unwritableFolders_;  // failure text → files
+    bool startingRun_ = false;
 };
 
 }  // namespace meridane::ui

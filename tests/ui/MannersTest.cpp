@@ -121,6 +121,34 @@ TEST_F(MessagesTest, AReadOnlyFolderIsDryRunUnaskedAndAWriteRunSaysSoOncePerFold
     EXPECT_EQ(treeOf(dir / "card"), before);
 }
 
+// Outside a sandbox no dialog can give this process access it lacks.
+TEST(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
+    if (folderGrantsCanGiveAccess())
+        GTEST_SKIP() << "inside a sandbox the window asks, through the portal";
+    TempDir dir;
+    writeFile(dir / "IMG_0001.HEIC", buildTiff(cameraTiff()));
+    writeFile(dir / "IMG_0001.xmp", kNeedsLetters);
+    ScopedPathAccessCheck readOnly([&](const fs::path& p, int mode) { return errno = EACCES, !(mode == W_OK && p == dir.path()); });
+    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
+    window.run().setRunsFolder(dir / "runs");
+    window.run().setOptions({.dryRun = false});
+    window.show();
+    int dialogs = 0;
+    QTimer watchdog;  // a question would block the run: answer it and count it
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            ++dialogs, modal->close();
+    });
+    watchdog.start(50);
+    ASSERT_TRUE(window.content()->handleDrop({dir / "IMG_0001.HEIC"}));
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(dialogs, 0);
+    ASSERT_EQ(window.run().results().size(), 1u);
+    EXPECT_EQ(window.run().results()[0].result,
+              ProcessingResult::failed("Cannot write to folder " + dir.path().string() + ": permission denied"));
+    EXPECT_EQ(window.content()->messageBar()->messages().size(), 1);
+}
+
 TEST_F(MessagesTest, ADropWithNothingToProcessKeepsTheResultsAndSaysWhy) {
     photo(dir / "photos/IMG_0001");
     ASSERT_TRUE(drop({dir / "photos"}));
@@ -300,7 +328,10 @@ TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
         const RunResult told = start(extra, variable);
         ASSERT_EQ(told.exitCode, 0) << told.err;
         EXPECT_NE(told.out.find("[DEBUG] Processing IMG_0001.HEIC"), std::string::npos) << told.out;
+        // What the desktop entry promises for a photo opened with Meridane.
+        EXPECT_NE(told.out.find("[DEBUG] Dry run \u2014 would update IMG_0001.HEIC"), std::string::npos);
     }
+    EXPECT_EQ(readFile(dir / "IMG_0001.xmp"), kNeedsLetters) << "opening a photo only dry-runs it";
 }
 
 }  // namespace
