@@ -298,6 +298,29 @@ std::string formatDegreesMinutes(double value) {
     return text;
 }
 
+bool gpstext::sameCoordinateText(std::optional<std::string_view> text, std::string_view expected,
+                                 CoordinateFormat format) {
+    const std::string canonical = canonicalGPSText(text);
+    if (canonical == canonicalGPSText(expected))
+        return true;
+    if (format != CoordinateFormat::dm || !hasTrailingHemisphere(canonical))
+        return false;
+    const std::string letter = text::lastCharacter(canonical);
+    const auto pieces = nonEmptyPieces(text::withoutLastCharacter(canonical), ',');
+    if (pieces.size() != 2 || pieces[0].find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const auto minutes = parseNumber(pieces[1]);
+    if (!minutes || !std::isfinite(*minutes) || *minutes < 0 || *minutes >= 60)
+        return false;
+    std::array<char, 64> buffer{};
+    const auto [end, ec] =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), *minutes, std::chars_format::fixed, 6);
+    if (ec != std::errc())
+        return false;
+    const std::string degrees(pieces[0].substr(std::min(pieces[0].find_first_not_of('0'), pieces[0].size() - 1)));
+    return degrees + "," + std::string(buffer.data(), end) + letter == canonicalGPSText(expected);
+}
+
 bool gpstext::hasTrailingHemisphere(std::optional<std::string_view> text) {
     const std::string upper = text::upperCased(text::trimmed(text.value_or(std::string_view())));
     return isHemisphereLetter(text::lastCharacter(upper));

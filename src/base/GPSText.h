@@ -34,6 +34,11 @@ std::optional<double> parseNumber(std::string_view text);
 std::string normalizeHemisphereRef(std::optional<std::string_view> text);
 std::optional<double> applyHemisphere(std::optional<double> value, std::string_view ref);
 std::string canonicalGPSText(std::optional<std::string_view> text);
+/// Whether a sidecar's text is the one `expected` (a text the program
+/// writes in `format`) stands for: their canonical forms are equal; under
+/// dm, a degrees-and-minutes text also when its minutes round to the same
+/// six decimals (Exiv2 rewrites "30,34.822000N" as "30,34.8220000N").
+bool sameCoordinateText(std::optional<std::string_view> text, std::string_view expected, CoordinateFormat format);
 bool hasTrailingHemisphere(std::optional<std::string_view> text);
 
 }  // namespace gpstext

@@ -36,11 +36,12 @@ struct AxisCheck {
     std::string expectedRef;
     bool compatible = false;
     std::string expectedText;
+    CoordinateFormat format;
 
     AxisCheck(std::optional<std::string> text_, std::optional<std::string> rawRef_, ParsedGPS parsed_,
-              double imageValue, std::string expectedRef_, CoordinateFormat format)
+              double imageValue, std::string expectedRef_, CoordinateFormat format_)
         : text(std::move(text_)), rawRef(std::move(rawRef_)), parsed(std::move(parsed_)),
-          expectedRef(std::move(expectedRef_)) {
+          expectedRef(std::move(expectedRef_)), format(format_) {
         effectiveRef = gpstext::normalizeHemisphereRef(rawRef);
         if (effectiveRef.empty())
             effectiveRef = parsed.ref;
@@ -48,11 +49,11 @@ struct AxisCheck {
         const double difference = std::fabs(signedValue.value_or(kMissingCoordinate) - imageValue);
         withinTolerance = difference <= kPositionTolerance;  // false for NaN
         compatible = effectiveRef == expectedRef || (effectiveRef.empty() && withinTolerance);
-        expectedText = expectedCoordinateText(imageValue, expectedRef, format);
+        expectedText = expectedCoordinateText(imageValue, expectedRef, format_);
     }
 
     bool textMatchesExpected() const {
-        return gpstext::canonicalGPSText(text) == gpstext::canonicalGPSText(expectedText);
+        return gpstext::sameCoordinateText(text, expectedText, format);
     }
 };
 

@@ -91,9 +91,9 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
 
     PropertyCheck properties[] = {
         {"exif:GPSLatitude", latText, expectedLat,
-         gpstext::canonicalGPSText(latText) == gpstext::canonicalGPSText(expectedLat)},
+         gpstext::sameCoordinateText(latText, expectedLat, options.coordinateFormat)},
         {"exif:GPSLongitude", lonText, expectedLon,
-         gpstext::canonicalGPSText(lonText) == gpstext::canonicalGPSText(expectedLon)},
+         gpstext::sameCoordinateText(lonText, expectedLon, options.coordinateFormat)},
         {"exif:GPSLatitudeRef", latRefText, latLetter, effectiveLatRef == latLetter},
         {"exif:GPSLongitudeRef", lonRefText, lonLetter, effectiveLonRef == lonLetter},
     };

@@ -515,10 +515,24 @@ Result<XmpPacket> XmpPacket::parse(std::string_view bytes) {
     // No network, no DTD loading, no entity substitution, no validation; the
     // parser's built-in depth and amplification limits stay on (no HUGE).
     const int options = XML_PARSE_NONET | XML_PARSE_NODICT;
-    const char* data = text.empty() ? "" : text.data();
-    // Resets the context first: nothing of an earlier parse carries over.
-    xmlDocPtr doc = xmlCtxtReadMemory(context.get(), data, static_cast<int>(text.size()), nullptr, nullptr, options);
-    const bool wellFormed = context->wellFormed != 0 && doc != nullptr;
+    // The parser reads the text where it stands instead of copying it: a
+    // 16 MiB sidecar is not held twice.
+    xmlCtxtReset(context.get());
+    xmlCtxtUseOptions(context.get(), options);
+    xmlDocPtr doc = nullptr;
+    bool wellFormed = false;
+    if (xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateStatic(
+            text.empty() ? "" : text.data(), static_cast<int>(text.size()), XML_CHAR_ENCODING_NONE)) {
+        if (xmlParserInputPtr input = xmlNewIOInputStream(context.get(), buffer, XML_CHAR_ENCODING_NONE)) {
+            inputPush(context.get(), input);
+            xmlParseDocument(context.get());
+            wellFormed = context->wellFormed != 0;
+            doc = context->myDoc;
+            context->myDoc = nullptr;
+        } else {
+            xmlFreeParserInputBuffer(buffer);
+        }
+    }
     // The document holds only what the DTD declared; no tree was built.
     if (doc)
         xmlFreeDoc(doc);
@@ -544,14 +558,6 @@ Result<XmpPacket> XmpPacket::parse(std::string_view bytes) {
     if (error)
         return *error;
     return packet;
-}
-
-const Description& XmpPacket::owner(const Property& property) const {
-    const auto index = static_cast<std::uint32_t>(&property - properties_.data());
-    for (const Description& description : descriptions_)
-        if (index >= description.firstProperty && index < description.firstProperty + description.propertyCount)
-            return description;
-    return descriptions_.front();
 }
 
 std::string XmpPacket::valueText(const Property& property) const {

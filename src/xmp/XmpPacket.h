@@ -103,8 +103,6 @@ public:
     std::span<const Property> properties(const Description& description) const {
         return std::span<const Property>(properties_).subspan(description.firstProperty, description.propertyCount);
     }
-    /// The description a property belongs to.
-    const Description& owner(const Property& property) const;
     /// The start tags of rdf:RDF and of the elements around it, outermost
     /// first: with a description's own, they declare its namespaces.
     const std::vector<Span>& outerStartTags() const { return outerStartTags_; }

@@ -133,6 +133,22 @@ TEST(ExpectedCoordinateText, EightDecimalsAndTheLetterAndReadsBack) {
     EXPECT_EQ(gpstext::applyHemisphere(parsed.value, parsed.ref), -122.4194);
 }
 
+TEST(CoordinateText, UnderDmTheSameMinutesInOtherDigitsAreTheSameText) {
+    const std::tuple<const char*, const char*, CoordinateFormat, bool> cases[] = {
+        {"30,34.8220000N", "30,34.822000N", CoordinateFormat::dm, true},
+        {" 030,34.822n", "30,34.822000N", CoordinateFormat::dm, true},
+        {"30,34.8220004N", "30,34.822000N", CoordinateFormat::dm, true},
+        {"30,34.822001N", "30,34.822000N", CoordinateFormat::dm, false},
+        {"30,34.8220000S", "30,34.822000N", CoordinateFormat::dm, false},
+        {"30,34.8220000N", "30,34.822000N", CoordinateFormat::decimal, false},
+        {"30,34,49.32N", "30,34.822000N", CoordinateFormat::dm, false},
+        {"37.7749n", "37.77490000N", CoordinateFormat::decimal, false},
+        {"37.77490000 n", "37.77490000N", CoordinateFormat::decimal, true},
+    };
+    for (const auto& [text, expected, format, same] : cases)
+        EXPECT_EQ(gpstext::sameCoordinateText(std::string_view(text), expected, format), same) << text;
+}
+
 TEST(ExpectedCoordinateText, DegreesAndMinutesWithSixDecimals) {
     const std::tuple<double, const char*> cases[] = {
         {30.58036667, "30,34.822000N"}, {-122.4194, "122,25.164000S"}, {0.0, "0,0.000000N"},

@@ -169,6 +169,16 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
     }
 }
 
+TEST(Update, ASidecarOfExactlySixteenMebibytesIsRead) {
+    // Padding after the packet fills the file to the limit exactly.
+    std::string xml = sidecarXml("37.7749", "122.4194", "N", "W");
+    xml += std::string(16 * 1024 * 1024 - xml.size(), ' ');
+    SidecarFolder folder(xml);
+    const auto outcome = folder.update(true);
+    ASSERT_TRUE(outcome) << outcome.error().message;
+    EXPECT_TRUE(outcome->written);
+}
+
 TEST(Update, FailuresLeaveTheSidecarAsItWas) {
     struct Case {
         const char* name;

@@ -1,0 +1,422 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What other programs make of the sidecars we write. ExifTool, Exiv2 and the
+// reference XMP toolkit (exempi) each read every sidecar a forced write
+// makes: one position, the one written, every other property as before and
+// no new warnings. A write changes no byte outside the values it changes,
+// and a sidecar another program rewrote afterwards is still correct.
+#include "SidecarTesting.h"
+#include "base/GPSText.h"
+#include "base/UnicodeText.h"
+
+#include <gmock/gmock.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+namespace meridane::testing {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr double kTargetLat = 30.58036667, kTargetLon = -88.07390556;
+
+/// The program's path on PATH, or empty.
+std::string toolPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');)
+        if (!folder.empty() && ::access((fs::path(folder) / name).c_str(), X_OK) == 0)
+            return (fs::path(folder) / name).string();
+    return {};
+}
+
+bool haveReaders() { return !toolPath("exiftool").empty() && !toolPath("exiv2").empty() && !toolPath("exempi").empty(); }
+
+/// Runs a tool found on PATH.
+RunResult run(std::vector<std::string> argv) {
+    argv.front() = toolPath(argv.front());
+    return runProcess(argv);
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool mentionsGps(const std::string& line) {
+    return line.find("GPSLatitude") != std::string::npos || line.find("GPSLongitude") != std::string::npos;
+}
+
+/// What one reader makes of a sidecar.
+struct Reading {
+    bool read = false;                ///< the reader accepted the file
+    std::vector<std::string> others;  ///< every line that is not about the position
+    std::vector<std::string> warnings;
+    std::optional<double> lat, lon;
+};
+
+std::optional<double> number(const std::string& text) {
+    const auto value = gpstext::parseNumber(text::trimmed(text));
+    return value;
+}
+
+// "[XMP-exif]      GPSLatitude                     : 30.58036667"
+Reading exiftoolReading(const fs::path& file) {
+    const RunResult result = run({"exiftool", "-s", "-n", "-a", "-G1", "-XMP:all", "-Warning", "-Error", file});
+    Reading reading;
+    reading.read = result.exitCode == 0;
+    for (const std::string& line : linesOf(result.out + result.err)) {
+        const auto colon = line.find(" : ");
+        const std::string tag = colon == std::string::npos ? line : text::trimmed(line.substr(0, colon));
+        const std::string value = colon == std::string::npos ? "" : line.substr(colon + 3);
+        if (tag.ends_with(" Warning") || tag.ends_with(" Error"))
+            reading.warnings.push_back(value);
+        else if (tag.ends_with(" GPSLatitude"))
+            reading.lat = number(value);
+        else if (tag.ends_with(" GPSLongitude"))
+            reading.lon = number(value);
+        else if (!mentionsGps(line))
+            reading.others.push_back(line);
+    }
+    return reading;
+}
+
+// Degrees from Exiv2's "30/1 34/1 49320/1000".
+std::optional<double> rationalDegrees(const std::string& text) {
+    std::istringstream in(text);
+    double value = 0, scale = 1;
+    std::string part;
+    int parts = 0;
+    while (in >> part) {
+        const auto slash = part.find('/');
+        if (slash == std::string::npos)
+            return std::nullopt;
+        const double n = std::stod(part.substr(0, slash)), d = std::stod(part.substr(slash + 1));
+        if (d == 0)
+            return std::nullopt;
+        value += n / d / scale;
+        scale *= 60;
+        ++parts;
+    }
+    return parts == 3 ? std::optional<double>(value) : std::nullopt;
+}
+
+// The Xmp properties as Exiv2 lists them, and the position as it converts
+// it to Exif (which it does for the XMP standard's forms only).
+Reading exiv2Reading(const fs::path& file) {
+    const RunResult xmp = run({"exiv2", "-PXkv", file});
+    const RunResult exif = run({"exiv2", "-PEkv", file});
+    Reading reading;
+    reading.read = xmp.exitCode == 0 && xmp.err.find("rror") == std::string::npos;
+    std::string latRef, lonRef;
+    std::optional<double> lat, lon;
+    for (const std::string& line : linesOf(xmp.err + exif.err))
+        if (!line.empty())
+            reading.warnings.push_back(line);
+    for (const std::string& line : linesOf(exif.out)) {
+        const auto space = line.find(' ');
+        const std::string key = line.substr(0, space), value = space == std::string::npos ? "" : text::trimmed(line.substr(space));
+        if (key == "Exif.GPSInfo.GPSLatitude")
+            lat = rationalDegrees(value);
+        else if (key == "Exif.GPSInfo.GPSLongitude")
+            lon = rationalDegrees(value);
+        else if (key == "Exif.GPSInfo.GPSLatitudeRef")
+            latRef = value;
+        else if (key == "Exif.GPSInfo.GPSLongitudeRef")
+            lonRef = value;
+    }
+    reading.lat = gpstext::applyHemisphere(lat, latRef);
+    reading.lon = gpstext::applyHemisphere(lon, lonRef);
+    for (const std::string& line : linesOf(xmp.out))
+        if (!mentionsGps(line))
+            reading.others.push_back(line);
+    return reading;
+}
+
+// The toolkit's own serialisation of what it parsed.
+Reading exempiReading(const fs::path& file) {
+    const RunResult result = run({"exempi", "-x", file});
+    Reading reading;
+    reading.read = result.exitCode == 0 && result.out.find("<x:xmpmeta") != std::string::npos;
+    if (!result.err.empty())
+        reading.warnings.push_back(result.err);
+    auto valueOf = [&](const std::string& name) -> std::optional<std::string> {
+        // The toolkit indents top-level properties by three spaces; a
+        // struct's fields stand deeper.
+        const std::string open = "\n   <exif:" + name + ">";
+        const auto at = result.out.find(open);
+        if (at == std::string::npos)
+            return std::nullopt;
+        const auto end = result.out.find('<', at + open.size());
+        return result.out.substr(at + open.size(), end - at - open.size());
+    };
+    auto coordinate = [&](const char* name, const char* refName) {
+        const auto text = valueOf(name);
+        if (!text || text->find("<") != std::string::npos)
+            return std::optional<double>();
+        const ParsedGPS parsed = gpstext::parseXmpGPS(*text);
+        const std::string ref = parsed.ref.empty() ? gpstext::normalizeHemisphereRef(valueOf(refName)) : parsed.ref;
+        return gpstext::applyHemisphere(parsed.value, ref);
+    };
+    diag::ScopedSink quiet([](std::string_view) {});
+    reading.lat = coordinate("GPSLatitude", "GPSLatitudeRef");
+    reading.lon = coordinate("GPSLongitude", "GPSLongitudeRef");
+    // Namespace declarations are not properties: a write may add one.
+    for (const std::string& line : linesOf(result.out))
+        if (!mentionsGps(line) && line.find("xmlns:") == std::string::npos)
+            reading.others.push_back(line);
+    return reading;
+}
+
+/// Sidecars made by hand for the shapes the corpus lacks.
+std::vector<std::pair<std::string, std::string>> handMadeSidecars() {
+    const std::string open = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>\n <rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n";
+    const std::string close = " </rdf:RDF>\n</x:xmpmeta>\n";
+    const std::string exif = "xmlns:exif='http://ns.adobe.com/exif/1.0/'";
+    const std::string xmp = "xmlns:xmp='http://ns.adobe.com/xap/1.0/'";
+    return {
+        {"photo-library.xmp", sidecarXml("30.58036667", "88.07390556", "N", "W")},
+        {"other-prefix.xmp", open + "  <rdf:Description rdf:about='' xmlns:ex='http://ns.adobe.com/exif/1.0/' " + xmp +
+                                 " xmp:Rating='2' ex:GPSLatitude='48,51.5N' ex:GPSLongitude='2,17.67E'/>\n" + close},
+        {"exif-prefix-elsewhere.xmp",
+         open + "  <rdf:Description rdf:about='' xmlns:exif='urn:example:other' exif:GPSLatitude='12.5N'>\n"
+                "   <exif:Label>kept</exif:Label>\n  </rdf:Description>\n" + close},
+        {"second-description.xmp", open + "  <rdf:Description rdf:about='' " + exif +
+                                       ">\n   <exif:GPSLatitude>48,51.5N</exif:GPSLatitude>\n  </rdf:Description>\n"
+                                       "  <rdf:Description rdf:about='' " + exif + " " + xmp +
+                                       ">\n   <xmp:Label>x</xmp:Label>\n   <exif:GPSLongitude>2,17.67E</exif:GPSLongitude>\n"
+                                       "  </rdf:Description>\n" + close},
+        {"location-shown.xmp",
+         open + "  <rdf:Description rdf:about='' " + exif +
+             " xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'>\n   <Iptc4xmpExt:LocationShown>\n"
+             "    <rdf:Bag>\n     <rdf:li rdf:parseType='Resource'>\n      <exif:GPSLatitude>10,0.0N</exif:GPSLatitude>\n"
+             "      <exif:GPSLongitude>20,0.0E</exif:GPSLongitude>\n     </rdf:li>\n    </rdf:Bag>\n"
+             "   </Iptc4xmpExt:LocationShown>\n   <exif:GPSLatitude>48,51.5N</exif:GPSLatitude>\n"
+             "   <exif:GPSLongitude>2,17.67E</exif:GPSLongitude>\n  </rdf:Description>\n" + close},
+        {"qualified.xmp", open + "  <rdf:Description rdf:about='' " + exif + " " + xmp +
+                              ">\n   <exif:GPSLatitude rdf:parseType='Resource'>\n    <rdf:value>48,51.5N</rdf:value>\n"
+                              "    <xmp:Label>from the phone</xmp:Label>\n   </exif:GPSLatitude>\n"
+                              "   <exif:GPSLongitude>2,17.67E</exif:GPSLongitude>\n  </rdf:Description>\n" + close},
+        {"seconds.xmp", sidecarXml("30,34,49.32N", "88,4,26.06W")},
+        {"crlf-single-quotes.xmp",
+         "<?xml version='1.0' encoding='UTF-8'?>\r\n<x:xmpmeta xmlns:x='adobe:ns:meta/'>\r\n<rdf:RDF "
+         "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\r\n<rdf:Description rdf:about='' " + exif + " " + xmp +
+             "\r\n   xmp:Rating='5'\r\n   exif:GPSLatitude='1,0.0N'/>\r\n</rdf:RDF>\r\n</x:xmpmeta>\r\n"},
+        {"padded-bom-comments.xmp",
+         "\xEF\xBB\xBF<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n<!-- before -->\n" + open +
+             "  <rdf:Description rdf:about='' " + exif + " " + xmp + ">\n   <!-- a comment -->\n"
+             "   <xmp:Label><![CDATA[<b>raw</b> & text]]></xmp:Label>\n   <xmp:Nickname>a &amp; b &#x263A; &lt;c&gt;"
+             "</xmp:Nickname>\n   <exif:GPSLatitude/>\n   <?app data?>\n  </rdf:Description>\n" + close +
+             std::string(2048, ' ') + "\n<?xpacket end='w'?>"},
+    };
+}
+
+/// Every sidecar the tests judge: the corpus's, ones ExifTool and Exiv2 make
+/// from corpus photos, and the hand-made ones, copied into `dir`.
+std::vector<fs::path> sidecarsIn(const fs::path& dir, bool withGenerated) {
+    std::vector<fs::path> files;
+    for (const auto& [name, xml] : handMadeSidecars()) {
+        writeFile(dir / name, xml);
+        files.push_back(dir / name);
+    }
+    const auto corpus = corpusDir();
+    if (!corpus)
+        return files;
+    for (const char* folder : {"xmp", "heic", "dng", "odd"})
+        for (const auto& entry : fs::directory_iterator(*corpus / folder))
+            if (entry.path().extension() == ".xmp") {
+                const fs::path copy = dir / ("corpus-" + entry.path().filename().string());
+                fs::copy_file(entry.path(), copy, fs::copy_options::overwrite_existing);
+                fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+                files.push_back(copy);
+            }
+    if (!withGenerated)
+        return files;
+    for (const char* photo : {"exiv2__2021-02-13-1929.heic", "libvips__heic-orientation-6.heic"}) {
+        const fs::path image = *corpus / "heic" / photo;
+        const fs::path byExiftool = dir / (std::string("exiftool-") + photo + ".xmp");
+        if (run({"exiftool", "-q", "-o", byExiftool, image}).exitCode == 0)
+            files.push_back(byExiftool);
+        const fs::path local = dir / (std::string("exiv2-") + photo);
+        fs::copy_file(image, local, fs::copy_options::overwrite_existing);
+        if (run({"exiv2", "-q", "-eX", local}).exitCode == 0 && fs::exists(fs::path(local).replace_extension(".xmp")))
+            files.push_back(fs::path(local).replace_extension(".xmp"));
+    }
+    return files;
+}
+
+Result<SidecarUpdateOutcome> forceWrite(const fs::path& file, CoordinateFormat format) {
+    diag::ScopedSink quiet([](std::string_view) {});
+    auto sidecar = SidecarFile::open(file, {.forSaving = true});
+    return updateSidecarGPS(sidecar, kTargetLat, kTargetLon,
+                            {.dryRun = false, .alwaysOverwrite = true, .beforeReplace = {}, .log = nullptr,
+                             .coordinateFormat = format});
+}
+
+bool isExifConversionWarning(const std::string& warning) {
+    return warning.find("Failed to convert Xmp.exif.GPSL") != std::string::npos;
+}
+
+TEST(Readers, SeeOnePositionAndEverythingElseAsBefore) {
+    if (!haveReaders())
+        GTEST_SKIP() << "exiftool, exiv2 or exempi is not installed (scripts/setup.sh installs them)";
+    TempDir dir;
+    int judged = 0;
+    using ReaderFn = Reading (*)(const fs::path&);
+    const std::pair<const char*, ReaderFn> readers[] = {
+        {"exiftool", &exiftoolReading}, {"exiv2", &exiv2Reading}, {"exempi", &exempiReading}};
+    for (const fs::path& original : sidecarsIn(dir.path(), true)) {
+        const fs::path file = dir / ("judged-" + original.filename().string());
+        fs::copy_file(original, file, fs::copy_options::overwrite_existing);
+        std::vector<Reading> before;
+        for (const auto& [name, read] : readers)
+            before.push_back(read(file));
+        for (const CoordinateFormat format : {CoordinateFormat::decimal, CoordinateFormat::dm}) {
+            const bool dm = format == CoordinateFormat::dm;
+            SCOPED_TRACE(original.filename().string() + (dm ? " (dm)" : " (decimal)"));
+            fs::copy_file(original, file, fs::copy_options::overwrite_existing);
+            const std::string bytes = readFile(file);
+            const auto outcome = forceWrite(file, format);
+            if (!outcome || !outcome->written) {
+                EXPECT_EQ(readFile(file), bytes) << "not written, yet changed";
+                continue;
+            }
+            const bool readable = std::all_of(before.begin(), before.end(), [](const Reading& r) { return r.read; });
+            for (size_t i = 0; i < std::size(readers); ++i) {
+                const auto& [name, read] = readers[i];
+                SCOPED_TRACE(name);
+                const Reading after = read(file);
+                ASSERT_TRUE(after.read || !before[i].read) << readFile(file);
+                if (!readable)
+                    continue;  // a file a reader refused before proves nothing here
+                EXPECT_EQ(after.others, before[i].others) << readFile(file);
+                for (const std::string& warning : after.warnings) {
+                    const bool expected = !dm && std::string(name) == "exiv2" && isExifConversionWarning(warning);
+                    EXPECT_TRUE(expected || std::count(before[i].warnings.begin(), before[i].warnings.end(), warning))
+                        << "new warning: " << warning;
+                    EXPECT_FALSE(dm && isExifConversionWarning(warning)) << warning;
+                }
+                // Exiv2 converts only the standard's forms to a position.
+                if (std::string(name) == "exiv2" && !dm)
+                    continue;
+                ASSERT_TRUE(after.lat && after.lon) << readFile(file);
+                EXPECT_NEAR(*after.lat, kTargetLat, 1e-6);
+                EXPECT_NEAR(*after.lon, kTargetLon, 1e-6);
+            }
+            judged += readable ? 1 : 0;
+        }
+    }
+    EXPECT_GE(judged, corpusDir() ? 30 : 10);
+}
+
+/// The places a write may change: the GPS values that exist and the points
+/// where the chosen description takes new properties.
+std::vector<std::pair<size_t, size_t>> changeableSpans(const xmp::XmpPacket& packet) {
+    std::vector<std::pair<size_t, size_t>> spans;
+    diag::ScopedSink quiet([](std::string_view) {});
+    for (const char* name : {"exif:GPSLatitude", "exif:GPSLongitude", "exif:GPSLatitudeRef", "exif:GPSLongitudeRef"})
+        if (const xmp::Property* property = xmp::findProperty(name, packet))
+            spans.emplace_back(property->value.span.begin, property->value.span.end);
+    if (const xmp::Description* description = xmp::findDescriptionElement(packet)) {
+        // After the description's last attribute (new attributes and
+        // declarations), and after its last property element.
+        const std::string_view tag = packet.view(description->startTag);
+        const size_t lastQuote = tag.find_last_of("\"'");
+        spans.emplace_back(description->startTag.begin + lastQuote + 1, description->startTag.begin + lastQuote + 1);
+        std::optional<size_t> lastElement;
+        for (const xmp::Property& property : packet.properties(*description))
+            if (property.form == xmp::Property::Form::element)
+                lastElement = property.whole.end;
+        if (lastElement)
+            spans.emplace_back(*lastElement, *lastElement);
+    }
+    std::sort(spans.begin(), spans.end());
+    return spans;
+}
+
+/// Empty when `after` is `before` with only the changeable spans replaced.
+std::string bytesOutsideSpansDiffer(std::string_view before, std::string_view after,
+                                    const std::vector<std::pair<size_t, size_t>>& spans) {
+    size_t from = 0, at = 0;
+    for (const auto& [begin, end] : spans) {
+        const std::string_view kept = before.substr(from, begin - from);
+        const size_t found = after.find(kept, at);
+        if (found == std::string_view::npos || (from == 0 && found != 0))
+            return "bytes " + std::to_string(from) + ".." + std::to_string(begin) + " changed";
+        at = found + kept.size();
+        from = end;
+    }
+    const std::string_view tail = before.substr(from);
+    if (!after.ends_with(tail) || after.size() - tail.size() < at)
+        return "bytes from " + std::to_string(from) + " changed";
+    return {};
+}
+
+TEST(Readers, AWriteChangesNoByteOutsideTheValuesItChanges) {
+    TempDir dir;
+    int written = 0;
+    for (const fs::path& file : sidecarsIn(dir.path(), false)) {
+        SCOPED_TRACE(file.filename().string());
+        const std::string bytes = readFile(file);
+        const auto packet = xmp::XmpPacket::parse(bytes);
+        const auto outcome = forceWrite(file, CoordinateFormat::dm);
+        if (!outcome || !outcome->written) {
+            EXPECT_EQ(readFile(file), bytes);
+            continue;
+        }
+        ++written;
+        ASSERT_TRUE(packet);
+        const std::string after = readFile(file);
+        EXPECT_EQ(bytesOutsideSpansDiffer(packet->text(), after, changeableSpans(packet.value())), "")
+            << "before:\n" << packet->text() << "\nafter:\n" << after;
+        EXPECT_EQ(gpsOf(after)[0], "30,34.822000N");
+        EXPECT_EQ(gpsOf(after)[1], "88,4.434334W");
+        // Each value is quoted once, as readers want it.
+        EXPECT_EQ(after.find("30,34.822000N"), after.rfind("30,34.822000N"));
+    }
+    EXPECT_GE(written, corpusDir() ? 25 : 8);
+}
+
+TEST(Readers, ASidecarOtherProgramsRewroteStaysCorrect) {
+    if (!haveReaders())
+        GTEST_SKIP() << "exiftool, exiv2 or exempi is not installed (scripts/setup.sh installs them)";
+    TempDir dir;
+    const std::vector<std::vector<std::string>> rewriters = {
+        {"exiftool", "-q", "-overwrite_original", "-XMP-xmp:Rating=3"},
+        {"exiv2", "-M", "set Xmp.xmp.Rating 4"},
+    };
+    for (const CoordinateFormat format : {CoordinateFormat::decimal, CoordinateFormat::dm}) {
+        for (const auto& rewriter : rewriters) {
+            SCOPED_TRACE(rewriter.front() + (format == CoordinateFormat::dm ? " (dm)" : " (decimal)"));
+            const fs::path file = dir / "IMG_0001.xmp";
+            writeFile(file, sidecarXml("48,51.5N", "2,17.67E", "N", "E"));
+            ASSERT_TRUE(forceWrite(file, format));
+            std::vector<std::string> argv = rewriter;
+            argv.push_back(file);
+            ASSERT_EQ(run(argv).exitCode, 0);
+            const std::string rewritten = readFile(file);
+            ASSERT_NE(rewritten.find("Rating"), std::string::npos);
+
+            diag::ScopedSink quiet([](std::string_view) {});
+            const auto comparison =
+                precheckSidecarGPS("IMG_0001.HEIC", kTargetLat, kTargetLon,
+                                   SidecarFile::open(file, {.forSaving = false}), false, format);
+            EXPECT_EQ(comparison.verdict, SidecarComparison::Verdict::alreadyCorrect) << rewritten;
+            auto sidecar = SidecarFile::open(file, {.forSaving = true});
+            const auto outcome = updateSidecarGPS(sidecar, kTargetLat, kTargetLon,
+                                                  {.dryRun = false, .alwaysOverwrite = false, .beforeReplace = {},
+                                                   .log = nullptr, .coordinateFormat = format});
+            ASSERT_TRUE(outcome);
+            EXPECT_FALSE(outcome->written);
+            EXPECT_EQ(readFile(file), rewritten);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace meridane::testing
