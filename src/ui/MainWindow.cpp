@@ -3,6 +3,7 @@
 
 #include "engine/BatchRun.h"
 #include "ui/ContentView.h"
+#include "ui/SettingsMenu.h"
 #include "ui/AppIdentity.h"
 #include "ui/FolderAccessDialog.h"
 #include "ui/RunNotification.h"
@@ -67,6 +68,7 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     undoRun_ = new UndoRunAction(*run_, this);
     editMenu->addAction(undoRun_);
     connect(editMenu, &QMenu::aboutToShow, undoRun_, &UndoRunAction::refresh);
+    menuBar()->addMenu(new SettingsMenu(*run_, this));
 
     // A window closed during a run goes once the files in flight are done.
     const auto closeIfStopped = [this] {
