@@ -17,8 +17,16 @@ _meridane_cli() {
             COMPREPLY=($(compgen -W "$ids" -- "$cur"))
             return
         fi
+        case "$cur" in
+            --coordinate-format=*)
+                COMPREPLY=($(compgen -W "--coordinate-format=decimal --coordinate-format=dm" -- "$cur"))
+                return ;;
+            --sidecar-name=*)
+                COMPREPLY=($(compgen -W "--sidecar-name=stem --sidecar-name=full" -- "$cur"))
+                return ;;
+        esac
         COMPREPLY=($(compgen -W "--write --always-overwrite --any-camera --silently-ignore-skipped
-            --debug --json --undo --undo= --list-runs --forget-runs --help --version --" -- "$cur"))
+            --coordinate-format= --sidecar-name= --debug --json --undo --undo= --list-runs --forget-runs --help --version --" -- "$cur"))
         return
     fi
     COMPREPLY=()

@@ -268,7 +268,7 @@ std::vector<std::filesystem::path> collectMediaFiles(const std::filesystem::path
                 logNotSupported(entry.name);
             continue;
         }
-        if (!entry.isDirectory || frame.lost)
+        if (!entry.isDirectory || frame.lost || !frame.dir)
             continue;
         Frame child;
         if (const int error = readFolder(frame.dir.get(), entry.name.c_str(), child); error != 0) {

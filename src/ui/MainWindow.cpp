@@ -4,6 +4,7 @@
 #include "engine/BatchRun.h"
 #include "engine/FolderAccessPrompt.h"
 #include "ui/ContentView.h"
+#include "ui/SettingsMenu.h"
 #include "ui/AppIdentity.h"
 #include "ui/FolderAccessDialog.h"
 #include "ui/HelpMenu.h"
@@ -78,6 +79,7 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     // File and Edit: open, run again, write a dry run's changes, undo, redo.
     flow_ = new RunFlow(*run_, *content_, this);
     flow_->addMenus(*menuBar());
+    menuBar()->addMenu(new SettingsMenu(*run_, this));
     addHelpMenu(*this);
 
     // A window closed during a run goes once the files in flight are done.

@@ -263,6 +263,50 @@ TEST(ImageReader, EveryFormAndEveryRealImageReadAsExifToolAndLibheifDo) {
         GTEST_SKIP() << "corpus not present (../shared/corpus): generated images and fixtures only";
 }
 
+/// `bytes` with the one occurrence of `from` replaced by `to`.
+Bytes patched(Bytes bytes, const Bytes& from, const Bytes& to) {
+    const size_t at = bytes.find(from);
+    EXPECT_NE(at, Bytes::npos);
+    EXPECT_EQ(bytes.find(from, at + 1), Bytes::npos) << "ambiguous patch";
+    return at == Bytes::npos ? bytes : bytes.replace(at, from.size(), to);
+}
+
+// Pointers to the GPS and Exif directories may be written with the TIFF
+// type IFD (13) as well as LONG: both lead to the directory.
+TEST(ImageReader, DirectoryPointersOfTypeIfdAreFollowed) {
+    TempDir dir;
+    TiffImage image = cameraTiff({}, "iPhone 15 Pro", {});
+    image.exif = {asciiEntry(0x010F, "Apple")};
+    Bytes tiff = buildTiff(image);
+    for (const char* pointer : {"\x25\x88", "\x69\x87"})
+        tiff = patched(tiff, Bytes(pointer, 2) + Bytes("\x04\x00\x01\x00", 4), Bytes(pointer, 2) + Bytes("\x0D\x00\x01\x00", 4));
+    writeFile(dir / "IMG_0001.DNG", tiff);
+    const Reading reading = readWithinBounds(dir / "IMG_0001.DNG");
+    ASSERT_TRUE(reading.position.has_value()) << ::testing::PrintToString(reading.lines);
+    EXPECT_NEAR(reading.position->latitude, 37.7749, 1e-6);
+    EXPECT_EQ(reading.device.value_or(DeviceData{}).make, std::optional<std::string>("Apple"));
+}
+
+// An 'iloc' extent of length 0 runs to the end of the file: the Exif item
+// that ends the file is read whole, not taken for an empty one.
+TEST(HeifContainer, AnExtentOfLengthZeroRunsToTheEndOfTheFile) {
+    TempDir dir;
+    HeifFile file = withExif(buildTiff(cameraTiff()));
+    const Bytes exif = file.items.back().data;
+    const Bytes heif = buildHeif(file);
+    ASSERT_TRUE(heif.ends_with(exif)) << "the Exif item is the file's last bytes";
+    const size_t iloc = heif.find("iloc");
+    const size_t length = heif.find(bigEndian(exif.size(), 4), iloc);
+    ASSERT_NE(length, Bytes::npos);
+    Bytes toTheEnd = heif;
+    toTheEnd.replace(length, 4, Bytes(4, '\0'));
+    writeFile(dir / "IMG_0001.HEIC", toTheEnd);
+    EXPECT_EQ(walkedPrimaryExif(dir / "IMG_0001.HEIC"), exif);
+    const Reading reading = readWithinBounds(dir / "IMG_0001.HEIC");
+    EXPECT_TRUE(reading.position.has_value());
+    EXPECT_EQ(reading.device.value_or(DeviceData{}).make, std::optional<std::string>("Apple"));
+}
+
 const HeifLayout kLayouts[] = {
     {.name = "ilocV0ExtentOffsets", .ilocVersion = 0, .baseOffsetSize = 0},
     {.name = "ilocV0BaseOffsets", .ilocVersion = 0}, {.name = "ilocV2Ids32Bit", .ilocVersion = 2},
