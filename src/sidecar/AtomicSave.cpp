@@ -325,8 +325,8 @@ Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, Sav
             return allowed.error();
         }
 
-    // One rename over the old sidecar: the folder never lacks its sidecar,
-    // even when the move fails.
+    // One swap of names (or one rename) over the old sidecar: the folder
+    // never lacks its sidecar, even when the move fails.
     const std::string replaceContext = "Could not replace " + quotedName(sidecar.realName) + " with " +
                                        quotedName(tempName);
     if (Status same = checkStillTheSame(fs, sidecar, tempName, temporary.value(), replaceContext); !same) {

@@ -97,8 +97,8 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
 
 /// Puts a sidecar's earlier bytes back over the file read (opened forSaving),
 /// through the same save as an update: temporary file, read back and checked
-/// for size, well-formed XML and the XMP structure (not for GPS properties,
-/// which a restored sidecar may lack), then one rename.
+/// to hold exactly those bytes (whatever their size; a restored sidecar may
+/// lack GPS properties), then the same replacement.
 Status restoreSidecarBytes(SidecarFile& sidecar, const std::string& bytes, const SidecarWriteOptions& options);
 
 /// The GPS properties that differ between two sidecar texts, one line each

@@ -53,6 +53,10 @@ void enterPrivateMountNamespace();
 /// else why it could not. Undone when the TempDir holding it goes.
 std::string mount(const std::filesystem::path& where, const std::string& tmpfsOptions, bool readOnlyBind = false);
 
+/// Mounts an ext2 file system (200 MB, sparse), whose time stamps count whole seconds,
+/// from an image file beside `where`. An empty string on success, else why not.
+std::string mountCoarseClockVolume(const std::filesystem::path& where);
+
 /// Sets or clears the immutable flag (chattr +i); false where the file system has none.
 bool setImmutable(const std::filesystem::path& path, bool on);
 

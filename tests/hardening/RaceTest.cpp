@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Real races: two write runs over one tree at once, and another program that
 // edits sidecars (once, or at every try) or swaps their links while a write
-// run is held right after flushing its temporary file (the test builds' pause).
+// run is held right after flushing its temporary file (the test builds' pause),
+// also on a volume whose clock counts whole seconds.
 #include "HardeningSupport.h"
 #include "SidecarBuilder.h"
 
@@ -103,6 +104,48 @@ TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
         EXPECT_EQ(now == old, i % 3 == 1);
         EXPECT_EQ(now.find("<xmp:Rating>5</xmp:Rating>") != std::string::npos, i % 3 != 1);
         EXPECT_EQ(now.find("48.85837000N") != std::string::npos, i % 3 == 0);
+    }
+}
+
+
+TEST(Races, AnEditWithinTheSecondOfTheReadIsKept) {
+    testing::TempDir dir;
+    const fs::path photos = dir / "photos";
+    if (const std::string why = mountCoarseClockVolume(photos); !why.empty())
+        GTEST_SKIP() << why;
+    const std::string rated = testing::sidecarXml("48.85837", "2.294481", "N", "E", "<xmp:Rating>1</xmp:Rating>");
+    for (int i = 0; i < 10; ++i)
+        writePair(photos / name(i, ""), kPhotos[0], rated);
+    std::string edited = rated;
+    edited.replace(edited.find("Rating>1<"), 9, "Rating>5<");  // same size, same second: its status shows nothing
+    int toTest[2], toSave[2];
+    ASSERT_EQ(::pipe(toTest) + ::pipe(toSave), 0);
+    std::thread otherProgram([&] {
+        std::set<std::string> seen;
+        std::string line;
+        for (char c; ::read(toTest[0], &c, 1) == 1; line = c == '\n' ? "" : line + c) {
+            if (c != '\n')
+                continue;
+            if (seen.insert(line).second)
+                testing::writeFile(line, edited);
+            (void)::write(toSave[1], "g", 1);
+        }
+    });
+    RunOptions options;
+    options.environment = {"MERIDANE_TEST_SAVE_PAUSE_FDS=" + std::to_string(toTest[1]) + "," + std::to_string(toSave[0])};
+    RunResult run;
+    const auto rows = runCli({photos.string()}, run, options);
+    ::close(toTest[1]);
+    otherProgram.join();
+    for (int fd : {toTest[0], toSave[0], toSave[1]})
+        ::close(fd);
+    ASSERT_EQ(rows.size(), 10u) << run.err;
+    for (const CliRow& row : rows) {
+        SCOPED_TRACE(row.file);
+        EXPECT_EQ(row.resultCase, "updated") << row.message;
+        const std::string now = testing::readFile(fs::path(row.file).replace_extension(".xmp"));
+        EXPECT_NE(now.find("<xmp:Rating>5</xmp:Rating>"), std::string::npos) << "the other program's edit was lost";
+        EXPECT_NE(now.find("48.85837000N"), std::string::npos);
     }
 }
 

@@ -31,6 +31,8 @@ struct HookedFileSystem : sidecar::FileSystem {
     std::function<void()> afterStatus;
     std::function<Status()> setOwnerResult;
     bool coarseClock = false;
+    bool noExchange = false;  ///< a file system that cannot swap two names
+    bool noMarks = false;     ///< a file system without user attributes
     std::vector<std::string>* calls = nullptr;
     sidecar::ScopedFileSystemOverride installed{*this};
 
@@ -64,9 +66,17 @@ struct HookedFileSystem : sidecar::FileSystem {
         return FileSystem::renameAt(folder, from, to);
     }
     Status exchangeAt(int folder, const std::string& first, const std::string& second) override {
+        if (noExchange)
+            return sidecar::systemError(EINVAL);
         if (calls)
             calls->push_back("replace");
         return FileSystem::exchangeAt(folder, first, second);
+    }
+    Status markTemporary(int fd) override {
+        return noMarks ? Status(sidecar::systemError(ENOTSUP)) : FileSystem::markTemporary(fd);
+    }
+    Result<bool> isMarkedTemporary(int fd) override {
+        return noMarks ? Result<bool>(sidecar::systemError(ENOTSUP)) : FileSystem::isMarkedTemporary(fd);
     }
 };
 
@@ -108,9 +118,11 @@ TEST(SaveGuard, AnEditTheChecksCannotSeeByTimeIsKept) {
         bool coarseClock;
         bool betweenCheckAndReplacement;  ///< else right after the temporary file's flush
         bool replacedByRename;            ///< as `sed -i` does; else written in place
+        bool noExchange = false;
     };
     const Case cases[] = {
         {"same tick, in place", true, false, false},
+        {"same tick, in place, without swaps", true, false, false, true},
         {"after the check, in place", false, true, false},
         {"after the check, in place, same tick", true, true, false},
         {"after the check, renamed over it", false, true, true},
@@ -133,6 +145,7 @@ TEST(SaveGuard, AnEditTheChecksCannotSeeByTimeIsKept) {
         };
         HookedFileSystem hooked;
         hooked.coarseClock = c.coarseClock;
+        hooked.noExchange = c.noExchange;
         if (c.betweenCheckAndReplacement)
             hooked.afterStatus = edit;
         else
@@ -187,22 +200,27 @@ TEST(SaveGuard, TheTemporaryFileIsCheckedAsWritten) {
 }
 
 TEST(SaveGuard, TheJournalEntryIsDurableBeforeTheSidecarIsReplaced) {
-    for (const bool refused : {false, true}) {
-        SCOPED_TRACE(refused);
+    struct Case {
+        const char* name;
+        bool refused, noExchange;
+    };
+    for (const Case& c : {Case{"swapped", false, false}, Case{"refused", true, false}, Case{"renamed", false, true}}) {
+        SCOPED_TRACE(c.name);
         SidecarFolder folder;
         const std::string before = readFile(folder.sidecar);
         std::vector<std::string> calls;
         HookedFileSystem hooked;
         hooked.calls = &calls;
+        hooked.noExchange = c.noExchange;
         NotingLog log(calls);
-        if (refused)
+        if (c.refused)
             log.refusal = Error{ErrorDomain::journal, 5, "journal full"};
         const auto outcome = updateWith(folder, &log);
-        EXPECT_EQ(outcome.ok(), !refused);
+        EXPECT_EQ(outcome.ok(), !c.refused);
         EXPECT_THAT(calls, ::testing::ElementsAreArray(
-                               refused ? std::vector<std::string>{"record", "durable 7", "settle 7 dropped"}
-                                       : std::vector<std::string>{"record", "durable 7", "replace", "settle 7 replaced"}));
-        EXPECT_EQ(readFile(folder.sidecar) == before, refused);
+                               c.refused ? std::vector<std::string>{"record", "durable 7", "settle 7 dropped"}
+                                         : std::vector<std::string>{"record", "durable 7", "replace", "settle 7 replaced"}));
+        EXPECT_EQ(readFile(folder.sidecar) == before, c.refused);
         EXPECT_FALSE(temporaryLeft(folder)) << "a validated file without its journal entry is removed";
     }
 }
@@ -267,6 +285,7 @@ TEST(SaveGuard, RemovesOnlyTemporaryFilesASaveMade) {
         const char* name;
         std::function<void(const fs::path&)> make;
         bool cleared;
+        bool noMarks = false;  ///< a volume without user attributes: the content tells
     };
     const auto marked = [](const fs::path& p) {
         writeFile(p, "left by a save that failed");
@@ -277,6 +296,8 @@ TEST(SaveGuard, RemovesOnlyTemporaryFilesASaveMade) {
         {"a link", [](const fs::path& p) { fs::create_symlink("IMG_0001.xmp", p); }, false},
         {"a save's leftover", [&](const fs::path& p) { ASSERT_TRUE(marked(p)) << "no user attributes here"; }, true},
         {"a save stopped before marking it", [](const fs::path& p) { writeFile(p, ""); }, true},
+        {"a save's leftover, no marks", [](const fs::path& p) { writeFile(p, sidecarXml("1", "2", "N", "E")); }, true, true},
+        {"the user's own file, no marks", [](const fs::path& p) { writeFile(p, "my notes"); }, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -284,6 +305,8 @@ TEST(SaveGuard, RemovesOnlyTemporaryFilesASaveMade) {
         const fs::path temp = folder.dir / ".IMG_0001.xmp.tmp";
         c.make(temp);
         const std::string before = readFile(folder.sidecar);
+        HookedFileSystem hooked;
+        hooked.noMarks = c.noMarks;
         const auto outcome = folder.update();
         EXPECT_EQ(outcome.ok(), c.cleared);
         if (c.cleared) {

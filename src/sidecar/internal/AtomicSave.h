@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Saving a changed sidecar: free-space check, hidden temporary file beside
-// the sidecar, read back and validated, then one rename over the old file,
-// every step relative to the folder held open since the read. Saves of one
-// process run one at a time (the write queue); saves of one sidecar by
-// several processes are kept apart by the sidecar's lock.
+// the sidecar, read back and validated, then one swap of names with the old
+// file (one rename where the file system cannot swap), every step relative
+// to the folder held open since the read. Saves of one process run one at a
+// time (the write queue); saves of one sidecar by several processes are kept
+// apart by the sidecar's lock.
 #pragma once
 
 #include "base/Error.h"
@@ -21,15 +22,16 @@ inline constexpr std::uint64_t kMinimumSidecarBytes = 100;
 /// "." + sidecar file name + ".tmp".
 std::string temporaryNameFor(const std::string& sidecarName);
 
-/// Which of validateTempFile's checks apply: all eight for an update; a
-/// restored sidecar's earlier bytes need not hold GPS properties.
+/// How the temporary file is checked: an update's by validateTempFile's
+/// eight checks; a restore's to hold exactly the earlier bytes, which need
+/// not hold GPS properties nor reach the size of a new document.
 enum class SavedContent { updatedSidecar, restoredSidecar };
 
 /// The save of an update and of a restore: `text` is what the sidecar is to
 /// hold. Runs on the calling thread; callers go through the write queue.
 /// `beforeReplace`, when given, is called with the validated new document
-/// in place, just before the final check and the rename; its error stops the
-/// save with the sidecar untouched.
+/// in place, just before the final check and the replacement; its error
+/// stops the save with the sidecar untouched and the temporary file removed.
 Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
                        const SidecarReplaceHook& beforeReplace = {});
 
