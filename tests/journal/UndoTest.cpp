@@ -257,6 +257,14 @@ TEST_F(UndoTest, AStoppedUndoIsFinishedByTheNextUndoInOneJournal) {
             testing::writeFile(run.lastJournal().file, journal + std::string("E\x40\x00\x00\x00" "abc", 8));
         }
         EXPECT_EQ(latest(), writeRun) << "the unfinished undo is never the run to undo";
+        for (const KeptRun& kept : RunHistory(state / "runs").list()) {
+            const std::string line = runListLine(kept);
+            if (kept.id == writeRun) {
+                EXPECT_NE(line.find("  write run  8 sidecars  partly undone"), std::string::npos) << line;
+            } else if (kept.id == partial) {
+                EXPECT_NE(line.find("  unfinished undo of " + writeRun + "  "), std::string::npos) << line;
+            }
+        }
         EXPECT_EQ(RunHistory(state / "runs").latestUndoableWrite().value_or(KeptRun{}).id, writeRun);
         EXPECT_FALSE(RunHistory(state / "runs").latestRedoable());
         undo(latest());
@@ -269,6 +277,9 @@ TEST_F(UndoTest, AStoppedUndoIsFinishedByTheNextUndoInOneJournal) {
         // Done: the plain undo takes it back, and all eight are as the run left them.
         EXPECT_EQ(latest(), partial);
         EXPECT_EQ(RunHistory(state / "runs").latestRedoable().value_or(KeptRun{}).id, partial);
+        const std::optional<KeptRun> undoneRun = RunHistory(state / "runs").find(writeRun);
+        EXPECT_NE(runListLine(*undoneRun).find("  write run  8 sidecars  undone by " + partial), std::string::npos)
+            << runListLine(*undoneRun);
         undo(latest());
         EXPECT_EQ(snapshot(photos), written);
         EXPECT_EQ(RunHistory(state / "runs").latestUndoableWrite().value_or(KeptRun{}).id, writeRun);
