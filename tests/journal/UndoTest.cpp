@@ -287,6 +287,35 @@ TEST_F(UndoTest, AStoppedUndoIsFinishedByTheNextUndoInOneJournal) {
     }
 }
 
+TEST_F(UndoTest, TheWindowsUndoAndRedoFollowUndosRedosAndNewRuns) {
+    makeLibrary();
+    const RunHistory history(state / "runs");
+    auto offered = [&] {
+        return history.latestUndoableWrite().value_or(KeptRun{}).id + " | " + history.latestRedoable().value_or(KeptRun{}).id;
+    };
+    rows([&] { run.processPaths({photos / "roll0"}); });
+    const std::string w0 = run.lastJournal().id;
+    rows([&] { run.processPaths({photos / "roll1"}); });
+    const std::string w1 = run.lastJournal().id;
+    EXPECT_EQ(offered(), w1 + " | ");
+    undo(w1);
+    const std::string u1 = run.lastJournal().id;
+    EXPECT_EQ(offered(), w0 + " | " + u1) << "undo offers the older write run, redo the undo";
+    undo(w0);
+    const std::string u0 = run.lastJournal().id;
+    EXPECT_EQ(offered(), " | " + u0);
+    undo(u0);  // redo
+    EXPECT_EQ(offered(), w0 + " | " + u1) << "a redo is not redone; the undo before it is";
+    undo(u1);  // redo
+    EXPECT_EQ(offered(), w1 + " | ") << "both runs back: the newest is undone next";
+    undo(w1);
+    EXPECT_EQ(offered(), w0 + " | " + run.lastJournal().id);
+    writePair(photos / "new" / "IMG_9", kPhotos[0], testing::sidecarXml("1.5N", "2.5E", "N", "E"));
+    rows([&] { run.processPaths({photos / "new"}); });
+    ASSERT_EQ(run.lastJournal().replaced, 1u);
+    EXPECT_EQ(history.latestRedoable().value_or(KeptRun{}).id, "") << "a new write run ends what can be redone";
+}
+
 TEST_F(UndoTest, AnUndoThatRestoredNothingLeavesItsRunNotUndone) {
     makeLibrary();
     write();
