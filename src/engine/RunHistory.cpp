@@ -121,7 +121,13 @@ std::optional<KeptRun> RunHistory::latestRedoable() const {
     return std::nullopt;
 }
 
-std::optional<KeptRun> RunHistory::find(const std::string& id) const { return kept(journal::RunStore(folder_).find(id)); }
+std::optional<KeptRun> RunHistory::find(const std::string& id) const {
+    // With what the other runs say of it.
+    for (KeptRun& run : list())
+        if (run.id == id)
+            return std::move(run);
+    return std::nullopt;
+}
 std::uint64_t RunHistory::totalBytes() const { return journal::RunStore(folder_).totalBytes(); }
 std::size_t RunHistory::keptCount() const { return journal::RunStore(folder_).count(); }
 std::size_t RunHistory::forgetAll() const { return journal::RunStore(folder_).forgetAll(); }

@@ -217,10 +217,12 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<Indexed>*
     // The dropped notes and, with entries, every settle note, by entry number.
     std::vector<std::pair<std::uint32_t, bool>> notes;
     std::size_t entryCount = 0, dropped = 0;
-    std::unordered_set<std::string> folders;
+    // Told apart by a hash of their path: a few bytes each, however long the paths.
+    std::unordered_set<std::size_t> folders;
     auto countFolder = [&](const std::filesystem::path& sidecar) {
         const std::filesystem::path folder = sidecar.parent_path();
-        if (folder.empty() || folders.size() >= RunSummary::kCountedFolders || !folders.insert(folder.native()).second)
+        if (folder.empty() || folders.size() >= RunSummary::kCountedFolders ||
+            !folders.insert(std::hash<std::string>{}(folder.native())).second)
             return;
         if (summary.folders.size() < RunSummary::kKeptFolders)
             summary.folders.push_back(folder);
@@ -276,7 +278,7 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<Indexed>*
             if (record.intact) {
                 const bool replaced = record.type == RecordType::done;
                 dropped += !replaced;
-                if (entries || !replaced)
+                if (entries)
                     notes.emplace_back(reader.u32(), replaced);
             }
             break;

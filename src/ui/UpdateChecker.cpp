@@ -148,10 +148,13 @@ void UpdateChecker::check() {
     QNetworkRequest request(feedUrl_);
     // Each redirect must lead to an address the feed itself could have.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
+    // Counted here as well: a loop may end with no error, only a status.
+    request.setMaximumRedirectsAllowed(maxRedirects + 1);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Meridane/%1").arg(currentVersion_));
     tooLarge_ = false;
     timedOut_ = false;
+    redirects_ = 0;
+    redirectRefused_ = false;
     reply_ = network_->get(request);
     // One deadline for the whole check: an idle timeout would let a server
     // that trickles a byte now and then keep the check alive for ever.
@@ -159,10 +162,14 @@ void UpdateChecker::check() {
     connect(reply_, &QNetworkReply::redirected, this, [this](const QUrl& target) {
         if (!reply_)
             return;
-        if (isAllowedUpdateAddress(target))
-            Q_EMIT reply_->redirectAllowed();
-        else
+        if (++redirects_ > maxRedirects) {
             reply_->abort();
+        } else if (isAllowedUpdateAddress(target)) {
+            Q_EMIT reply_->redirectAllowed();
+        } else {
+            redirectRefused_ = true;
+            reply_->abort();
+        }
     });
     connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
         if (received > maxFeedBytes && reply_) {
@@ -189,10 +196,13 @@ void UpdateChecker::onReplyFinished() {
         outcome.error = QStringLiteral("The release feed is too large.");
     } else if (timedOut_) {
         outcome.error = QStringLiteral("The update server did not answer in time.");
-    } else if (reply->error() == QNetworkReply::TooManyRedirectsError) {
-        outcome.error = QStringLiteral("The update server sent too many redirects.");
-    } else if (reply->error() == QNetworkReply::OperationCanceledError) {
+    } else if (redirectRefused_) {
         outcome.error = QStringLiteral("The update server redirected to an address that is not https.");
+    } else if (redirects_ > maxRedirects || reply->error() == QNetworkReply::TooManyRedirectsError ||
+               (redirects_ > 0 && (status < 200 || (status >= 300 && status < 400)))) {
+        // A loop of redirects may end without an error, its last answer an
+        // interim or a redirect that was not followed.
+        outcome.error = QStringLiteral("The update server sent too many redirects.");
     } else if (reply->error() != QNetworkReply::NoError && status == 0) {
         outcome.error = QStringLiteral("The update server could not be reached: %1").arg(reply->errorString());
     } else if (status != 200) {

@@ -61,6 +61,8 @@ public:
     static constexpr std::chrono::milliseconds defaultTimeout{15000};
     /// Feeds are a few hundred bytes; anything this large is not one.
     static constexpr qint64 maxFeedBytes = 64 * 1024;
+    /// Redirects followed before the check gives up.
+    static constexpr int maxRedirects = 5;
 
     UpdateChecker(QUrl feedUrl, QString currentVersion, QObject* parent = nullptr);
     ~UpdateChecker() override;
@@ -88,6 +90,8 @@ private:
     QTimer* deadline_;
     bool tooLarge_ = false;
     bool timedOut_ = false;
+    int redirects_ = 0;
+    bool redirectRefused_ = false;
 };
 
 }  // namespace meridane::ui

@@ -215,5 +215,43 @@ TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
     EXPECT_EQ(replaced, 8) << testing::readFile(dir / "trace");
 }
 
+TEST(CrashConsistency, AnUndoKilledAtRandomMomentsIsFinishedByTheNextPlainUndo) {
+    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");
+    const unsigned seed = seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
+    std::mt19937 random(seed);
+    testing::TempDir state;
+    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+    Library library;
+    RunResult run;
+    int partly = 0;
+    for (int k = 1; k <= 15; ++k) {
+        library.restore();
+        runCli(library.arguments(), run);
+        library.finished = snapshot(library.dir.path());
+        const pid_t pid = testing::spawnQuiet({cliPath().string(), "--undo"});
+        std::uniform_int_distribution<long> delay(0, run.elapsed.count() * 800);
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        RunResult undo;
+        if (!WIFSIGNALED(status)) {  // it ended first: there is nothing to finish
+            ASSERT_EQ(library.notUndone(), "");
+            runCli({"--forget-runs"}, undo);
+            continue;
+        }
+        partly += library.notUndone() != "" && snapshot(library.dir.path()) != library.finished;
+        runCli({"--undo"}, undo);
+        ASSERT_EQ(library.notUndone(), "") << "kill " << k << ", seed " << seed << "\n" << undo.out << undo.err;
+        // Finished, the undo is what a plain undo takes back.
+        runCli({"--undo"}, undo);
+        ASSERT_EQ(snapshot(library.dir.path()), library.finished) << "kill " << k << ", seed " << seed << "\n" << undo.err;
+        runCli({"--forget-runs"}, undo);
+    }
+    EXPECT_GT(partly, 0) << "some kills must land inside the undo (seed " << seed << ")";
+    ::unsetenv("XDG_STATE_HOME");
+}
+
 }  // namespace
 }  // namespace meridane::hardening

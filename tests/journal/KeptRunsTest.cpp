@@ -109,6 +109,39 @@ std::string framed(char type, const std::string& payload) {
     return record;
 }
 
+TEST(KeptRuns, AJournalOfTheFirstFormatIsReadAndUndoneWithoutAFolderToCompare) {
+    testing::TempDir runs;
+    const std::string old = testing::sidecarXml("1.5N", "2.5E", "N", "E");
+    const journal::Digest oldHash = journal::contentHash(old), newHash = journal::contentHash("new");
+    uLongf size = ::compressBound(static_cast<uLong>(old.size()));
+    std::string packed(size, '\0');
+    ASSERT_EQ(::compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(old.data()),
+                          static_cast<uLong>(old.size()), 1), Z_OK);
+    packed.resize(size);
+    const std::string sidecar = "/photos/roll/a.xmp";
+    std::string entry = std::string("\x01\0\0\0", 4);
+    for (int i = 0; i < 4; ++i)
+        entry += static_cast<char>((old.size() >> (8 * i)) & 0xFF);
+    entry += std::string(reinterpret_cast<const char*>(oldHash.data()), oldHash.size());
+    entry += std::string(reinterpret_cast<const char*>(newHash.data()), newHash.size());
+    entry += std::string(1, static_cast<char>(sidecar.size())) + std::string(1, '\0') + sidecar + std::string(2, '\0') + packed;
+    const std::string header = std::string("\x01", 1) + std::string(8, '\0') + std::string(4, '\0') + std::string(2, '\0');
+    const fs::path file = runs / "20240101T000000.000000Z-7.journal";
+    testing::writeFile(file, "MRDNRUN1" + framed('H', header) + framed('E', entry) + framed('D', std::string("\x01\0\0\0", 4)) +
+                                 framed('F', ""));
+    auto opened = journal::OpenedRun::open(file);
+    ASSERT_TRUE(opened);
+    EXPECT_FALSE(opened->summary().damaged);
+    ASSERT_EQ(opened->entryCount(), 1u);
+    const journal::RunEntry read = opened->entry(0);
+    EXPECT_EQ(read.sidecarPath, sidecar);
+    EXPECT_TRUE(read.replaced);
+    EXPECT_FALSE(read.folderKnown);
+    const Result<std::string> bytes = opened->oldBytes(read);
+    ASSERT_TRUE(bytes) << bytes.error().message;
+    EXPECT_EQ(bytes.value(), old);
+}
+
 TEST(KeptRuns, AnEntryClaimingFarMoreThanItsPackedBytesCouldHoldIsDamaged) {
     testing::TempDir runs;
     // Packed as hard as zlib packs: some 16 KB claiming 16 MiB.

@@ -257,6 +257,14 @@ TEST_F(UndoTest, AStoppedUndoIsFinishedByTheNextUndoInOneJournal) {
             testing::writeFile(run.lastJournal().file, journal + std::string("E\x40\x00\x00\x00" "abc", 8));
         }
         EXPECT_EQ(latest(), writeRun) << "the unfinished undo is never the run to undo";
+        for (const KeptRun& kept : RunHistory(state / "runs").list()) {
+            const std::string line = runListLine(kept);
+            if (kept.id == writeRun) {
+                EXPECT_NE(line.find("  write run  8 sidecars  partly undone"), std::string::npos) << line;
+            } else if (kept.id == partial) {
+                EXPECT_NE(line.find("  unfinished undo of " + writeRun + "  "), std::string::npos) << line;
+            }
+        }
         EXPECT_EQ(RunHistory(state / "runs").latestUndoableWrite().value_or(KeptRun{}).id, writeRun);
         EXPECT_FALSE(RunHistory(state / "runs").latestRedoable());
         undo(latest());
@@ -269,11 +277,43 @@ TEST_F(UndoTest, AStoppedUndoIsFinishedByTheNextUndoInOneJournal) {
         // Done: the plain undo takes it back, and all eight are as the run left them.
         EXPECT_EQ(latest(), partial);
         EXPECT_EQ(RunHistory(state / "runs").latestRedoable().value_or(KeptRun{}).id, partial);
+        const std::optional<KeptRun> undoneRun = RunHistory(state / "runs").find(writeRun);
+        EXPECT_NE(runListLine(*undoneRun).find("  write run  8 sidecars  undone by " + partial), std::string::npos)
+            << runListLine(*undoneRun);
         undo(latest());
         EXPECT_EQ(snapshot(photos), written);
         EXPECT_EQ(RunHistory(state / "runs").latestUndoableWrite().value_or(KeptRun{}).id, writeRun);
         EXPECT_FALSE(RunHistory(state / "runs").latestRedoable()) << "a redo is not redone";
     }
+}
+
+TEST_F(UndoTest, TheWindowsUndoAndRedoFollowUndosRedosAndNewRuns) {
+    makeLibrary();
+    const RunHistory history(state / "runs");
+    auto offered = [&] {
+        return history.latestUndoableWrite().value_or(KeptRun{}).id + " | " + history.latestRedoable().value_or(KeptRun{}).id;
+    };
+    rows([&] { run.processPaths({photos / "roll0"}); });
+    const std::string w0 = run.lastJournal().id;
+    rows([&] { run.processPaths({photos / "roll1"}); });
+    const std::string w1 = run.lastJournal().id;
+    EXPECT_EQ(offered(), w1 + " | ");
+    undo(w1);
+    const std::string u1 = run.lastJournal().id;
+    EXPECT_EQ(offered(), w0 + " | " + u1) << "undo offers the older write run, redo the undo";
+    undo(w0);
+    const std::string u0 = run.lastJournal().id;
+    EXPECT_EQ(offered(), " | " + u0);
+    undo(u0);  // redo
+    EXPECT_EQ(offered(), w0 + " | " + u1) << "a redo is not redone; the undo before it is";
+    undo(u1);  // redo
+    EXPECT_EQ(offered(), w1 + " | ") << "both runs back: the newest is undone next";
+    undo(w1);
+    EXPECT_EQ(offered(), w0 + " | " + run.lastJournal().id);
+    writePair(photos / "new" / "IMG_9", kPhotos[0], testing::sidecarXml("1.5N", "2.5E", "N", "E"));
+    rows([&] { run.processPaths({photos / "new"}); });
+    ASSERT_EQ(run.lastJournal().replaced, 1u);
+    EXPECT_EQ(history.latestRedoable().value_or(KeptRun{}).id, "") << "a new write run ends what can be redone";
 }
 
 TEST_F(UndoTest, AnUndoThatRestoredNothingLeavesItsRunNotUndone) {

@@ -118,8 +118,8 @@ TEST(UpdateCheckTest, OneDeadlineHttpsOnlyAndNoRequestWithoutAFeed) {
     TinyHttpServer localPage(head + R"({"version":"0.2.0","url":"http://127.0.0.1/get"}            )");
     EXPECT_EQ(checkAgainst(localPage.url()).error, "The release feed does not name a valid https download page.");
     TinyHttpServer loop("");
-    loop.answer("HTTP/1.1 302 Found\r\nLocation: " + loop.url().toEncoded() + "\r\nContent-Length: 0\r\n\r\n");
-    EXPECT_EQ(checkAgainst(loop.url()).error, "The update server sent too many redirects.");
+    loop.answer("HTTP/1.1 302 Found\r\nLocation: " + loop.url().toEncoded() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(checkAgainst(loop.url()).error.toStdString(), "The update server sent too many redirects.");
 
     const UpdateCheckOutcome none = checkAgainst(QUrl());
     EXPECT_EQ(none.kind, UpdateCheckOutcome::Kind::noFeed);
