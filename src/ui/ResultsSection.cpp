@@ -345,8 +345,10 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
 
     summary_->setObjectName(QStringLiteral("resultsSummary"));
     summary_->setFont(captionFont());
-    summary_->setWordWrap(true);
+    // One line, cut at the window's edge (the whole of it in the tooltip): a
+    // wrapping label would make the window ask for its preferred height.
     summary_->setTextFormat(Qt::PlainText);
+    summary_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(summary_);
 
     auto* buttonRow = new QHBoxLayout;
@@ -426,6 +428,7 @@ void ResultsSection::copyAllResults() {
 
 void ResultsSection::showCounts() {
     summary_->setText(summaryLineText(model_->counts()));
+    summary_->setToolTip(summary_->text());
     summary_->setVisible(model_->counts().total > 0);
     onVisibleCountChanged(model_->rowCount());
 }
