@@ -226,7 +226,13 @@ void ResultsListView::placeButtons() {
     const QModelIndex row = focused && buttonRow_.isValid() ? QModelIndex(buttonRow_)
                             : hovered_.isValid()            ? QModelIndex(hovered_)
                                                             : currentIndex();
-    const QRect rowRect = row.isValid() ? visualRect(row) : QRect();
+    // visualRect of a row far out of view would measure every row between
+    // it and the view: rows outside the view are not asked.
+    const QModelIndex first = indexAt(QPoint(0, 0));
+    const QModelIndex last = indexAt(QPoint(0, viewport()->height() - 1));
+    const bool inView = row.isValid() && first.isValid() && row.row() >= first.row() &&
+                        (!last.isValid() || row.row() <= last.row());
+    const QRect rowRect = inView ? visualRect(row) : QRect();
     const QRect reveal = rows ? rows->buttonRect(rowRect, ResultRowDelegate::Button::reveal) : QRect();
     const QRect copy = rows ? rows->buttonRect(rowRect, ResultRowDelegate::Button::copy) : QRect();
     const QRect both = reveal.united(copy);
