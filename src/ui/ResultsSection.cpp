@@ -338,6 +338,8 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
     search_->setPlaceholderText(QStringLiteral("Search names"));
     search_->setAccessibleName(QStringLiteral("Search names"));
     search_->setClearButtonEnabled(true);
+    for (QToolButton* clear : search_->findChildren<QToolButton*>())
+        clear->setAccessibleName(QStringLiteral("Clear search"));
     search_->setAcceptDrops(false);  // dropped files start a run, wherever they land
     filters->addWidget(search_, 1);
     layout->addWidget(filterRow_);
