@@ -180,8 +180,11 @@ void RunFlow::writePreviewedChanges() {
     run_.setOptions(options);
     const std::vector<std::filesystem::path> files = previewed_;
     restoreDryRun_ = wasDry;
-    if (!content_.handleDrop(files))
-        onRunOver();
+    if (!content_.handleDrop(files)) {
+        restoreDryRun_ = false;
+        options.dryRun = wasDry;
+        run_.setOptions(options);
+    }
 }
 
 void RunFlow::undoWriteRun() {
