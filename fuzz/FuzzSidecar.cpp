@@ -9,7 +9,7 @@
 #include "base/GPSText.h"
 #include "sidecar/SidecarGPS.h"
 #include "xmp/XMPXML.h"
-#include "xmp/XmlDocument.h"
+#include "xmp/XmpPacket.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -197,15 +197,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     require(memory->files.size() == 1);  // the temporary file became the sidecar
-    auto document = meridane::xmp::XmlDocument::parse(now);
-    require(bool(document));
-    auto description = meridane::xmp::findDescriptionElement(document.value());
-    require(description.has_value());
+    auto packet = meridane::xmp::XmpPacket::parse(now);
+    require(bool(packet));
+    require(meridane::xmp::findDescriptionElement(packet.value()) != nullptr);
     namespace gpstext = meridane::gpstext;
-    const auto lat = meridane::xmp::getElementValue("exif:GPSLatitude", *description);
-    const auto lon = meridane::xmp::getElementValue("exif:GPSLongitude", *description);
-    const auto latRef = meridane::xmp::getElementValue("exif:GPSLatitudeRef", *description);
-    const auto lonRef = meridane::xmp::getElementValue("exif:GPSLongitudeRef", *description);
+    const auto lat = meridane::xmp::propertyText("exif:GPSLatitude", packet.value());
+    const auto lon = meridane::xmp::propertyText("exif:GPSLongitude", packet.value());
+    const auto latRef = meridane::xmp::propertyText("exif:GPSLatitudeRef", packet.value());
+    const auto lonRef = meridane::xmp::propertyText("exif:GPSLongitudeRef", packet.value());
     const std::string latLetter = meridane::expectedLatitudeRef(position.latitude);
     const std::string lonLetter = meridane::expectedLongitudeRef(position.longitude);
     require(gpstext::canonicalGPSText(lat) ==

@@ -16,6 +16,11 @@ function(run_check tool)
 endfunction()
 
 if(CHECK STREQUAL "desktop")
+  # Never the handler of folders (inode/directory, inode/mount-point, …).
+  file(STRINGS ${SOURCE_DIR}/data/${app_id}.desktop mime_types REGEX "^MimeType=")
+  if(mime_types MATCHES "inode/")
+    message(FATAL_ERROR "the desktop entry claims a folder type: ${mime_types}")
+  endif()
   run_check(desktop-file-validate ${SOURCE_DIR}/data/${app_id}.desktop)
 elseif(CHECK STREQUAL "appstream")
   run_check(appstreamcli validate --no-net ${SOURCE_DIR}/data/${app_id}.metainfo.xml)

@@ -18,7 +18,7 @@ limit=(-max_total_time="$seconds")
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 corpus=${MERIDANE_CORPUS:-../shared/corpus}
 targets=("$@")
-((${#targets[@]})) || targets=(gpstext sidecar tiffreader heifreader)
+((${#targets[@]})) || targets=(gpstext sidecar xmppacket tiffreader heifreader)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMERIDANE_FUZZ=ON -DMERIDANE_BUILD_TESTS=OFF -DMERIDANE_BUILD_BENCH=OFF -DMERIDANE_BUILD_GUI=OFF >/dev/null
@@ -32,7 +32,7 @@ seed_dir() {
   [[ -d fuzz/seeds/$target ]] && cp fuzz/seeds/"$target"/* "$dir"/ 2>/dev/null || true
   [[ -d fuzz/regressions/$target ]] && cp fuzz/regressions/"$target"/* "$dir"/ 2>/dev/null || true
   case $target in
-    sidecar)
+    sidecar | xmppacket)
       find "$corpus" tests/data -iname '*.xmp' -type f 2>/dev/null | while read -r f; do
         cp "$f" "$dir/seed-$(basename "$f")"; done ;;
     tiffreader | heifreader)

@@ -20,6 +20,7 @@ namespace meridane {
 namespace {
 
 constexpr char kBookmarkPrefix[] = "xmpBookmark::";
+constexpr std::string_view kCannotWriteToFolder = "Cannot write to folder ";
 
 // The settings, and whether they hold any grant at all: most runs have none,
 // and then no file pays for working out its folder's key.
@@ -134,28 +135,74 @@ PathAccessCheck exchangeAccessCheck(PathAccessCheck next) {
     return next;
 }
 
+// errno tells why when the answer is no.
 bool permitted(const std::filesystem::path& path, int mode) {
     auto& s = accessCheckState();
     {
         std::lock_guard lock(s.mutex);
-        if (s.check)
+        if (s.check) {
+            errno = 0;
             return s.check(path, mode);
+        }
     }
     return ::access(path.c_str(), mode) == 0;
 }
 
-bool reachableDirectly(const std::filesystem::path& sidecarPath, const std::filesystem::path& folder) {
+// Why the sidecar cannot be used directly for `use`; none when it can.
+std::optional<Error> directAccessProblem(const std::filesystem::path& sidecarPath, const std::filesystem::path& folder,
+                                         SidecarUse use) {
+    const Error denied{ErrorDomain::fileSystem, EACCES, kSidecarPermissionDenied};
     struct stat status {};
-    const bool exists = ::stat(sidecarPath.c_str(), &status) == 0;
-    const int statError = errno;
-    if (exists)
-        return permitted(sidecarPath, R_OK) && permitted(folder, W_OK);
-    // A sidecar that is not there is not a question of access: asking for
-    // the folder cannot make it appear, and the caller reports it missing.
-    return statError == ENOENT && permitted(folder, R_OK);
+    if (::stat(sidecarPath.c_str(), &status) != 0) {
+        // A loop of links is no question of access either: no folder grant
+        // changes it, so the sidecar's read says what stands in the way.
+        if (errno == ELOOP)
+            return std::nullopt;
+        // A sidecar that is not there is not a question of access: asking for
+        // the folder cannot make it appear, and the caller reports it missing.
+        const bool missing = errno == ENOENT && permitted(folder, R_OK);
+        return missing ? std::nullopt : std::optional<Error>(denied);
+    }
+    if (!permitted(sidecarPath, R_OK))
+        return denied;
+    if (use == SidecarUse::write && !permitted(folder, W_OK)) {
+        const int error = errno != 0 ? errno : EACCES;
+        return Error{ErrorDomain::fileSystem, error, cannotWriteToFolderText(standardized(folder), error)};
+    }
+    return std::nullopt;
+}
+
+// Error texts in words of their own: strerror follows the user's locale once
+// Qt has set it, and a row's text should not switch language midway.
+std::string reasonInWords(int error) {
+    switch (error) {
+    case EROFS:
+        return "read-only file system";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case ENOENT:
+        return "no such folder";
+    case ENOTDIR:
+        return "not a folder";
+    default:
+        return "error " + std::to_string(error);
+    }
 }
 
 }  // namespace
+
+std::string cannotWriteToFolderText(const std::filesystem::path& folder, int error) {
+    return std::string(kCannotWriteToFolder) + folder.native() + ": " + reasonInWords(error);
+}
+
+bool isCannotWriteToFolderText(std::string_view text) { return text.starts_with(kCannotWriteToFolder); }
+
+bool folderGrantsCanGiveAccess() {
+    // Decided once: a process does not move in or out of its sandbox.
+    static const bool sandboxed = fileExists("/.flatpak-info");
+    return sandboxed;
+}
 
 std::string bookmarkKey(const std::filesystem::path& folder) {
     return kBookmarkPrefix + utf8::withPercentEscapes(standardized(folder).native());
@@ -223,40 +270,42 @@ ScopedPathAccessCheck::~ScopedPathAccessCheck() { exchangeAccessCheck(std::move(
 
 // Only one folder question at a time; see promptMutex. The caller must not be
 // the thread that answers questions for a worker that is waiting for one.
-std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarPath, const FolderPrompt& prompt) {
+Result<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarPath, SidecarUse use,
+                                         const FolderPrompt& prompt) {
     const std::filesystem::path folder = folderOf(sidecarPath);
     const std::filesystem::path name = sidecarPath.filename();
 
-    if (reachableDirectly(sidecarPath, folder))
+    std::optional<Error> problem = directAccessProblem(sidecarPath, folder, use);
+    if (!problem)
         return accessWithoutScope(sidecarPath);
     if (auto granted = rememberedGrant(folder, name))
-        return granted;
+        return std::move(*granted);
     if (!prompt)
-        return std::nullopt;
+        return std::move(*problem);
 
     std::lock_guard lock(promptMutex());
     // Another file may have been granted this folder while this one waited.
     if (auto granted = rememberedGrant(folder, name))
-        return granted;
+        return std::move(*granted);
     const std::optional<std::filesystem::path> chosen = prompt(folder);
     if (!chosen || chosen->empty())
-        return std::nullopt;
+        return std::move(*problem);
 
     const Result<std::string> bookmark = bookmarks::createBookmark(*chosen);
     if (!bookmark) {
-        diag::debug("Failed creating bookmark for folder: " + describe(bookmark.error()));
-        return std::nullopt;
+        diag::debug("Failed creating bookmark for folder: ", describe(bookmark.error()));
+        return std::move(*problem);
     }
     bookmarks::storeBookmarkData(*chosen, bookmark.value());
     const Result<std::filesystem::path> resolved = bookmarks::resolveBookmark(bookmark.value());
     if (!resolved) {
-        diag::debug("Failed creating bookmark for folder: " + describe(resolved.error()));
-        return std::nullopt;
+        diag::debug("Failed creating bookmark for folder: ", describe(resolved.error()));
+        return std::move(*problem);
     }
     std::optional<std::filesystem::path> inside = insideGrant(resolved.value(), folder, name);
     if (!inside) {
-        diag::debug("Chosen folder does not contain the XMP sidecar: " + resolved.value().native());
-        return std::nullopt;
+        diag::debug("Chosen folder does not contain the XMP sidecar: ", resolved.value().native());
+        return std::move(*problem);
     }
     return accessWithoutScope(std::move(*inside));
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Reaching a sidecar before it is read or written: direct access, a folder the
 // user granted earlier, or asking the user for the folder, in that order.
-// There is no sandbox on Linux: a folder grant ("bookmark") is the folder's
+// Outside a sandbox the process already has every access its user has, so a
+// question could not add any: only a sandboxed build asks (through the
+// desktop's document portal). A folder grant ("bookmark") is the folder's
 // canonical path, remembered in the settings, and starting or stopping access
 // does nothing, though every access record is still stopped once per file.
 #pragma once
@@ -13,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class QSettings;
 
@@ -28,6 +31,25 @@ struct ScopedAccess {
 /// Asks the user for a sidecar's folder (on the thread that can show a
 /// dialog) and yields the chosen folder, or none when the user cancels.
 using FolderPrompt = std::function<std::optional<std::filesystem::path>(const std::filesystem::path& folder)>;
+
+/// What the file needs of its sidecar: a dry run only reads it; a write run
+/// also creates the temporary file beside it and renames it over the sidecar.
+enum class SidecarUse { read, write };
+
+/// The failure text of a sidecar that cannot be read, and of one that cannot
+/// be reached through a prompt either.
+inline constexpr char kSidecarPermissionDenied[] = "Permission denied for XMP sidecar";
+
+/// "Cannot write to folder <folder>: <reason>", the reason in words
+/// ("read-only file system", "permission denied") whatever the locale.
+std::string cannotWriteToFolderText(const std::filesystem::path& folder, int error);
+/// Whether a failure text is one of cannotWriteToFolderText's.
+bool isCannotWriteToFolderText(std::string_view text);
+
+/// Whether a folder grant can give this process access it does not have:
+/// true only inside a Flatpak sandbox, where a folder chosen through the
+/// document portal is exported to it. Elsewhere the front ends never ask.
+bool folderGrantsCanGiveAccess();
 
 /// "xmpBookmark::" + the folder's standardized path ("." and ".." resolved
 /// lexically, no trailing separator). Bytes that are not UTF-8 appear as %XX.
@@ -75,13 +97,18 @@ private:
     PathAccessCheck previous_;
 };
 
-/// Yields how to reach the sidecar, or none when it cannot be reached (the
-/// prompt was cancelled, there is no prompt, or the grant could not be made).
+/// Yields how to reach the sidecar for `use`, or why it cannot be reached:
+/// the error's message is the file's failure text. A sidecar that cannot be
+/// read gives kSidecarPermissionDenied; a write whose folder is not writable
+/// gives cannotWriteToFolderText. The prompt (none: never asked) is asked
+/// only when neither direct access nor a remembered grant reaches the
+/// sidecar; when it is cancelled the reason above stands.
 /// A sidecar that does not exist in a readable folder counts as reached:
 /// no grant can make it appear, so the caller reports it as missing. A
 /// granted folder, chosen now or remembered, reaches the sidecar only when it
 /// is the sidecar's folder or one above it; a new choice that does not gives
 /// none (the grant is still kept), a remembered one is passed over.
-std::optional<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarPath, const FolderPrompt& prompt);
+Result<ScopedAccess> requestSidecarAccess(const std::filesystem::path& sidecarPath, SidecarUse use,
+                                         const FolderPrompt& prompt);
 
 }  // namespace meridane

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Entry point of the windowed program: one window, and a run on the paths
 // given on the command line as if they had been dropped on it.
+#include "base/Diagnostics.h"
 #include "engine/BatchRun.h"
 #include "ui/AppIdentity.h"
 #include "ui/ContentView.h"
@@ -96,9 +97,15 @@ int main(int argc, char** argv) {
         QStringLiteral("screenshot"), QStringLiteral("Save a PNG of the window after the run, then quit."),
         QStringLiteral("file"));
     parser.addOption(screenshotOption);
+    const QCommandLineOption debugOption(QStringLiteral("debug"), QStringLiteral("Write \"[DEBUG]\" lines to standard output."));
+    parser.addOption(debugOption);
     parser.addPositionalArgument(QStringLiteral("paths"), QStringLiteral("Files and folders to process, as if dropped."),
                                  QStringLiteral("[PATH...]"));
     parser.process(app);
+    // Started from a menu, standard output is the session's journal: the
+    // lines of every decision go there only when asked for.
+    if (!parser.isSet(debugOption) && qEnvironmentVariable("MERIDANE_DEBUG") != QLatin1String("1"))
+        meridane::diag::setSink(meridane::diag::discard);
 
     // The paths as the bytes given: a Latin-1 name has no exact text form.
     // QApplication has taken its own options out of argv already.

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -199,9 +200,23 @@ ParsedGPS gpstext::parseXmpGPS(std::optional<std::string_view> text) {
         }
     }
 
-    // Degrees and decimal minutes: "37,46.494".
+    // Degrees and decimal minutes, "37,46.494", or the XMP standard's form
+    // with seconds, "37,46,29.64".
     if (numberPart.find(',') != std::string::npos) {
         const auto pieces = nonEmptyPieces(numberPart, ',');
+        if (pieces.size() == 3) {
+            const auto degrees = parseNumber(pieces[0]);
+            const auto minutes = parseNumber(pieces[1]);
+            const auto seconds = parseNumber(pieces[2]);
+            if (degrees && minutes && seconds) {
+                const double value = (*degrees + *minutes / 60.0) + *seconds / 3600.0;
+                if (listening)
+                    diag::debug("parseXmpGPS parsed degrees,minutes,seconds: " + formatDiagnosticDouble(*degrees) +
+                                "," + formatDiagnosticDouble(*minutes) + "," + formatDiagnosticDouble(*seconds) +
+                                " = " + formatDiagnosticDouble(value));
+                return {value, ref};
+            }
+        }
         if (pieces.size() == 2) {
             const auto degrees = parseNumber(pieces[0]);
             const auto minutes = parseNumber(pieces[1]);
@@ -261,6 +276,26 @@ std::string gpstext::canonicalGPSText(std::optional<std::string_view> text) {
     if (const std::string last = text::lastCharacter(upper); isHemisphereLetter(last))
         return text::trimmed(text::withoutLastCharacter(upper)) + last;
     return upper;
+}
+
+std::string formatDegreesMinutes(double value) {
+    const double magnitude = std::fabs(value);
+    if (!std::isfinite(magnitude))
+        return formatFixed8(magnitude);
+    double degrees = std::floor(magnitude);
+    // Minutes in millionths, rounded once, so that 59.9999996 carries into
+    // the next degree instead of printing as 60.000000.
+    auto micro = static_cast<long long>(std::llround((magnitude - degrees) * 60.0 * 1e6));
+    if (micro >= 60'000'000) {
+        micro -= 60'000'000;
+        degrees += 1;
+    }
+    std::array<char, 400> buffer{};
+    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), degrees, std::chars_format::fixed, 0);
+    std::string text(buffer.data(), ec == std::errc() ? end : buffer.data());
+    const std::string fraction = std::to_string(micro % 1'000'000);
+    text += ',' + std::to_string(micro / 1'000'000) + '.' + std::string(6 - fraction.size(), '0') + fraction;
+    return text;
 }
 
 bool gpstext::hasTrailingHemisphere(std::optional<std::string_view> text) {

@@ -43,9 +43,17 @@ inline std::string expectedLatitudeRef(double latitude) { return latitude < 0 ? 
 /// "E" at zero or above, otherwise "W".
 inline std::string expectedLongitudeRef(double longitude) { return longitude >= 0 ? "E" : "W"; }
 
-/// The program's text form: the absolute value with eight decimals followed
-/// directly by the letter ("%.8f%@"), e.g. 37.77490000N.
-inline std::string expectedCoordinateText(double value, std::string_view ref) {
+/// The absolute value in degrees and minutes with six decimals, the point
+/// always ".": 30.58036667 gives "30,34.822000".
+std::string formatDegreesMinutes(double value);
+
+/// The text written for a coordinate: the absolute value with eight decimals
+/// followed directly by the letter ("%.8f%@"), e.g. 37.77490000N, or under
+/// `dm` degrees and decimal minutes, e.g. 37,46.494000N.
+inline std::string expectedCoordinateText(double value, std::string_view ref,
+                                          CoordinateFormat format = CoordinateFormat::decimal) {
+    if (format == CoordinateFormat::dm)
+        return formatDegreesMinutes(value).append(ref);
     return formatFixed8(std::fabs(value)).append(ref);
 }
 

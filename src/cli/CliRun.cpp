@@ -139,12 +139,27 @@ std::string summary(const BatchRun& run, double seconds) {
     std::string text = "Summary: " + std::to_string(run.processedCount()) +
                        (run.processedCount() == 1 ? " file in " : " files in ") +
                        std::to_string(static_cast<long>(seconds * 1000 + 0.5)) + " ms \u2014";
+    using Case = ProcessingResult::Case;
+    const bool dryRun = run.options().dryRun && run.undoneRunId().empty();
+    const std::pair<Case, std::string_view> words[] = {
+        {Case::updated, dryRun ? "would update" : "updated"},
+        {Case::alreadyCorrect, "already correct"},
+        {Case::withinTolerance, "within tolerance"},
+        {Case::restored, "restored"},
+        {Case::notRestored, "not restored"},
+        {Case::fileNotFound, "not found"},
+        {Case::unsupportedFile, "unsupported"},
+        {Case::skippedMissing, "skipped: missing"},
+        {Case::skippedNonApple, "skipped: other camera"},
+        {Case::skippedDifferentGPS, "skipped: GPS differs"},
+        {Case::failed, "failed"}};
+    static_assert(std::size(words) == ProcessingResult::kCaseCount);
     bool first = true;
-    for (size_t i = 0; i < counts.size(); ++i) {
-        if (!counts[i])
+    for (const auto& [resultCase, word] : words) {
+        const std::int64_t count = counts[static_cast<size_t>(resultCase)];
+        if (!count)
             continue;
-        text += (first ? " " : ", ") + std::to_string(counts[i]) + " " +
-                std::string(ProcessingResult::caseName(static_cast<ProcessingResult::Case>(i)));
+        text += (first ? " " : ", ") + std::to_string(count) + " " + std::string(word);
         first = false;
     }
     const auto hidden = static_cast<std::int64_t>(run.results().size() - run.visibleResults().size());

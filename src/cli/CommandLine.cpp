@@ -22,6 +22,24 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             options.processing.appleOnly = false;
         } else if (argument == "--silently-ignore-skipped") {
             options.processing.silentlyIgnoreSkipped = true;
+        } else if (argument.starts_with("--coordinate-format=")) {
+            const std::string value = argument.substr(20);
+            if (value == "decimal" || value == "dm") {
+                options.processing.coordinateFormat = value == "dm" ? CoordinateFormat::dm : CoordinateFormat::decimal;
+            } else {
+                parsed.action = ParsedCommandLine::Action::usageError;
+                parsed.error = "--coordinate-format= takes decimal or dm, not '" + value + "'";
+                return parsed;
+            }
+        } else if (argument.starts_with("--sidecar-name=")) {
+            const std::string value = argument.substr(15);
+            if (value == "stem" || value == "full") {
+                options.processing.sidecarNaming = value == "full" ? SidecarNaming::full : SidecarNaming::stem;
+            } else {
+                parsed.action = ParsedCommandLine::Action::usageError;
+                parsed.error = "--sidecar-name= takes stem or full, not '" + value + "'";
+                return parsed;
+            }
         } else if (argument == "--debug") {
             options.debug = true;
         } else if (argument == "--json") {
@@ -78,6 +96,12 @@ std::string usageText() {
            "  --any-camera               also process photos from non-Apple cameras\n"
            "  --silently-ignore-skipped  treat photos without GPS as skipped, and leave\n"
            "                             skipped and correct files out of the report\n"
+           "  --coordinate-format=FORM   the form written: decimal (30.58036667N, the\n"
+           "                             default) or dm, the XMP standard's degrees and\n"
+           "                             decimal minutes (30,34.822000N)\n"
+           "  --sidecar-name=NAMING      stem: IMG_0001.HEIC's sidecar is IMG_0001.xmp (the\n"
+           "                             default); full: IMG_0001.HEIC.xmp. A name that\n"
+           "                             differs only in letter case is found too\n"
            "  --debug                    write the diagnostic lines to standard error\n"
            "  --json                     one JSON object per result line instead of the report\n"
            "  --undo                     put back the sidecars of the most recent write run\n"

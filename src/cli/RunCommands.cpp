@@ -18,6 +18,8 @@ int listRuns(const std::filesystem::path& folder, std::FILE* out) {
     const std::vector<KeptRun> runs = history.list();
     for (const KeptRun& run : runs)
         write(out, runListLine(run) + "\n");
+    for (const std::string& name : history.unknownFiles())
+        write(out, unknownFileLine(name) + "\n");
     write(out, std::to_string(runs.size()) + (runs.size() == 1 ? " run kept, " : " runs kept, ") +
                    byteSizeText(history.totalBytes()) + " in " + text::escapedControls(folder.native()) + "\n");
     std::fflush(out);

@@ -5,6 +5,7 @@
 #include "engine/FolderAccessPrompt.h"
 #include "engine/internal/MediaFileProcessor.h"
 #include "engine/internal/RunJournalLog.h"
+#include "engine/internal/SidecarLookup.h"
 #include "engine/internal/SidecarUndo.h"
 #include "engine/MediaIntake.h"
 #include "journal/RunStore.h"
@@ -25,6 +26,7 @@
 #include <deque>
 #include <exception>
 #include <list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -41,19 +43,27 @@ bool isDirectory(const std::filesystem::path& path) {
 // The media files of the dropped items, in their order: a folder gives what
 // its walk finds, anything else itself when its extension is supported. Runs
 // on a worker thread; stops between items once the run is going away.
+// A subfolder the walk cannot read takes a place in the list too, after the
+// files of its dropped folder, and `walkFailures` says, by that place, why.
 std::vector<std::filesystem::path> mediaFilesOf(const std::vector<std::filesystem::path>& urls,
-                                                const std::atomic<bool>& abandoned) {
+                                                const std::atomic<bool>& abandoned,
+                                                std::map<size_t, std::string>& walkFailures) {
     std::vector<std::filesystem::path> files;
     for (const std::filesystem::path& url : urls) {
         if (abandoned.load())
             break;
         if (isDirectory(url)) {
-            std::vector<std::filesystem::path> found = collectMediaFiles(url);
+            std::vector<UnreadableFolder> unreadable;
+            std::vector<std::filesystem::path> found = collectMediaFiles(url, &unreadable);
             if (files.empty())
                 files = std::move(found);
             else
                 files.insert(files.end(), std::make_move_iterator(found.begin()),
                              std::make_move_iterator(found.end()));
+            for (UnreadableFolder& folder : unreadable) {
+                walkFailures[files.size()] = "Cannot read folder " + folder.folder.native() + ": " + folder.reason;
+                files.push_back(std::move(folder.folder));
+            }
         } else if (isSupportedMediaFile(url)) {
             files.push_back(url);
         }
@@ -183,6 +193,7 @@ struct RunQueue {
     // the run being undone.
     std::shared_ptr<journal::RunWriter> writer;
     std::shared_ptr<RunJournalLog> log;
+    FolderListings listings;  // for sidecars found in another letter case
     std::shared_ptr<Result<journal::OpenedRun>> undoing;
     QThreadPool* pool = nullptr;
     std::function<void()> resultsWaiting;  // tells the owning thread
@@ -207,19 +218,30 @@ struct RunQueue {
         return group;
     }
 
-    static std::filesystem::path sidecarKey(const std::filesystem::path& file) {
+    // The stem name in lower case: files whose sidecars could be one file
+    // under either naming, and under a name found in another letter case,
+    // share it.
+    static std::string sidecarNameKey(const std::filesystem::path& file) {
+        std::string name = MediaFileProcessor::sidecarName(fileNameOf(file));
+        for (char& c : name)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return name;
+    }
+
+    static std::filesystem::path folderKey(const std::filesystem::path& file) {
         std::error_code ec;
-        const std::filesystem::path sidecar = MediaFileProcessor::sidecarPath(file);
-        const std::filesystem::path absolute = std::filesystem::absolute(sidecar, ec);
-        return (ec ? sidecar : absolute).lexically_normal();
+        const std::filesystem::path folder = file.parent_path();
+        const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+        return (ec ? folder : absolute).lexically_normal();
     }
 
     // Sidecars of different names are different files: only files whose
-    // sidecars are named alike need their folders compared.
+    // sidecars may be named alike need their folders compared.
     static bool sameSidecar(const std::filesystem::path& a, const std::filesystem::path& b) {
-        if (MediaFileProcessor::sidecarName(fileNameOf(a)) != MediaFileProcessor::sidecarName(fileNameOf(b)))
+        if (sidecarNameKey(a) != sidecarNameKey(b))
             return false;
-        return sidecarKey(a) == sidecarKey(b);
+        return folderKey(a) == folderKey(b);
     }
 };
 
@@ -376,6 +398,9 @@ struct BatchRun::State {
     std::string undoneRun;
     std::vector<std::filesystem::path> dropped;  // the items of the last processPaths
     std::shared_ptr<Result<journal::OpenedRun>> undo;  // opened by the collecting step of an undo
+    // Folders the walk could not read, by their place in the run's list;
+    // filled by the collecting step of a run over dropped paths.
+    std::shared_ptr<const std::map<size_t, std::string>> walkFailures;
     RunJournalInfo lastJournal;
     QTimer resultsTimer;  // takes the results of a busy run together
     QThreadPool pool;
@@ -424,8 +449,12 @@ bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
         return false;
     resetRunState();
     state_->undo.reset();
+    auto walkFailures = std::make_shared<std::map<size_t, std::string>>();
+    state_->walkFailures = walkFailures;
     state_->dropped = urls;
-    startCollecting([urls](const std::atomic<bool>& abandoned) { return mediaFilesOf(urls, abandoned); });
+    startCollecting([urls, walkFailures](const std::atomic<bool>& abandoned) {
+        return mediaFilesOf(urls, abandoned, *walkFailures);
+    });
     return true;
 }
 
@@ -433,10 +462,11 @@ bool BatchRun::undoRun(const std::string& runId) {
     if (state_->isProcessing)
         return false;
     resetRunState();
+    state_->walkFailures.reset();
     state_->dropped.clear();
     state_->undoneRun = runId;
     // Only a run's own id names a file: no path can be slipped in through it.
-    const bool plainId = !runId.empty() && runId.find_first_not_of("0123456789TZ.-") == std::string::npos;
+    const bool plainId = journal::isJournalName(runId + std::string(journal::kJournalSuffix));
     const std::filesystem::path file = state_->runsFolder / (runId + std::string(journal::kJournalSuffix));
     auto opened = std::make_shared<Result<journal::OpenedRun>>(
         Error{ErrorDomain::journal, kJournalUnknownRun, "No kept run has the id " + runId});
@@ -444,15 +474,18 @@ bool BatchRun::undoRun(const std::string& runId) {
     startCollecting([plainId, file, opened](const std::atomic<bool>&) {
         if (plainId)
             *opened = journal::OpenedRun::open(file);
-        if (*opened && opened->value().entries().empty() && opened->value().summary().damaged)
+        if (*opened && opened->value().entryCount() == 0 && opened->value().summary().damaged)
             *opened = Error{ErrorDomain::journal, kJournalDamaged, "The run's journal is damaged: no entry in it can be read"};
         std::vector<std::filesystem::path> items;
         if (!*opened)
             return std::vector<std::filesystem::path>{file};
         // Latest first: a sidecar the run wrote twice goes back to its first state.
-        const std::vector<journal::RunEntry>& entries = opened->value().entries();
-        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry)
-            items.push_back(entry->sidecarPath.empty() ? file : entry->sidecarPath);
+        const journal::OpenedRun& undone = opened->value();
+        items.reserve(undone.entryCount());
+        for (std::size_t i = undone.entryCount(); i-- > 0;) {
+            const std::filesystem::path sidecar = undone.entry(i).sidecarPath;
+            items.push_back(sidecar.empty() ? file : sidecar);
+        }
         return items;
     });
     return true;
@@ -514,19 +547,26 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
         run->process = [undoing = run->undoing, log = run->log.get()](size_t index) {
             if (!*undoing)
                 return ProcessingResult::failed(undoing->error().message);
-            const std::vector<journal::RunEntry>& entries = undoing->value().entries();
-            return undoSidecar(undoing->value(), entries[entries.size() - 1 - index], log);
+            const journal::OpenedRun& undone = undoing->value();
+            return undoSidecar(undone, undone.entry(undone.entryCount() - 1 - index), log);
         };
     } else {
         FileProcessor processor = state_->processor;
         if (!processor)
-            processor = [log = run->log.get()](const std::filesystem::path& file, FolderAccessPrompt* prompt) {
+            processor = [log = run->log.get(), listings = &run->listings](const std::filesystem::path& file,
+                                                                          FolderAccessPrompt* prompt) {
                 MediaFileProcessor fileProcessor(prompt);
                 fileProcessor.setReplacementLog(log);
+                fileProcessor.setFolderListings(listings);
                 return fileProcessor.processFile(file);
             };
-        run->process = [files = &run->files, processor = std::move(processor),
-                        prompt = state_->bridge.get()](size_t index) { return processor((*files)[index], prompt); };
+        run->process = [files = &run->files, processor = std::move(processor), prompt = state_->bridge.get(),
+                        walkFailures = state_->walkFailures](size_t index) {
+            if (walkFailures)
+                if (const auto failure = walkFailures->find(index); failure != walkFailures->end())
+                    return ProcessingResult::failed(failure->second);
+            return processor((*files)[index], prompt);
+        };
     }
     run->pool = &state_->pool;
     // Results are recorded on the owning thread in the order the files
@@ -643,12 +683,15 @@ void BatchRun::runEnded() {
         (void)writer->finish();
         state_->lastJournal = {writer->id(), writer->file(), writer->replacedCount(), writer->flushCount()};
         // An undo stopped halfway is not done: the next undo takes it up
-        // again; nor is one that failed without putting anything back.
-        const bool failedOnly = writer->replacedCount() == 0 &&
-                                std::any_of(state_->results.begin(), state_->results.end(), [](const auto& detail) {
-                                    return detail.result.resultCase() == ProcessingResult::Case::failed;
-                                });
-        if (state_->undo && *state_->undo && !state_->stopping && !failedOnly)
+        // again; nor is one that put nothing back while something was left
+        // to put back (every sidecar changed since the run, say).
+        const bool putNothingBack = writer->replacedCount() == 0 && !writer->continuesEarlierUndo() &&
+                                    std::any_of(state_->results.begin(), state_->results.end(), [](const auto& detail) {
+                                        const ProcessingResult::Case outcome = detail.result.resultCase();
+                                        return outcome == ProcessingResult::Case::failed ||
+                                               outcome == ProcessingResult::Case::notRestored;
+                                    });
+        if (state_->undo && *state_->undo && !state_->stopping && !putNothingBack)
             (void)state_->undo->value().markUndone(writer->id());
     }
     if (state_->undo && *state_->undo)

@@ -39,7 +39,7 @@ public:
     ~BatchRun() override;
 
     /// The prompt used when a sidecar's folder cannot be reached; none means
-    /// such sidecars fail with "Permission denied for XMP sidecar".
+    /// such sidecars fail with the reason (see requestSidecarAccess).
     void setFolderAccessPrompt(FolderAccessPrompt* prompt);
 
     /// What turns one file into its result, on a worker thread; by default

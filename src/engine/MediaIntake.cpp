@@ -10,7 +10,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <set>
 #include <string_view>
+#include <unistd.h>
+#include <utility>
 
 namespace meridane {
 namespace {
@@ -52,28 +58,76 @@ struct DirectoryEntry {
     bool isRegularFile = false;
 };
 
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// One folder on the walk's path: its entries, read at once, and the handle
+// its subfolders are opened through (closed when the walk is deep, and
+// opened again from a subfolder's "..").
 struct Frame {
-    std::filesystem::path folder;
     std::vector<DirectoryEntry> entries;
     size_t next = 0;
     dev_t device = 0;
     ino_t inode = 0;
+    DirHandle dir;
+    size_t pathLength = 0;  // of the walk's path text up to this folder
+    bool lost = false;      // could not be opened again: its subfolders are out of reach
 };
 
-// Reads one folder's visible entries, sorted by name. Links and anything
-// whose type cannot be told are left out, which also keeps symbolic-link
-// loops from being followed.
-bool readFolder(const std::filesystem::path& folder, Frame& frame) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return false;
-    struct stat own {};
-    if (::fstat(::dirfd(dir), &own) == 0) {
-        frame.device = own.st_dev;
-        frame.inode = own.st_ino;
+// Folders deeper than this many levels below the nearest open one give up
+// their handles: 20,000 nested folders must not cost 20,000 descriptors.
+constexpr size_t kHeldFolders = 32;
+
+std::string reasonText(int errorNumber) {
+    switch (errorNumber) {
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case ENOENT:
+        return "it was removed during the search";
+    case EMFILE:
+    case ENFILE:
+        return "too many open files";
+    default:
+        break;
     }
-    frame.folder = folder;
-    while (const dirent* entry = ::readdir(dir)) {
+    std::string text = strerrordesc_np(errorNumber) ? strerrordesc_np(errorNumber) : "error " + std::to_string(errorNumber);
+    if (!text.empty() && text.front() >= 'A' && text.front() <= 'Z')
+        text.front() = static_cast<char>(text.front() - 'A' + 'a');
+    return text;
+}
+
+// Opens a folder below `parent` (or at `path` when there is none) without
+// following a link, and reads its visible entries, sorted by name. Links
+// and anything that is neither a folder nor a regular file are left out,
+// which also keeps symbolic-link loops from being followed. Returns the
+// errno of the failure, or 0.
+int readFolder(DIR* parent, const char* nameOrPath, Frame& frame) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    const int fd = parent ? ::openat(::dirfd(parent), nameOrPath, flags) : ::open(nameOrPath, flags & ~O_NOFOLLOW);
+    if (fd < 0)
+        return errno;
+    DirHandle dir(::fdopendir(fd));
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    struct stat own {};
+    if (::fstat(fd, &own) != 0)
+        return errno;
+    frame.device = own.st_dev;
+    frame.inode = own.st_ino;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                return errno;
+            break;
+        }
         const std::string_view name = entry->d_name;
         if (name.empty() || name.front() == '.')
             continue;  // hidden entries, "." and ".." included
@@ -81,8 +135,8 @@ bool readFolder(const std::filesystem::path& folder, Frame& frame) {
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat status {};
-            if (::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;  // vanished or unreadable: passed over silently
+            if (::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;  // vanished meanwhile
             if (S_ISDIR(status.st_mode))
                 type = DT_DIR;
             else if (S_ISREG(status.st_mode))
@@ -96,16 +150,43 @@ bool readFolder(const std::filesystem::path& folder, Frame& frame) {
             continue;
         frame.entries.push_back(std::move(item));
     }
-    ::closedir(dir);
     std::sort(frame.entries.begin(), frame.entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    ::rewinddir(dir.get());  // only its descriptor is used from now on
+    frame.dir = std::move(dir);
+    return 0;
+}
+
+// Opens `parent` again through `child`'s "..", when it still is the folder
+// the walk came from. Returns whether it is open.
+bool reopenFrom(const Frame& child, Frame& parent) {
+    if (!child.dir)
+        return false;
+    const int fd = ::openat(::dirfd(child.dir.get()), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat own {};
+    DirHandle dir(::fdopendir(fd));
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    if (::fstat(fd, &own) != 0 || own.st_dev != parent.device || own.st_ino != parent.inode)
+        return false;
+    parent.dir = std::move(dir);
     return true;
+}
+
+bool hasSubfolderLeft(const Frame& frame) {
+    return std::any_of(frame.entries.begin() + static_cast<std::ptrdiff_t>(frame.next), frame.entries.end(),
+                       [](const DirectoryEntry& entry) { return entry.isDirectory; });
 }
 
 }  // namespace
 
 const std::set<std::string>& supportedMediaExtensions() {
-    static const std::set<std::string> extensions{"heic", "heif", "dng"};
+    // "hif": the HEIF files of Canon and Sony cameras.
+    static const std::set<std::string> extensions{"heic", "heif", "hif", "dng"};
     return extensions;
 }
 
@@ -134,38 +215,73 @@ bool isPackageDirectoryName(const std::string& name) {
     return std::find(packageExtensions.begin(), packageExtensions.end(), extension) != packageExtensions.end();
 }
 
-std::vector<std::filesystem::path> collectMediaFiles(const std::filesystem::path& folder) {
+std::vector<std::filesystem::path> collectMediaFiles(const std::filesystem::path& folder,
+                                                     std::vector<UnreadableFolder>* unreadable) {
     std::vector<std::filesystem::path> found;
     std::vector<Frame> stack(1);
-    if (!readFolder(folder, stack.back()))
+    if (readFolder(nullptr, folder.c_str(), stack.back()) != 0)
         return found;
+
+    // The walk's path as text: the folder, then one name per level. Paths
+    // are built only for what is reported, so a path longer than the system
+    // can open is no obstacle to the walk itself.
+    std::string path = folder.native();
+    stack.back().pathLength = path.size();
+    std::set<std::pair<dev_t, ino_t>> onPath{{stack.back().device, stack.back().inode}};
+    // Open handles: the walked folder's, and those of the levels from
+    // firstOpen to the deepest; the levels in between have given theirs up
+    // and are opened again on the way back up.
+    size_t firstOpen = 1;
+    auto fail = [&](const std::string& failedPath, std::string reason) {
+        if (unreadable)
+            unreadable->push_back({std::filesystem::path(failedPath), std::move(reason)});
+    };
 
     while (!stack.empty()) {
         Frame& frame = stack.back();
+        path.resize(frame.pathLength);
         if (frame.next == frame.entries.size()) {
+            Frame done = std::move(stack.back());
             stack.pop_back();
+            onPath.erase({done.device, done.inode});
+            firstOpen = std::min(firstOpen, stack.size());
+            if (!stack.empty() && !stack.back().dir) {
+                Frame& parent = stack.back();
+                if (reopenFrom(done, parent)) {
+                    firstOpen = stack.size() - 1;
+                } else if (!parent.lost && hasSubfolderLeft(parent)) {
+                    path.resize(parent.pathLength);
+                    fail(path, "it was moved during the search");
+                    parent.lost = true;  // its files are still found: they need no descriptor
+                }
+            }
             continue;
         }
         const DirectoryEntry& entry = frame.entries[frame.next++];
-        std::filesystem::path url = frame.folder / entry.name;
+        if (path.empty() || path.back() != '/')
+            path.push_back('/');
+        path.append(entry.name);
         if (entry.isRegularFile) {
             if (isSupportedName(entry.name))
-                found.push_back(std::move(url));
+                found.emplace_back(path);
             else
                 logNotSupported(entry.name);
             continue;
         }
-        if (!entry.isDirectory)
+        if (!entry.isDirectory || frame.lost)
             continue;
         Frame child;
-        if (!readFolder(url, child))
-            continue;  // unreadable subfolder
+        if (const int error = readFolder(frame.dir.get(), entry.name.c_str(), child); error != 0) {
+            fail(path, reasonText(error));
+            continue;
+        }
         // A folder mounted inside itself would otherwise be walked forever.
-        const bool isAncestor = std::any_of(stack.begin(), stack.end(), [&](const Frame& f) {
-            return f.device == child.device && f.inode == child.inode;
-        });
-        if (!isAncestor)
-            stack.push_back(std::move(child));
+        if (!onPath.insert({child.device, child.inode}).second)
+            continue;
+        child.pathLength = path.size();
+        stack.push_back(std::move(child));
+        if (stack.size() - firstOpen > kHeldFolders)
+            stack[firstOpen++].dir.reset();
     }
 
     std::string line = "Enumerated ";

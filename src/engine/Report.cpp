@@ -111,6 +111,12 @@ std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& v
         report += std::string(" Settings: DryRun=") + formatFlag(options.dryRun) +
                   " ForceOverwrite=" + formatFlag(options.alwaysOverwrite) + " AppleOnly=" + formatFlag(options.appleOnly) +
                   " SilentSkip=" + formatFlag(options.silentlyIgnoreSkipped);
+    // Named only when they differ from the defaults, so that a default run's
+    // header reads as it always has.
+    if (undoneRun.empty() && options.coordinateFormat != CoordinateFormat::decimal)
+        report += " CoordinateFormat=dm";
+    if (undoneRun.empty() && options.sidecarNaming != SidecarNaming::stem)
+        report += " SidecarName=full";
     for (const ProcessingResultDetail* detail : visible)
         report.append("\n").append(resultLine(*detail));
     return report;

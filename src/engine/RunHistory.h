@@ -16,12 +16,20 @@ struct KeptRun {
     std::string id;
     std::chrono::system_clock::time_point started;
     std::string undoes;    ///< set for an undo run: the run it undid
-    std::string undoneBy;  ///< empty while not undone
-    std::vector<std::filesystem::path> folders;
+    std::string undoneBy;  ///< the last undo that put back all it could; empty while none did
+    std::vector<std::filesystem::path> folders;  ///< the first few
     std::size_t sidecars = 0;  ///< replaced by the run
     bool finished = false;     ///< false when the run was killed or is still going
     bool damaged = false;
     std::uint64_t bytes = 0;
+    std::size_t folderCount = 0;
+    /// Undone by `undoneBy`, and that undo not taken back in turn.
+    bool fullyUndone = false;
+    /// An undo of this run stopped or was killed before it was done; the
+    /// next undo of the run finishes it.
+    bool partlyUndone = false;
+    /// This undo run stopped or was killed before its run was fully undone.
+    bool unfinishedUndo = false;
 };
 
 class RunHistory {
@@ -34,15 +42,19 @@ public:
 
     /// Oldest first.
     std::vector<KeptRun> list() const;
-    /// The most recent run that replaced sidecars and is not undone yet
-    /// (the command line's plain undo: right after an undo, that undo).
+    /// The most recent run that replaced sidecars and is not fully undone
+    /// (the command line's plain undo: right after a complete undo, that
+    /// undo), never an unfinished undo: its run is the one to undo instead.
     std::optional<KeptRun> latestUndoable() const;
-    /// What the window's Undo offers: the newest write run not undone, never
-    /// an undo run.
+    /// What the window's Undo offers: the newest write run not fully undone,
+    /// never an undo run.
     std::optional<KeptRun> latestUndoableWrite() const;
-    /// What the window's Redo offers: the newest undo run, when nothing has
-    /// been written or undone since it; undoing it puts its write run back.
+    /// What the window's Redo offers: the newest complete undo of a write
+    /// run, when nothing has been written or undone since it but redos;
+    /// undoing it puts its write run back.
     std::optional<KeptRun> latestRedoable() const;
+    /// Files in the runs folder that are no run's journal, by name.
+    std::vector<std::string> unknownFiles() const;
     std::optional<KeptRun> find(const std::string& id) const;
     std::uint64_t totalBytes() const;
     std::size_t keptCount() const;
@@ -55,6 +67,8 @@ private:
 
 /// One line of --list-runs: id, time, what it was, sidecars, undone or not, folders.
 std::string runListLine(const KeptRun& run);
+/// The line of --list-runs for a file that is no run's journal.
+std::string unknownFileLine(const std::string& name);
 /// "812 bytes", "4.2 KB", "1.3 MB", "2.0 GB" (1 KB = 1024 bytes), the same in every locale.
 std::string byteSizeText(std::uint64_t bytes);
 

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include <sys/stat.h>
+
 namespace meridane {
 
 ProcessingResult undoSidecar(const journal::OpenedRun& run, const journal::RunEntry& entry, ReplacementLog* log) {
@@ -12,6 +14,16 @@ ProcessingResult undoSidecar(const journal::OpenedRun& run, const journal::RunEn
     if (!entry.damage.empty()) {
         diag::debug("Not restoring " + name + ": " + entry.damage);
         return ProcessingResult::failed(entry.damage);
+    }
+    // A link among the folders above may now lead into another folder,
+    // holding a file of the same name and bytes: not the sidecar the run wrote.
+    struct stat folder {};
+    if (entry.folderKnown && (entry.folderDevice != 0 || entry.folderInode != 0) &&
+        ::stat(entry.sidecarPath.parent_path().c_str(), &folder) == 0 &&
+        (static_cast<std::uint64_t>(folder.st_dev) != entry.folderDevice ||
+         static_cast<std::uint64_t>(folder.st_ino) != entry.folderInode)) {
+        diag::debug("Not restoring " + name + ": " + entry.sidecarPath.parent_path().native() + " is another folder now");
+        return ProcessingResult::failed(kOtherFolder);
     }
     const SidecarWriteOptions options{.dryRun = false, .alwaysOverwrite = false, .beforeReplace = {}, .log = log};
     // As in a run: a sidecar another program changed during the save is

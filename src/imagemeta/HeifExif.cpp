@@ -39,6 +39,8 @@ std::string fourccText(std::uint32_t code) {
     return text;
 }
 
+constexpr std::string_view kExtentBeyondEnd = "Exif item extent lies beyond the end of the file";
+
 Error structureError(std::string message) { return Error{ErrorDomain::heif, kHeifStructure, std::move(message)}; }
 
 std::string boxName(std::uint32_t type) {
@@ -114,9 +116,13 @@ Result<Box> parseBoxHeader(std::span<const std::uint8_t> header, std::uint64_t o
     if (size < headerSize)
         return structureError("box " + boxName(box.type) + " at offset " + std::to_string(offset) +
                               " in " + where + " is smaller than its header");
-    if (size > limit - offset)
-        return structureError("box " + boxName(box.type) + " at offset " + std::to_string(offset) +
-                              " extends past the end of " + where);
+    if (size > limit - offset) {
+        Error error = structureError("box " + boxName(box.type) + " at offset " + std::to_string(offset) +
+                                     " extends past the end of " + where);
+        if (parent == 0)
+            error.code = kHeifTruncated;
+        return error;
+    }
     box.start = offset;
     box.payload = offset + headerSize;
     box.end = offset + size;
@@ -428,11 +434,11 @@ Result<std::vector<FileRange>> itemRanges(std::uint64_t fileSize, const ItemLoca
     for (const Extent& extent : location.extents) {
         std::uint64_t offset = location.baseOffset + extent.offset;
         if (offset < location.baseOffset || offset > areaSize)
-            return problem("Exif item extent lies beyond the end of the file");
+            return problem(std::string(kExtentBeyondEnd));
         // Length 0 means "all the rest".
         std::uint64_t length = extent.length == 0 ? areaSize - offset : extent.length;
         if (length > areaSize - offset)
-            return problem("Exif item extent lies beyond the end of the file");
+            return problem(std::string(kExtentBeyondEnd));
         ranges.push_back({areaStart + offset, length});
     }
     return ranges;
@@ -562,8 +568,11 @@ Result<HeifExifLookup> findPrimaryExif(ImageFile& file, std::span<const std::uin
         return lookup;
     }
     auto ranges = itemRanges(source.size(), *location.value(), idat);
-    if (!ranges)
+    if (!ranges) {
         lookup.exifProblem = ranges.error().message;
+        lookup.truncated = location.value()->constructionMethod == 0 &&
+                           ranges.error().message == kExtentBeyondEnd;
+    }
     else
         lookup.exifItem = std::move(ranges.value());
     return lookup;

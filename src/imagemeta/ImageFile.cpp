@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <climits>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,28 @@ std::string systemErrorText(int errorNumber) {
     if (const char* text = strerrordesc_np(errorNumber))
         return text;
     return "error " + std::to_string(errorNumber);
+}
+
+std::string unreadableFileText(const Error& openError) {
+    switch (openError.code) {
+    case ENOENT:
+        return "file not found";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case EISDIR:
+        return "it is a folder";
+    case EINVAL:
+        return "not a regular file";
+    case ENAMETOOLONG:
+        return "path longer than the system allows (" + std::to_string(PATH_MAX) + " bytes)";
+    default:
+        break;
+    }
+    std::string text = openError.message;
+    if (!text.empty() && text.front() >= 'A' && text.front() <= 'Z')
+        text.front() = static_cast<char>(text.front() - 'A' + 'a');
+    return text;
 }
 
 Result<ImageFile> ImageFile::open(const std::filesystem::path& path, ReadStats* stats) {

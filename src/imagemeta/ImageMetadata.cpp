@@ -122,6 +122,13 @@ std::optional<Coordinate> ImageMetadataReader::position() {
     return Coordinate{*latitude, *longitude};
 }
 
+std::optional<std::string> ImageMetadataReader::unreadableReason() {
+    const imagemeta::PropertiesRead& read = decoded();
+    if (read.unreadable.empty())
+        return std::nullopt;
+    return read.unreadable;
+}
+
 std::optional<DeviceData> ImageMetadataReader::deviceData() {
     const std::filesystem::path& imagePath = imagePath_;
     const std::string name = fileName(imagePath);

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace meridane {
 
@@ -38,6 +39,10 @@ public:
     std::optional<Coordinate> position();
     /// As readDeviceData.
     std::optional<DeviceData> deviceData();
+    /// Why the file cannot be read as an image at all, in words ("file is
+    /// empty", "file is truncated", "file not found", "not a regular file",
+    /// ...); none when it can, whatever metadata it holds. Writes no line.
+    std::optional<std::string> unreadableReason();
 
 private:
     const imagemeta::PropertiesRead& decoded();

@@ -36,6 +36,8 @@ PropertiesRead readExifBlock(BlockBytes block, PropertiesStage onDamage = Proper
     return result;
 }
 
+constexpr std::string_view kTruncated = "file is truncated";
+
 PropertiesRead readHeif(ImageFile& file, std::span<const std::uint8_t> head) {
     PropertiesRead result;
     file.limitReads(kMaxHeifWalkBytes, kMaxHeifWalkCalls);
@@ -43,10 +45,14 @@ PropertiesRead readHeif(ImageFile& file, std::span<const std::uint8_t> head) {
     if (!lookup) {
         result.stage = PropertiesStage::noProperties;
         result.problem = lookup.error().message;
+        if (lookup.error().code == kHeifTruncated)
+            result.unreadable = kTruncated;
         return result;
     }
     result.stage = PropertiesStage::read;
     result.problem = lookup->exifProblem;
+    if (lookup->truncated)
+        result.unreadable = kTruncated;
     if (!lookup->exifItem)
         return result;
     file.limitReads(kMaxTiffReadBytes, kMaxTiffReadCalls);
@@ -74,9 +80,15 @@ PropertiesRead readJpeg(ImageFile& file, std::span<const std::uint8_t> head) {
     return readExifBlock(BlockBytes(file, head, {*segment.value()}));
 }
 
-/// DNG and other classic TIFF files: the file is the TIFF block.
+/// DNG and other classic TIFF files: the file is the TIFF block, so a
+/// directory beyond its end means the file was cut short.
 PropertiesRead readTiffFile(ImageFile& file, std::span<const std::uint8_t> head) {
-    return readExifBlock(BlockBytes(file, head, {FileRange{0, file.size()}}), PropertiesStage::noProperties);
+    PropertiesRead result =
+        readExifBlock(BlockBytes(file, head, {FileRange{0, file.size()}}), PropertiesStage::noProperties);
+    if (result.stage == PropertiesStage::noProperties &&
+        (result.problem.ends_with("lies beyond the end of the data") || result.problem.ends_with("is cut short")))
+        result.unreadable = kTruncated;
+    return result;
 }
 
 bool isTiff(std::span<const std::uint8_t> head) { return head.size() >= 8 && hasTiffHeader(head); }
@@ -85,6 +97,7 @@ PropertiesRead readByContent(ImageFile& file) {
     PropertiesRead result;
     if (file.size() == 0) {
         result.problem = "empty file";
+        result.unreadable = "file is empty";
         return result;
     }
     // The format is decided by what the file holds, not by its name.
@@ -92,6 +105,7 @@ PropertiesRead readByContent(ImageFile& file) {
     Status status = file.readAt(0, static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), kHeadSize)), head);
     if (!status) {
         result.problem = status.error().message;
+        result.unreadable = status.error().message;
         return result;
     }
     if (isHeifFile(head))
@@ -103,6 +117,7 @@ PropertiesRead readByContent(ImageFile& file) {
     if (isJpegFile(head))
         return readJpeg(file, head);
     result.problem = "not an image format that can be read";
+    result.unreadable = "not a HEIF, DNG or JPEG file";
     return result;
 }
 
@@ -116,6 +131,7 @@ PropertiesRead readImageProperties(ImageFile& file) {
         result.stage = PropertiesStage::noProperties;
         result.properties = {};
         result.problem = unchanged.error().message;
+        result.unreadable = unchanged.error().message;
     }
     return result;
 }
@@ -125,6 +141,7 @@ PropertiesRead readImageProperties(const std::filesystem::path& path, ReadStats*
     if (!file) {
         PropertiesRead result;
         result.problem = file.error().message;
+        result.unreadable = unreadableFileText(file.error());
         return result;
     }
     return readImageProperties(file.value());

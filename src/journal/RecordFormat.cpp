@@ -45,6 +45,9 @@ std::string compress(std::string_view bytes) {
 Result<std::string> decompress(std::string_view packed, std::uint32_t size) {
     if (size > kMaximumContent)
         return damaged("it claims a sidecar of " + std::to_string(size) + " bytes");
+    if (size > kRatioFreeContent && size / kMaximumRatio > packed.size())
+        return damaged("its stored content claims to unpack to " + std::to_string(size) + " bytes from " +
+                       std::to_string(packed.size()));
     std::string bytes(size, '\0');
     uLongf made = size;
     uLong used = static_cast<uLong>(packed.size());

@@ -2,6 +2,7 @@
 #include "journal/RunJournal.h"
 
 #include "journal/RunStore.h"
+#include "journal/internal/JournalScan.h"
 #include "journal/internal/RecordFormat.h"
 
 #include <QByteArrayView>
@@ -17,6 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace meridane::journal {
 namespace {
@@ -29,17 +34,32 @@ Error unwritable(const std::string& what, int code) {
                      std::strerror(code) + ")"};
 }
 
-Status syncFolder(const std::filesystem::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return unwritable("open " + folder.string(), errno);
-    const int synced = ::fsync(fd);
-    const int code = errno;
-    ::close(fd);
-    if (synced != 0)
-        return unwritable("flush " + folder.string(), code);
+Error notPrivate(const std::filesystem::path& folder, const std::string& why) {
+    return Error{ErrorDomain::journal, kJournalUnwritable,
+                 "Could not keep the sidecar's earlier content in the run's journal (" + folder.string() + " " + why +
+                     ")"};
+}
+
+Status syncFolder(int fd, const std::filesystem::path& folder) {
+    if (::fsync(fd) != 0)
+        return unwritable("flush " + folder.string(), errno);
     return Done{};
 }
+
+/// Closes the descriptor when it goes.
+struct FolderFd {
+    int fd = -1;
+    FolderFd() = default;
+    FolderFd(const FolderFd&) = delete;
+    FolderFd& operator=(const FolderFd&) = delete;
+    ~FolderFd() { reset(-1); }
+    void reset(int other) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = other;
+    }
+    int release() { return std::exchange(fd, -1); }
+};
 
 }  // namespace
 
@@ -62,6 +82,54 @@ std::filesystem::path defaultRunsFolder() {
     return std::filesystem::path(home ? home : "/") / ".local" / "state" / "meridane" / "runs";
 }
 
+Result<int> openRunsFolder(const std::filesystem::path& folder) {
+    if (!folder.is_absolute())
+        return notPrivate(folder, "is not an absolute path");
+    FolderFd parent;
+    parent.reset(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.fd < 0)
+        return unwritable("open /", errno);
+    std::vector<std::filesystem::path> names(std::next(folder.begin()), folder.end());
+    while (!names.empty() && names.back().empty())  // a trailing slash
+        names.pop_back();
+    std::filesystem::path walked("/");
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool last = i + 1 == names.size();
+        walked /= names[i];
+        // Made one by one: a folder made for our state is nobody else's business.
+        const bool created = ::mkdirat(parent.fd, names[i].c_str(), 0700) == 0;
+        if (!created && errno != EEXIST)
+            return unwritable("create " + walked.string(), errno);
+        const int fd = ::openat(parent.fd, names[i].c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0));
+        if (fd < 0 && last && (errno == ELOOP || errno == ENOTDIR)) {
+            struct stat st {};
+            const bool link = ::fstatat(parent.fd, names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            return notPrivate(walked, link ? "is a symbolic link" : "is not a folder");
+        }
+        if (fd < 0)
+            return unwritable("open " + walked.string(), errno);
+        if (created) {
+            // The umask may have taken more than group and other bits away.
+            (void)::fchmod(fd, 0700);
+            if (Status synced = syncFolder(parent.fd, walked.parent_path()); !synced) {
+                ::close(fd);
+                return synced.error();
+            }
+        }
+        parent.reset(fd);
+    }
+    struct stat st {};
+    if (::fstat(parent.fd, &st) != 0)
+        return unwritable("open " + walked.string(), errno);
+    if (st.st_uid != ::geteuid())
+        return notPrivate(walked, "belongs to another user");
+    if ((st.st_mode & 07777) != 0700)
+        (void)::fchmod(parent.fd, 0700);  // the sidecars' earlier contents are nobody else's business
+    if (::fstat(parent.fd, &st) != 0 || (st.st_mode & 022) != 0)
+        return notPrivate(walked, "may be written by other users");
+    return parent.release();
+}
+
 std::string runId(std::chrono::system_clock::time_point started, pid_t pid) {
     using namespace std::chrono;
     const auto micros = duration_cast<microseconds>(started.time_since_epoch()).count();
@@ -76,25 +144,34 @@ std::string runId(std::chrono::system_clock::time_point started, pid_t pid) {
 }
 
 RunWriter::RunWriter(std::filesystem::path runsFolder, RunHeader header)
-    : folder_(std::move(runsFolder)), header_(std::move(header)), id_(runId(header_.started, header_.pid)) {}
+    : folder_(std::move(runsFolder)), header_(std::move(header)), id_(runId(header_.started, header_.pid)) {
+    if (header_.kind == RunKind::undo && !header_.undoes.empty())
+        if (std::optional<RunSummary> earlier = RunStore(folder_).unfinishedUndoOf(header_.undoes)) {
+            continued_ = earlier->id;
+            id_ = continued_;
+        }
+}
 
 RunWriter::~RunWriter() { (void)finish(); }
 
 Status RunWriter::createLocked() {
-    std::error_code ec;
-    const bool madeFolder = std::filesystem::create_directories(folder_, ec);
-    if (ec)
-        return unwritable("create " + folder_.string(), ec.value());
-    if (madeFolder)  // its name in its parent must last as well
-        if (Status synced = syncFolder(folder_.parent_path()); !synced)
-            return synced;
-    ::chmod(folder_.c_str(), 0700);  // the sidecars' earlier contents are nobody else's business
+    Result<int> opened = openRunsFolder(folder_);
+    if (!opened)
+        return opened.error();
+    FolderFd folder;
+    folder.reset(opened.value());
+    if (!continued_.empty()) {
+        if (continueLocked(folder.fd))
+            return Done{};
+        continued_.clear();  // busy or damaged meanwhile: this undo keeps its own journal
+    }
     // Two runs of one process within a microsecond get the next free name.
     auto started = header_.started;
     for (int attempt = 0; attempt < 100; ++attempt, started += std::chrono::microseconds(1)) {
         id_ = runId(started, header_.pid);
         file_ = folder_ / (id_ + std::string(kJournalSuffix));
-        fd_ = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd_ = ::openat(folder.fd, file_.filename().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
+                       0600);
         if (fd_ >= 0 || errno != EEXIST)
             break;
     }
@@ -114,10 +191,35 @@ Status RunWriter::createLocked() {
     if (Status written = appendLocked(start); !written)
         return written;
     // The new file's name must survive a crash as surely as its entries.
-    if (Status synced = syncFolder(folder_); !synced)
+    if (Status synced = syncFolder(folder.fd, folder_); !synced)
         return synced;
     RunStore(folder_).prune(id_);
     return Done{};
+}
+
+bool RunWriter::continueLocked(int folder) {
+    const std::filesystem::path file = folder_ / (continued_ + std::string(kJournalSuffix));
+    const int fd = ::openat(folder, file.filename().c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    RunSummary earlier;
+    earlier.damaged = true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        earlier = summarizeJournal(fd, file);
+    // Only an undo of the same run, whole up to its last complete record:
+    // what a kill cut short at its end goes, so that new records follow on.
+    if (earlier.damaged || earlier.kind != RunKind::undo || earlier.undoes != header_.undoes ||
+        !earlier.undoneBy.empty() || earlier.version != format::kMagic ||
+        ::ftruncate(fd, static_cast<off_t>(earlier.intactEnd)) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    file_ = file;
+    nextEntry_ = earlier.lastEntry + 1;
+    durableThrough_ = earlier.lastEntry;
+    return true;
 }
 
 Status RunWriter::appendLocked(std::string_view record) {
@@ -155,6 +257,8 @@ Result<std::uint32_t> RunWriter::record(const Replacement& replacement) {
     payload.u32(static_cast<std::uint32_t>(replacement.oldBytes.size()));
     payload.raw(std::string_view(reinterpret_cast<const char*>(oldHash.data()), oldHash.size()));
     payload.raw(std::string_view(reinterpret_cast<const char*>(newHash.data()), newHash.size()));
+    payload.i64(static_cast<std::int64_t>(replacement.folderDevice));
+    payload.i64(static_cast<std::int64_t>(replacement.folderInode));
     payload.text(replacement.sidecarPath.native());
     payload.text(replacement.replacedPath == replacement.sidecarPath ? std::string() : replacement.replacedPath.native());
     payload.raw(format::compress(replacement.oldBytes));
@@ -225,7 +329,7 @@ Status RunWriter::finish() {
     finished_ = true;
     if (fd_ < 0)
         return Done{};
-    if (replaced_ == 0) {
+    if (replaced_ == 0 && continued_.empty()) {
         ::unlink(file_.c_str());
         ::close(fd_);
         fd_ = -1;
@@ -247,6 +351,11 @@ Status RunWriter::finish() {
 std::string RunWriter::id() const {
     std::lock_guard lock(mutex_);
     return id_;
+}
+
+bool RunWriter::continuesEarlierUndo() const {
+    std::lock_guard lock(mutex_);
+    return !continued_.empty();
 }
 
 std::size_t RunWriter::replacedCount() const {

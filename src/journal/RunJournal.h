@@ -36,6 +36,12 @@ struct RunHeader {
 /// $XDG_STATE_HOME/meridane/runs, or ~/.local/state/meridane/runs.
 std::filesystem::path defaultRunsFolder();
 
+/// The runs folder, opened for adding journals: the folders missing on the
+/// way are made one by one, each 0700 whatever the umask; the runs folder
+/// itself must be a real folder of this user that no one else may write in.
+/// Returns its descriptor.
+Result<int> openRunsFolder(const std::filesystem::path& folder);
+
 /// "20250314T101530.123456Z-4242": sortable by time, unique per process.
 std::string runId(std::chrono::system_clock::time_point started, pid_t pid);
 
@@ -44,7 +50,9 @@ std::string runId(std::chrono::system_clock::time_point started, pid_t pid);
 /// has recorded its own entry or finished, then one flush covers them all.
 class RunWriter {
 public:
-    /// Nothing is created until the first entry.
+    /// Nothing is created until the first entry. An undo of a run that an
+    /// earlier undo left unfinished (stopped or killed) adds its entries to
+    /// that undo's journal, so that one undo run holds all the sidecars put back.
     RunWriter(std::filesystem::path runsFolder, RunHeader header);
     ~RunWriter();
     RunWriter(const RunWriter&) = delete;
@@ -55,6 +63,10 @@ public:
         const std::filesystem::path& replacedPath;  ///< absolute; the link's target, or the sidecar
         std::string_view oldBytes;
         std::string_view newBytes;
+        /// The sidecar's folder (device and inode), so that an undo can tell
+        /// when the path has come to lead into another folder.
+        std::uint64_t folderDevice = 0;
+        std::uint64_t folderInode = 0;
     };
     /// Appends an entry (not yet flushed) and returns its number.
     Result<std::uint32_t> record(const Replacement& replacement);
@@ -73,6 +85,9 @@ public:
     Status finish();
 
     std::string id() const;
+    /// Whether this run adds to an earlier undo's journal; that undo may
+    /// already have put sidecars back.
+    bool continuesEarlierUndo() const;
     std::size_t replacedCount() const;
     std::size_t flushCount() const;
     /// The journal's file; empty until the first entry.
@@ -83,6 +98,7 @@ public:
 
 private:
     Status createLocked();
+    bool continueLocked(int folder);
     Status appendLocked(std::string_view record);
     Status flushLocked();
 
@@ -92,6 +108,7 @@ private:
     RunHeader header_;
     std::string id_;
     std::filesystem::path file_;
+    std::string continued_;  ///< the id of the unfinished undo this run continues
     int fd_ = -1;
     Status broken_ = Done{};  ///< a failed write leaves the file unusable for this run
     std::uint32_t nextEntry_ = 1;

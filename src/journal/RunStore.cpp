@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "journal/RunStore.h"
 
+#include "journal/internal/JournalScan.h"
 #include "journal/internal/RecordFormat.h"
 
 #include <fcntl.h>
@@ -14,7 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
+#include <functional>
 #include <unordered_set>
 #include <utility>
 
@@ -38,7 +39,16 @@ public:
     };
     enum class Next { record, end, cutShort, unreadable };
 
-    bool readMagic() { return fill(format::kMagic.size()) && take(format::kMagic.size()) == format::kMagic; }
+    /// The journal's magic, or empty when it has none of those known.
+    std::string_view readMagic() {
+        if (!fill(format::kMagic.size()))
+            return {};
+        const std::string_view magic = take(format::kMagic.size());
+        for (std::string_view known : {format::kMagic, format::kMagicVersion1})
+            if (magic == known)
+                return known;
+        return {};
+    }
 
     Next next(Record& record) {
         if (!fill(format::kRecordHeader))
@@ -110,12 +120,30 @@ bool isTargetPath(const std::filesystem::path& path) {
     return path.empty() || (path.is_absolute() && path.native().find('\0') == std::string::npos);
 }
 
+enum Damage : std::uint8_t { kIntact, kCutShort, kBadChecksum, kNoSidecar, kUnreadableAfter };
+
+std::string damageText(std::uint8_t damage, std::uint32_t lastGood) {
+    switch (damage) {
+    case kCutShort:
+        return "The run's journal entry is damaged: it is cut short";
+    case kBadChecksum:
+        return "The run's journal entry is damaged: its checksum does not match";
+    case kNoSidecar:
+        return "The run's journal entry is damaged: it names no sidecar a run could have written";
+    case kUnreadableAfter:
+        return "The run's journal is damaged: the entries after entry " + std::to_string(lastGood) + " cannot be read";
+    default:
+        return {};
+    }
+}
+
 struct ParsedEntry {
     RunEntry entry;
+    std::uint8_t damage = kIntact;
     bool usable = false;
 };
 
-ParsedEntry parseEntry(const RecordStream::Record& record) {
+ParsedEntry parseEntry(const RecordStream::Record& record, bool withFolder) {
     ParsedEntry parsed;
     RunEntry& entry = parsed.entry;
     entry.offset = record.offset;
@@ -125,18 +153,24 @@ ParsedEntry parseEntry(const RecordStream::Record& record) {
     entry.oldSize = reader.u32();
     const std::string_view oldHash = reader.raw(entry.oldHash.size());
     const std::string_view newHash = reader.raw(entry.newHash.size());
+    if (withFolder) {
+        entry.folderDevice = static_cast<std::uint64_t>(reader.i64());
+        entry.folderInode = static_cast<std::uint64_t>(reader.i64());
+        entry.folderKnown = true;
+    }
     const std::filesystem::path sidecar(std::string(reader.text()));
     const std::filesystem::path replaced(std::string(reader.text()));
     if (reader.failed() || !record.intact) {
         // Its paths are shown only when they still look like what a run writes.
         if (isSidecarPath(sidecar))
             entry.sidecarPath = sidecar;
-        entry.damage = record.intact ? "The run's journal entry is damaged: it is cut short"
-                                     : "The run's journal entry is damaged: its checksum does not match";
+        parsed.damage = record.intact ? kCutShort : kBadChecksum;
+        entry.damage = damageText(parsed.damage, 0);
         return parsed;
     }
     if (!isSidecarPath(sidecar) || !isTargetPath(replaced) || entry.oldSize > format::kMaximumContent) {
-        entry.damage = "The run's journal entry is damaged: it names no sidecar a run could have written";
+        parsed.damage = kNoSidecar;
+        entry.damage = damageText(parsed.damage, 0);
         return parsed;
     }
     std::copy(oldHash.begin(), oldHash.end(), reinterpret_cast<char*>(entry.oldHash.data()));
@@ -158,8 +192,11 @@ std::chrono::system_clock::time_point timeOfId(const std::string& id) {
     return std::chrono::system_clock::from_time_t(::timegm(&utc)) + std::chrono::microseconds(micros);
 }
 
-/// Reads the whole journal; entries are kept only when asked for.
-RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>* entries) {
+using Indexed = OpenedRun::Indexed;
+
+/// Reads the whole journal in one pass. The summary's memory does not grow
+/// with the journal; the entries' index, when asked for, is kept in `entries`.
+RunSummary scan(int fd, const std::filesystem::path& file, std::vector<Indexed>* entries) {
     RunSummary summary;
     summary.file = file;
     summary.id = file.stem().native();
@@ -169,13 +206,25 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>
         summary.bytes = static_cast<std::uint64_t>(st.st_blocks) * 512;
 
     RecordStream stream(fd);
-    if (!stream.readMagic()) {
+    const std::string_view magic = stream.readMagic();
+    if (magic.empty()) {
         summary.damaged = true;
         return summary;
     }
-    std::vector<RunEntry> found;
-    std::map<std::uint32_t, bool> settled;  // entry number: replaced
+    summary.version = magic;
+    summary.intactEnd = magic.size();
+    const bool withFolder = magic == format::kMagic;
+    // The dropped notes and, with entries, every settle note, by entry number.
+    std::vector<std::pair<std::uint32_t, bool>> notes;
+    std::size_t entryCount = 0, dropped = 0;
     std::unordered_set<std::string> folders;
+    auto countFolder = [&](const std::filesystem::path& sidecar) {
+        const std::filesystem::path folder = sidecar.parent_path();
+        if (folder.empty() || folders.size() >= RunSummary::kCountedFolders || !folders.insert(folder.native()).second)
+            return;
+        if (summary.folders.size() < RunSummary::kKeptFolders)
+            summary.folders.push_back(folder);
+    };
     RecordStream::Record record;
     for (bool first = true;; first = false) {
         const RecordStream::Next next = stream.next(record);
@@ -183,12 +232,16 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>
             break;  // a record cut short was never flushed: its sidecar was not replaced
         if (next == RecordStream::Next::unreadable) {
             summary.damaged = true;
-            RunEntry lost;
-            lost.damage = "The run's journal is damaged: the entries after entry " +
-                          std::to_string(found.empty() ? 0 : found.back().number) + " cannot be read";
-            found.push_back(std::move(lost));
+            if (entries)
+                entries->push_back({.offset = 0,
+                                    .length = 0,
+                                    .number = entries->empty() ? 0 : entries->back().number,
+                                    .damage = kUnreadableAfter,
+                                    .replaced = false});
+            ++entryCount;
             break;
         }
+        summary.intactEnd = record.offset + record.length;
         format::Reader reader(record.payload);
         if (first) {
             if (record.type != RecordType::header || !record.intact) {
@@ -203,15 +256,29 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>
         }
         switch (record.type) {
         case RecordType::entry: {
-            ParsedEntry parsed = parseEntry(record);
+            ParsedEntry parsed = parseEntry(record, withFolder);
             summary.damaged |= !parsed.usable;
-            found.push_back(std::move(parsed.entry));
+            summary.lastEntry = std::max(summary.lastEntry, parsed.entry.number);
+            ++entryCount;
+            countFolder(parsed.entry.sidecarPath);
+            if (entries)
+                entries->push_back({.offset = record.offset,
+                                    .length = record.length,
+                                    .number = parsed.entry.number,
+                                    .damage = parsed.damage,
+                                    .replaced = false});
             break;
         }
         case RecordType::done:
         case RecordType::dropped:
-            if (record.intact)
-                settled[reader.u32()] = record.type == RecordType::done;
+            // A note whose checksum fails says nothing: its entry counts as
+            // not settled, and undo decides from the sidecar's bytes.
+            if (record.intact) {
+                const bool replaced = record.type == RecordType::done;
+                dropped += !replaced;
+                if (entries || !replaced)
+                    notes.emplace_back(reader.u32(), replaced);
+            }
             break;
         case RecordType::undone:
             if (record.intact)
@@ -225,18 +292,32 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<RunEntry>
             break;
         }
     }
-    for (RunEntry& entry : found) {
-        const auto note = settled.find(entry.number);
-        if (entry.damage.empty() && note != settled.end() && !note->second)
-            continue;  // its save failed: the run did not replace this sidecar
-        entry.replaced = note != settled.end() && note->second;
-        ++summary.sidecars;
-        const std::filesystem::path folder = entry.sidecarPath.parent_path();
-        if (!folder.empty() && folders.insert(folder.native()).second)
-            summary.folders.push_back(folder);
-        if (entries)
-            entries->push_back(std::move(entry));
+    summary.folderCount = folders.size();
+    if (!entries) {
+        // A damaged entry is counted whatever its notes say; only a crafted
+        // journal notes one entry dropped twice, and then the count errs low.
+        summary.sidecars = entryCount - std::min(entryCount, dropped);
+        return summary;
     }
+    // The last note of an entry counts, as when it was read in order.
+    std::stable_sort(notes.begin(), notes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto noteOf = [&](std::uint32_t number) -> const std::pair<std::uint32_t, bool>* {
+        auto after = std::upper_bound(notes.begin(), notes.end(), number,
+                                      [](std::uint32_t n, const auto& note) { return n < note.first; });
+        return after == notes.begin() || std::prev(after)->first != number ? nullptr : &*std::prev(after);
+    };
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+        Indexed entry = (*entries)[i];
+        const auto* note = entry.damage == kUnreadableAfter ? nullptr : noteOf(entry.number);
+        if (entry.damage == kIntact && note && !note->second)
+            continue;  // its save failed: the run did not replace this sidecar
+        entry.replaced = note && note->second;
+        (*entries)[kept++] = entry;
+    }
+    entries->resize(kept);
+    entries->shrink_to_fit();
+    summary.sidecars = kept;
     return summary;
 }
 
@@ -257,21 +338,34 @@ struct KeptFile {
     std::uint64_t bytes = 0;
 };
 
-/// The journals in the folder, oldest first, from their names and sizes alone.
-std::vector<KeptFile> keptFiles(const std::filesystem::path& folder) {
+/// The journals in the folder, oldest first, from their names and sizes
+/// alone; `others` gets the names of every other file there.
+std::vector<KeptFile> keptFiles(const std::filesystem::path& folder, std::vector<std::string>* others = nullptr) {
     std::vector<KeptFile> files;
     std::error_code ec;
     for (const auto& item : std::filesystem::directory_iterator(folder, ec)) {
         const std::filesystem::path& file = item.path();
-        if (file.extension() != kJournalSuffix || !item.is_regular_file(ec))
-            continue;
         struct stat st {};
-        if (::lstat(file.c_str(), &st) != 0)
-            continue;
-        files.push_back({file.stem().native(), file, static_cast<std::uint64_t>(st.st_blocks) * 512});
+        const bool journal = isJournalName(file.filename().native()) && ::lstat(file.c_str(), &st) == 0 &&
+                             S_ISREG(st.st_mode);
+        if (journal)
+            files.push_back({file.stem().native(), file, static_cast<std::uint64_t>(st.st_blocks) * 512});
+        else if (others)
+            others->push_back(file.filename().native());
     }
     std::sort(files.begin(), files.end(), [](const KeptFile& a, const KeptFile& b) { return a.id < b.id; });
+    if (others)
+        std::sort(others->begin(), others->end());
     return files;
+}
+
+std::optional<RunSummary> summaryOf(const KeptFile& kept) {
+    const int fd = openJournal(kept.file, O_RDONLY);
+    if (fd < 0)
+        return std::nullopt;
+    RunSummary run = scan(fd, kept.file, nullptr);
+    ::close(fd);
+    return run;
 }
 
 /// Whether the process a run's id names ("<time>-<pid>") still lives.
@@ -298,6 +392,25 @@ bool removeUnlessInUse(const std::filesystem::path& file) {
 
 }  // namespace
 
+bool isJournalName(std::string_view name) {
+    // "20250314T101530.123456Z-4242.journal"
+    if (!name.ends_with(kJournalSuffix))
+        return false;
+    name.remove_suffix(kJournalSuffix.size());
+    constexpr std::string_view shape = "ddddddddTdddddd.ddddddZ-";
+    if (name.size() <= shape.size() || name.size() > shape.size() + 10)
+        return false;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char want = i < shape.size() ? shape[i] : 'd';
+        if (want == 'd' ? !digit(name[i]) : name[i] != want)
+            return false;
+    }
+    return true;
+}
+
+RunSummary summarizeJournal(int fd, const std::filesystem::path& file) { return scan(fd, file, nullptr); }
+
 Result<OpenedRun> OpenedRun::open(const std::filesystem::path& file) {
     OpenedRun run;
     run.fd_ = openJournal(file, O_RDWR | O_APPEND);
@@ -307,12 +420,12 @@ Result<OpenedRun> OpenedRun::open(const std::filesystem::path& file) {
     if (::flock(run.fd_, LOCK_EX | LOCK_NB) != 0)
         return Error{ErrorDomain::journal, kJournalBusy,
                      "The run is being written or undone by another Meridane process"};
-    run.summary_ = scan(run.fd_, file, &run.entries_);
+    run.summary_ = scan(run.fd_, file, &run.index_);
     return run;
 }
 
 OpenedRun::OpenedRun(OpenedRun&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), summary_(std::move(other.summary_)), entries_(std::move(other.entries_)) {}
+    : fd_(std::exchange(other.fd_, -1)), summary_(std::move(other.summary_)), index_(std::move(other.index_)) {}
 
 OpenedRun& OpenedRun::operator=(OpenedRun&& other) noexcept {
     if (this != &other) {
@@ -320,7 +433,7 @@ OpenedRun& OpenedRun::operator=(OpenedRun&& other) noexcept {
             ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         summary_ = std::move(other.summary_);
-        entries_ = std::move(other.entries_);
+        index_ = std::move(other.index_);
     }
     return *this;
 }
@@ -330,6 +443,45 @@ OpenedRun::~OpenedRun() { close(); }
 void OpenedRun::close() {
     if (fd_ >= 0)
         ::close(std::exchange(fd_, -1));
+}
+
+RunEntry OpenedRun::entry(std::size_t i) const {
+    const Indexed& at = index_.at(i);
+    RunEntry entry;
+    entry.number = at.number;
+    entry.offset = at.offset;
+    entry.length = at.length;
+    entry.replaced = at.replaced;
+    if (at.damage == kUnreadableAfter) {
+        entry.damage = damageText(at.damage, at.number);
+        return entry;
+    }
+    // The paths come before the stored content: a record's first part holds them.
+    constexpr std::size_t kPathsPart = format::kRecordHeader + 4 + 4 + 64 + 16 + 2 * (2 + 65535);
+    std::string record(std::min<std::size_t>(at.length, kPathsPart), '\0');
+    std::size_t got = 0;
+    while (got < record.size()) {
+        const ssize_t n = fd_ < 0 ? -1 : ::pread(fd_, record.data() + got, record.size() - got, static_cast<off_t>(at.offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            entry.damage = format::damaged("it cannot be read again").message;
+            return entry;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    RecordStream::Record part;
+    part.type = RecordType::entry;
+    part.offset = at.offset;
+    part.length = at.length;
+    part.payload = std::string_view(record).substr(std::min(record.size(), format::kRecordHeader));
+    part.intact = at.damage != kBadChecksum;
+    ParsedEntry parsed = parseEntry(part, summary_.version == format::kMagic);
+    parsed.entry.replaced = at.replaced;
+    // Read again, it must say what it said the first time.
+    if (parsed.damage != at.damage)
+        parsed.entry.damage = damageText(at.damage == kIntact ? static_cast<std::uint8_t>(kBadChecksum) : at.damage, 0);
+    return std::move(parsed.entry);
 }
 
 Result<std::string> OpenedRun::oldBytes(const RunEntry& entry) const {
@@ -351,7 +503,7 @@ Result<std::string> OpenedRun::oldBytes(const RunEntry& entry) const {
             format::readLittle32(bytes.substr(bytes.size() - format::kRecordTrailer)))
         return format::damaged("its checksum does not match");
     format::Reader reader(bytes.substr(format::kRecordHeader, bytes.size() - format::kRecordHeader - format::kRecordTrailer));
-    reader.raw(8 + 2 * entry.oldHash.size());
+    reader.raw(8 + 2 * entry.oldHash.size() + (entry.folderKnown ? 16 : 0));
     reader.text();
     reader.text();
     Result<std::string> content = format::decompress(reader.rest(), entry.oldSize);
@@ -373,14 +525,16 @@ Status OpenedRun::markUndone(const std::string& undoRunId) {
 
 std::vector<RunSummary> RunStore::list() const {
     std::vector<RunSummary> runs;
-    for (const KeptFile& kept : keptFiles(folder_)) {
-        const int fd = openJournal(kept.file, O_RDONLY);
-        if (fd < 0)
-            continue;
-        runs.push_back(scan(fd, kept.file, nullptr));
-        ::close(fd);
-    }
+    for (const KeptFile& kept : keptFiles(folder_))
+        if (std::optional<RunSummary> run = summaryOf(kept))
+            runs.push_back(std::move(*run));
     return runs;
+}
+
+std::vector<std::string> RunStore::unknownFiles() const {
+    std::vector<std::string> others;
+    keptFiles(folder_, &others);
+    return others;
 }
 
 std::uint64_t RunStore::totalBytes() const {
@@ -391,31 +545,54 @@ std::uint64_t RunStore::totalBytes() const {
 }
 
 std::optional<RunSummary> RunStore::latestUndoable() const {
-    // Newest first, reading no more journals than needed: usually one.
+    // Newest first, reading no more journals than needed: usually one or two.
     const std::vector<KeptFile> files = keptFiles(folder_);
     for (auto kept = files.rbegin(); kept != files.rend(); ++kept) {
-        const int fd = openJournal(kept->file, O_RDONLY);
-        if (fd < 0)
+        std::optional<RunSummary> run = summaryOf(*kept);
+        if (!run || run->sidecars == 0 || fullyUndone(*run))
             continue;
-        RunSummary run = scan(fd, kept->file, nullptr);
-        ::close(fd);
-        if (run.undoneBy.empty() && run.sidecars > 0)
+        if (run->kind == RunKind::undo && !run->undoes.empty()) {
+            // Unfinished: the next undo finishes it by undoing its run.
+            if (std::optional<RunSummary> undone = find(run->undoes); undone && !fullyUndone(*undone))
+                return undone;
+        }
+        return run;
+    }
+    return std::nullopt;
+}
+
+std::optional<RunSummary> RunStore::unfinishedUndoOf(const std::string& id) const {
+    const std::optional<RunSummary> target = find(id);
+    if (!target || fullyUndone(*target))
+        return std::nullopt;
+    const std::vector<KeptFile> files = keptFiles(folder_);
+    for (auto kept = files.rbegin(); kept != files.rend() && kept->id > id; ++kept) {
+        std::optional<RunSummary> run = summaryOf(*kept);
+        if (run && run->kind == RunKind::undo && run->undoes == id && !run->damaged && !fullyUndone(*run))
             return run;
     }
     return std::nullopt;
 }
 
-std::optional<RunSummary> RunStore::find(const std::string& id) const {
-    for (const KeptFile& kept : keptFiles(folder_)) {
-        if (kept.id != id)
-            continue;
-        const int fd = openJournal(kept.file, O_RDONLY);
-        if (fd < 0)
-            return std::nullopt;
-        RunSummary run = scan(fd, kept.file, nullptr);
-        ::close(fd);
-        return run;
+bool RunStore::fullyUndone(const RunSummary& run) const {
+    // Followed run by run: a crafted ring of undos ends after a bound.
+    const RunSummary* at = &run;
+    std::optional<RunSummary> next;
+    bool undone = false;
+    for (int depth = 0; depth < kUndoChain && !at->undoneBy.empty(); ++depth) {
+        next = find(at->undoneBy);
+        if (!next)
+            return !undone;
+        undone = !undone;
+        at = &*next;
     }
+    return undone;
+}
+
+std::optional<RunSummary> RunStore::find(const std::string& id) const {
+    for (const KeptFile& kept : keptFiles(folder_))
+        if (kept.id == id)
+            return summaryOf(kept);
     return std::nullopt;
 }
 

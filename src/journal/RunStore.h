@@ -16,6 +16,9 @@ namespace meridane::journal {
 
 inline constexpr std::string_view kJournalSuffix = ".journal";
 
+/// Whether `name` is "<run id>.journal", the only name a run's journal has.
+bool isJournalName(std::string_view name);
+
 /// What a run's journal says about the run as a whole.
 struct RunSummary {
     std::string id;
@@ -23,12 +26,21 @@ struct RunSummary {
     RunKind kind = RunKind::write;
     std::chrono::system_clock::time_point started;
     std::string undoes;    ///< undo runs: the run they undid
-    std::string undoneBy;  ///< empty while not undone
-    std::vector<std::filesystem::path> folders;  ///< of the sidecars, in first-seen order
+    std::string undoneBy;  ///< the undo that put back all it could; empty while not fully undone
+    /// Of the sidecars, the first few in first-seen order, and how many there are.
+    std::vector<std::filesystem::path> folders;
+    std::size_t folderCount = 0;
     std::size_t sidecars = 0;  ///< entries whose save was not dropped
     bool finished = false;     ///< ended normally (not killed)
     bool damaged = false;      ///< some record could not be read
     std::uint64_t bytes = 0;   ///< the journal's size on disk
+    std::string_view version;  ///< its magic
+    std::uint32_t lastEntry = 0;   ///< the highest entry number in it
+    std::uint64_t intactEnd = 0;   ///< where its last whole record ends
+
+    static constexpr std::size_t kKeptFolders = 3;
+    /// Folders beyond this many are not counted: the count says "at least".
+    static constexpr std::size_t kCountedFolders = 1u << 16;
 };
 
 /// One sidecar of an opened run. `damage`, when not empty, says why the
@@ -39,6 +51,9 @@ struct RunEntry {
     std::filesystem::path replacedPath;  ///< the sidecar itself unless it was a link
     Digest oldHash{}, newHash{};
     std::uint32_t oldSize = 0;
+    /// The sidecar's folder when the run wrote it (journals since the folder was recorded).
+    bool folderKnown = false;
+    std::uint64_t folderDevice = 0, folderInode = 0;
     bool replaced = false;  ///< the run noted the rename (unnoted after a kill)
     std::string damage;
     std::uint64_t offset = 0;  ///< of the record, for oldBytes
@@ -46,7 +61,9 @@ struct RunEntry {
 };
 
 /// A run opened for undo: its journal is locked for as long as this lives,
-/// so no two undos of one run overlap.
+/// so no two undos of one run overlap. It keeps a small index of the entries
+/// and reads each again when asked, so that its memory stays some 24 bytes
+/// an entry whatever the paths and contents.
 class OpenedRun {
 public:
     static Result<OpenedRun> open(const std::filesystem::path& file);
@@ -56,20 +73,31 @@ public:
 
     const RunSummary& summary() const { return summary_; }
     /// Entries whose save was not dropped, in the order of the run.
-    const std::vector<RunEntry>& entries() const { return entries_; }
+    std::size_t entryCount() const { return index_.size(); }
+    /// Entry `i`, read again from the journal. Safe from several threads at once.
+    RunEntry entry(std::size_t i) const;
     /// The sidecar's bytes before the run, checked against the entry's hash.
     /// Safe from several threads at once.
     Result<std::string> oldBytes(const RunEntry& entry) const;
     Status markUndone(const std::string& undoRunId);
     /// Lets go of the journal and its lock, so that another undo can open it
-    /// at once; entries() stays, oldBytes() no longer reads.
+    /// at once; entry() and oldBytes() no longer read.
     void close();
+
+    /// Where an entry's record lies and what the first reading found.
+    struct Indexed {
+        std::uint64_t offset = 0;
+        std::uint32_t length = 0;
+        std::uint32_t number = 0;
+        std::uint8_t damage = 0;
+        bool replaced = false;
+    };
 
 private:
     OpenedRun() = default;
     int fd_ = -1;
     RunSummary summary_;
-    std::vector<RunEntry> entries_;
+    std::vector<Indexed> index_;
 };
 
 class RunStore {
@@ -80,11 +108,22 @@ public:
     /// Every kept run, oldest first. A journal too damaged to say anything
     /// is listed with `damaged` set.
     std::vector<RunSummary> list() const;
+    /// The names of the other files in the folder (a backup tool's copies,
+    /// say): never undone, pruned or forgotten.
+    std::vector<std::string> unknownFiles() const;
     std::uint64_t totalBytes() const;
     std::size_t count() const;
-    /// The most recent run not yet undone, or the run of that id.
+    /// The most recent run not fully undone; for an undo whose run is not
+    /// fully undone either, that run (undoing it finishes the undo).
     std::optional<RunSummary> latestUndoable() const;
+    /// The newest undo of the run `id` that stopped or was killed before it
+    /// was done, while that run is not fully undone.
+    std::optional<RunSummary> unfinishedUndoOf(const std::string& id) const;
     std::optional<RunSummary> find(const std::string& id) const;
+    /// Undone by an undo that put back all it could, and that undo not taken
+    /// back in turn (an undo undone is a redo).
+    bool fullyUndone(const RunSummary& run) const;
+    static constexpr int kUndoChain = 64;
     /// Removes every kept run that no process is writing or undoing; returns how many.
     std::size_t forgetAll() const;
 

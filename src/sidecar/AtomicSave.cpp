@@ -7,13 +7,16 @@
 #include "sidecar/internal/XmpWriteQueue.h"
 #include "xmp/XMPXML.h"
 
-#include <climits>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <string>
 
 #ifdef MERIDANE_TEST_HOOKS
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #endif
@@ -78,23 +81,63 @@ Status checkFreeSpace(FileSystem& fs, int folder, const std::filesystem::path& s
     return Done{};
 }
 
-/// Clears what an earlier save left on the temporary name: a file is removed
-/// unless a save still holds its lock, a link or pipe is removed without
-/// being followed or opened, and a folder is left for the creation to fail on.
+/// Whether a file on a volume without user attributes holds what a save
+/// writes: an XMP packet.
+bool holdsXmpPacket(FileSystem& fs, int fd, std::uint64_t size) {
+    if (size > 4 * sidecar::kMaximumSidecarBytes)
+        return false;
+    auto bytes = fs.readWhole(fd, size, 4 * sidecar::kMaximumSidecarBytes);
+    return bytes && (bytes->find("<x:xmpmeta") != std::string::npos || bytes->find("<rdf:RDF") != std::string::npos);
+}
+
+/// Clears what an earlier save left on the temporary name. Only a file a save
+/// made is removed: one that carries the mark, or one still empty (a save
+/// stopped between creating and marking it). On a volume that keeps no
+/// marks, a file holding an XMP packet counts as a save's. A file a save
+/// still holds the lock of is left to it, and a folder is left for the
+/// creation to fail on; anything else is in the way.
 Status clearStaleTemporary(FileSystem& fs, int folder, const std::string& tempName) {
     auto info = fs.statusAt(folder, tempName);
     if (!info || info->isDirectory)
         return Done{};
-    // One this process may not even open (another user's) is removed as
-    // before: a save whose file went away fails its final check, losing nothing.
-    if (auto fd = info->isRegularFile ? fs.openForReading(folder, tempName) : Result<int>(Error{})) {
-        Descriptor stale(fd.value());
-        Status locked = fs.tryLock(stale.get());
-        if (!locked && locked.error().code == EWOULDBLOCK)
-            return saveError(kSidecarBusy, "XMP sidecar is being saved by another program");
-    }
+    const Error inTheWay = saveError(kTemporaryInTheWay, "A file named " + tempName + " is in the way");
+    if (!info->isRegularFile)
+        return inTheWay;
+    auto fd = fs.openForReading(folder, tempName);
+    if (!fd)  // another user's, unreadable: whose it is cannot be told
+        return inTheWay;
+    Descriptor stale(fd.value());
+    Status locked = fs.tryLock(stale.get());
+    if (!locked && locked.error().code == EWOULDBLOCK)
+        return saveError(kSidecarBusy, "XMP sidecar is being saved by another program");
+    auto held = fs.statusOf(stale.get());
+    if (!held || !held->sameFile(info.value()))
+        return inTheWay;
+    auto marked = fs.isMarkedTemporary(stale.get());
+    const bool unmarkable = !marked && marked.error().code == ENOTSUP;
+    const bool made = (marked && marked.value()) || held->size == 0 ||
+                      (unmarkable && holdsXmpPacket(fs, stale.get(), held->size));
+    if (!made)
+        return inTheWay;
     (void)fs.removeAt(folder, tempName);
     return Done{};
+}
+
+/// An account's name, or its number when the system knows no name for it.
+std::string accountName(uid_t owner, gid_t group, bool ofOwner) {
+    std::array<char, 4096> buffer{};
+    if (ofOwner) {
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        if (::getpwuid_r(owner, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+            return found->pw_name;
+        return std::to_string(owner);
+    }
+    struct group entry {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(group, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->gr_name;
+    return std::to_string(group);
 }
 
 /// Writes the whole text and gives the file the sidecar's owner, group,
@@ -110,8 +153,17 @@ Status writeTemporaryFile(FileSystem& fs, int fd, const std::string& tempName, s
             return withContext(sidecar::systemError(EIO), writeContext);
         text.remove_prefix(std::min(written.value(), text.size()));
     }
-    if (Status owned = fs.setOwner(fd, original.owner, original.group); !owned && owned.error().code != EPERM)
+    // A save by another member of a shared folder's group must not make the
+    // sidecar theirs: without the right to give the file its owner and group
+    // the sidecar stays as it is.
+    if (Status owned = fs.setOwner(fd, original.owner, original.group); !owned) {
+        if (owned.error().code == EPERM)
+            return saveError(kSidecarOwnerNotKept,
+                             "Cannot keep the XMP sidecar's owner (" +
+                                 accountName(original.owner, original.group, original.owner != ::geteuid()) +
+                                 "); not replaced");
         return withContext(owned.error(), "Could not give " + quotedName(tempName) + " the sidecar's owner");
+    }
     if (originalFd >= 0)
         if (Status copied = fs.copyAttributes(originalFd, fd); !copied)
             return withContext(copied.error(), "Could not copy the extended attributes to " + quotedName(tempName));
@@ -123,8 +175,18 @@ Status writeTemporaryFile(FileSystem& fs, int fd, const std::string& tempName, s
     return Done{};
 }
 
+/// Whether the file read is, as far as its status and its bytes tell, as it
+/// was read. Its bytes are compared too: two edits within one tick of a
+/// coarse clock leave size and times alike.
+bool stillAsRead(FileSystem& fs, const SidecarFile::State& sidecar, const sidecar::FileInfo& now) {
+    if (!now.sameContentState(sidecar.identity) || !sidecar.file)
+        return false;
+    auto bytes = fs.readWhole(sidecar.file.get(), now.size, sidecar::kMaximumSidecarBytes);
+    return bytes && bytes.value() == sidecar.bytes;
+}
+
 /// Just before the rename: the temporary file is still this save's, the
-/// sidecar is still the file read and in the state it was read in, and the
+/// sidecar is still the file read and holds what was read, and the
 /// sidecar's path still leads to it.
 Status checkStillTheSame(FileSystem& fs, const SidecarFile::State& sidecar, const std::string& tempName,
                          const sidecar::FileInfo& temporary, const std::string& replaceContext) {
@@ -136,11 +198,60 @@ Status checkStillTheSame(FileSystem& fs, const SidecarFile::State& sidecar, cons
     auto now = fs.statusAt(sidecar.folder.get(), sidecar.realName);
     if (!now)
         return withContext(now.error(), replaceContext);
-    if (!now->sameState(sidecar.identity))
+    if (!now->sameState(sidecar.identity) || !stillAsRead(fs, sidecar, now.value()))
         return saveError(kSidecarChanged, "XMP sidecar changed while it was being updated");
     auto reached = fs.status(sidecar.path);
     if (!reached || !reached->sameFile(sidecar.identity))
         return saveError(kSidecarMoved, "XMP sidecar was moved or relinked while it was being updated");
+    return Done{};
+}
+
+/// Puts the temporary file in the sidecar's place. The two names swap their
+/// files in one step, so that the file swapped out can be checked: if it is
+/// not the file read, as read (another program wrote between the check and
+/// the swap), the swap is undone and the file counts as changed. While it
+/// sits on the temporary name the old file carries the mark, so that a save
+/// stopped there leaves nothing the next save may not clear. Where the file
+/// system cannot swap, one rename over the old file.
+Status replaceSidecar(FileSystem& fs, const SidecarFile::State& sidecar, const std::string& tempName, int tempFd,
+                      const sidecar::FileInfo& temporary, const std::string& replaceContext) {
+    const int folder = sidecar.folder.get();
+    const bool oldMarked = sidecar.file && fs.markTemporary(sidecar.file.get()).ok();
+    const auto unmarkOld = [&] {
+        if (oldMarked)
+            (void)fs.unmarkTemporary(sidecar.file.get());
+    };
+    if (Status exchanged = fs.exchangeAt(folder, tempName, sidecar.realName); !exchanged) {
+        unmarkOld();
+        const int code = exchanged.error().code;
+        if (exchanged.error().domain != ErrorDomain::fileSystem || (code != EINVAL && code != ENOSYS))
+            return withContext(exchanged.error(), replaceContext);
+        if (Status moved = fs.renameAt(folder, tempName, sidecar.realName); !moved)
+            return withContext(moved.error(), replaceContext);
+        return Done{};
+    }
+    auto swappedOut = fs.statusAt(folder, tempName);
+    if (!swappedOut || !stillAsRead(fs, sidecar, swappedOut.value())) {
+        if (Status back = fs.exchangeAt(folder, tempName, sidecar.realName); !back)
+            return withContext(back.error(), "XMP sidecar changed while it was being updated, and " +
+                                                 quotedName(tempName) + " holds its new content");
+        unmarkOld();
+        if (auto ours = fs.statusAt(folder, tempName); ours && ours->sameFile(temporary))
+            (void)fs.removeAt(folder, tempName);
+        return saveError(kSidecarChanged, "XMP sidecar changed while it was being updated");
+    }
+    if (auto old = fs.statusAt(folder, tempName); old && old->sameFile(sidecar.identity))
+        (void)fs.removeAt(folder, tempName);
+    (void)fs.unmarkTemporary(tempFd);
+    return Done{};
+}
+
+/// A restore puts back bytes a sidecar once held: the temporary file must
+/// hold exactly them, whatever their size.
+Status checkWrittenBytes(FileSystem& fs, int tempFd, const sidecar::FileInfo& temporary, const std::string& text) {
+    auto bytes = fs.readWhole(tempFd, temporary.size, text.size());
+    if (!bytes || bytes.value() != text)
+        return saveError(kTempFileNotAsWritten, "Temp file does not hold the bytes written");
     return Done{};
 }
 
@@ -181,6 +292,9 @@ Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, Sav
         return withContext(created.error(), "Could not create " + quotedName(tempName));
     Descriptor temp(created.value());
     (void)fs.tryLock(temp.get());  // marks it live for other saves' clean-up
+    // Marks it as a save's own, for a later save's clean-up. A volume that
+    // keeps no marks has its leftovers recognised by their content.
+    (void)fs.markTemporary(temp.get());
     Status written = writeTemporaryFile(fs, temp.get(), tempName, text, sidecar.identity, sidecar.file.get());
     auto temporary = written ? fs.statusOf(temp.get()) : Result<sidecar::FileInfo>(written.error());
     if (!temporary) {
@@ -194,12 +308,22 @@ Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, Sav
     pauseAfterFlush(sidecar.path);
 #endif
 
-    if (Status valid = validateTempFile(folder, tempName, sidecar.identity.size, content); !valid)
+    if (content == SavedContent::restoredSidecar) {
+        if (Status exact = checkWrittenBytes(fs, temp.get(), temporary.value(), text); !exact) {
+            (void)fs.removeAt(folder, tempName);
+            return exact.error();
+        }
+    } else if (Status valid = validateTempFile(folder, tempName, sidecar.identity.size, content); !valid) {
         return valid.error();
+    }
     if (beforeReplace)
         if (Status allowed = beforeReplace(SidecarReplacement{sidecar.path, sidecar.realPath, sidecar.bytes, text});
-            !allowed)
+            !allowed) {
+            // Without its journal entry the new document may not replace the
+            // sidecar, now or later: it goes.
+            (void)fs.removeAt(folder, tempName);
             return allowed.error();
+        }
 
     // One rename over the old sidecar: the folder never lacks its sidecar,
     // even when the move fails.
@@ -211,8 +335,9 @@ Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, Sav
             (void)fs.removeAt(folder, tempName);
         return same.error();
     }
-    if (Status moved = fs.renameAt(folder, tempName, sidecar.realName); !moved)
-        return withContext(moved.error(), replaceContext);
+    if (Status replaced = replaceSidecar(fs, sidecar, tempName, temp.get(), temporary.value(), replaceContext);
+        !replaced)
+        return replaced.error();
     sidecar.releaseLock();
     // The folder is not flushed: that would only make the rename itself
     // survive a power loss, at the cost of one more disk flush per file.
@@ -287,21 +412,22 @@ Status validateTempFile(int folder, const std::string& tempName, std::uint64_t p
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " +
                                                     withContext(bytes.error(), "Could not read " + quotedName(tempName))
                                                         .message);
-    auto document = xmp::XmlDocument::parse(bytes.value());
+    auto document = xmp::XmpPacket::parse(bytes.value());
     if (!document)
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " + document.error().message);
 
-    auto description = xmp::findDescriptionElement(document.value());
+    const xmp::XmpPacket& packet = document.value();
+    const xmp::Description* description = xmp::findDescriptionElement(packet);
     if (!description)
         return validationError(kTempFileNoDescription, "Temp file missing required XMP structure (rdf:Description)");
     diag::debug("XML structure validation passed");
     if (content == SavedContent::restoredSidecar)
         return Done{};
 
-    const auto latitude = xmp::getElementValue("exif:GPSLatitude", *description);
-    const auto longitude = xmp::getElementValue("exif:GPSLongitude", *description);
-    const auto latitudeRef = xmp::getElementValue("exif:GPSLatitudeRef", *description);
-    const auto longitudeRef = xmp::getElementValue("exif:GPSLongitudeRef", *description);
+    const auto latitude = xmp::getElementValue("exif:GPSLatitude", packet, *description);
+    const auto longitude = xmp::getElementValue("exif:GPSLongitude", packet, *description);
+    const auto latitudeRef = xmp::getElementValue("exif:GPSLatitudeRef", packet, *description);
+    const auto longitudeRef = xmp::getElementValue("exif:GPSLongitudeRef", packet, *description);
     if (!latitude || !longitude)
         return validationError(kTempFileNoGPS, "Temp file missing expected GPS coordinates");
 

@@ -2,6 +2,7 @@
 #include "sidecar/internal/FileSystem.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -247,19 +248,36 @@ Result<std::size_t> FileSystem::write(int fd, std::string_view bytes) {
 }
 
 Status FileSystem::setOwner(int fd, uid_t owner, gid_t group) {
-    if (::fchown(fd, owner, group) == 0)
-        return Done{};
-    // Without privilege a file can still be given any group its owner is in.
-    if (errno == EPERM && ::fchown(fd, static_cast<uid_t>(-1), group) == 0)
-        return Done{};
-    return systemError(errno);
+    if (::fchown(fd, owner, group) != 0)
+        return systemError(errno);
+    return Done{};
 }
+
+namespace {
+
+bool privilegedAttribute(const char* name) {
+    return std::strncmp(name, "security.", 9) == 0 || std::strncmp(name, "trusted.", 8) == 0;
+}
+
+bool isMark(const char* name) { return std::strcmp(name, kTemporaryMark) == 0; }
+
+/// Whether `name` is among the NUL-separated `names`.
+bool listed(const std::string& names, const char* name) {
+    for (const char* n = names.c_str(); n < names.c_str() + names.size(); n += std::strlen(n) + 1)
+        if (std::strcmp(n, name) == 0)
+            return true;
+    return false;
+}
+
+}  // namespace
 
 Status FileSystem::copyAttributes(int from, int to) {
     auto names = attributeNames(from);
     if (!names)
         return names.error();
     for (const char* name = names->c_str(); name < names->c_str() + names->size(); name += std::strlen(name) + 1) {
+        if (isMark(name))
+            continue;
         auto value = attributeValue(from, name);
         if (!value) {
             if (value.error().code == ENODATA)  // removed meanwhile
@@ -270,11 +288,49 @@ Status FileSystem::copyAttributes(int from, int to) {
             continue;
         const int code = errno;
         // A security label this process may not set is the system's to give.
-        const bool privileged = std::strncmp(name, "security.", 9) == 0 || std::strncmp(name, "trusted.", 8) == 0;
-        if (privileged && (code == EPERM || code == EACCES || code == ENOTSUP))
+        if (privilegedAttribute(name) && (code == EPERM || code == EACCES || code == ENOTSUP))
             continue;
         return systemError(code);
     }
+    // What the new file was given at its creation and the sidecar lacks: a
+    // folder's default ACL would otherwise grant access the sidecar never did.
+    auto gained = attributeNames(to);
+    if (!gained)
+        return gained.error();
+    for (const char* name = gained->c_str(); name < gained->c_str() + gained->size(); name += std::strlen(name) + 1) {
+        if (isMark(name) || listed(names.value(), name))
+            continue;
+        if (::fremovexattr(to, name) == 0 || errno == ENODATA)
+            continue;
+        const int code = errno;
+        if (privilegedAttribute(name) && (code == EPERM || code == EACCES || code == ENOTSUP))
+            continue;
+        return systemError(code);
+    }
+    return Done{};
+}
+
+Status FileSystem::markTemporary(int fd) {
+    if (::fsetxattr(fd, kTemporaryMark, "1", 1, 0) != 0)
+        return systemError(errno);
+    return Done{};
+}
+
+Result<bool> FileSystem::isMarkedTemporary(int fd) {
+    char value = 0;
+    if (::fgetxattr(fd, kTemporaryMark, &value, 1) >= 0)
+        return true;
+    const int code = errno;
+    if (code == ERANGE)  // a longer value than ours: still the mark's name
+        return true;
+    if (code == ENODATA)
+        return false;
+    return systemError(code);
+}
+
+Status FileSystem::unmarkTemporary(int fd) {
+    if (::fremovexattr(fd, kTemporaryMark) != 0 && errno != ENODATA)
+        return systemError(errno);
     return Done{};
 }
 
@@ -299,6 +355,12 @@ Status FileSystem::close(int fd) {
 
 Status FileSystem::renameAt(int folder, const std::string& from, const std::string& to) {
     if (::renameat(folder, from.c_str(), folder, to.c_str()) != 0)
+        return systemError(errno);
+    return Done{};
+}
+
+Status FileSystem::exchangeAt(int folder, const std::string& first, const std::string& second) {
+    if (::renameat2(folder, first.c_str(), folder, second.c_str(), RENAME_EXCHANGE) != 0)
         return systemError(errno);
     return Done{};
 }

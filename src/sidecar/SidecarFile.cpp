@@ -150,9 +150,9 @@ const std::filesystem::path& SidecarFile::path() const { return state_->path; }
 const std::string& SidecarFile::bytes() const { return state_->bytes; }
 const std::filesystem::path& SidecarFile::replacedPath() const { return state_->realPath; }
 
-Result<xmp::XmlDocument>& SidecarFile::document() const {
+const Result<xmp::XmpPacket>& SidecarFile::document() const {
     if (!state_->document)
-        state_->document.emplace(xmp::XmlDocument::parse(state_->bytes));
+        state_->document.emplace(xmp::XmpPacket::parse(state_->bytes));
     return *state_->document;
 }
 

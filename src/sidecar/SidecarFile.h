@@ -13,7 +13,7 @@
 #include <string>
 
 namespace meridane::xmp {
-class XmlDocument;
+class XmpPacket;
 }
 
 namespace meridane {
@@ -26,6 +26,9 @@ enum SidecarSaveCode : int {
     kSidecarHardLinked = 5,    ///< replacing it would separate its hard links
     kSidecarTooLarge = 6,      ///< larger than kMaximumSidecarBytes
     kSidecarNameTooLong = 7,   ///< its temporary file's name would exceed NAME_MAX
+    kTemporaryInTheWay = 8,    ///< a file a save did not make holds the temporary file's name
+    kSidecarOwnerNotKept = 9,  ///< the new file could not be given the sidecar's owner and group
+    kTempFileNotAsWritten = 10,  ///< a restore's temporary file does not hold exactly the bytes written
 };
 
 class SidecarFile {
@@ -51,9 +54,9 @@ public:
     const std::string& bytes() const;
     /// The file a save replaces: path(), or where its link led.
     const std::filesystem::path& replacedPath() const;
-    /// bytes() parsed as XML, once for the comparison and the update
-    /// together; the update edits this document before it saves it.
-    Result<xmp::XmlDocument>& document() const;
+    /// bytes() parsed as an XMP packet, once for the comparison and the
+    /// update together; the update's edit splices its text.
+    const Result<xmp::XmpPacket>& document() const;
 
     SidecarFile(SidecarFile&&) noexcept;
     SidecarFile& operator=(SidecarFile&&) noexcept;

@@ -6,6 +6,7 @@
 
 #include "base/Error.h"
 #include "base/GPSDifference.h"
+#include "base/GPSText.h"
 #include "sidecar/SidecarFile.h"
 
 #include <filesystem>
@@ -53,6 +54,8 @@ struct SidecarWriteOptions {
     bool alwaysOverwrite = false;
     SidecarReplaceHook beforeReplace;
     ReplacementLog* log = nullptr;
+    /// The form a coordinate is written in.
+    CoordinateFormat coordinateFormat = CoordinateFormat::decimal;
 };
 
 /// How the comparison ends a file, or that it goes on to the update.
@@ -69,10 +72,13 @@ struct SidecarComparison {
     std::vector<GPSDifference> differences;
 };
 
-/// Compares the sidecar, as read, with the image's position. A sidecar that
-/// could not be read or cannot be parsed goes on (the update reports why).
+/// Compares the sidecar, as read, with the image's position; a text is
+/// correct when it is the one `format` writes. A sidecar that could not be
+/// read or parsed, or whose GPS property is a struct or an array, goes on
+/// (the update reports why).
 SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, double latitude, double longitude,
-                                     const Result<SidecarFile>& sidecar, bool alwaysOverwrite);
+                                     const Result<SidecarFile>& sidecar, bool alwaysOverwrite,
+                                     CoordinateFormat format = CoordinateFormat::decimal);
 
 struct SidecarUpdateOutcome {
     bool written = false;              ///< saved, or would be saved under dry run

@@ -16,6 +16,10 @@ namespace meridane {
 namespace {
 
 
+constexpr const char* kGPSPropertyNames[] = {"exif:GPSLatitude", "exif:GPSLongitude", "exif:GPSLatitudeRef",
+                                             "exif:GPSLongitudeRef"};
+constexpr const char* kAbsentText = "(empty)";
+
 /// Stands in for a coordinate the sidecar lacks, so that it is never within tolerance.
 constexpr double kMissingCoordinate = 9000000000.0;
 
@@ -34,7 +38,7 @@ struct AxisCheck {
     std::string expectedText;
 
     AxisCheck(std::optional<std::string> text_, std::optional<std::string> rawRef_, ParsedGPS parsed_,
-              double imageValue, std::string expectedRef_)
+              double imageValue, std::string expectedRef_, CoordinateFormat format)
         : text(std::move(text_)), rawRef(std::move(rawRef_)), parsed(std::move(parsed_)),
           expectedRef(std::move(expectedRef_)) {
         effectiveRef = gpstext::normalizeHemisphereRef(rawRef);
@@ -44,7 +48,7 @@ struct AxisCheck {
         const double difference = std::fabs(signedValue.value_or(kMissingCoordinate) - imageValue);
         withinTolerance = difference <= kPositionTolerance;  // false for NaN
         compatible = effectiveRef == expectedRef || (effectiveRef.empty() && withinTolerance);
-        expectedText = expectedCoordinateText(imageValue, expectedRef);
+        expectedText = expectedCoordinateText(imageValue, expectedRef, format);
     }
 
     bool textMatchesExpected() const {
@@ -52,21 +56,22 @@ struct AxisCheck {
     }
 };
 
-std::optional<xmp::NameView> firstGPSNamedChild(const xmp::XmlElement& description) {
-    for (xmp::XmlNode child = description.firstChild(); child; child = child.nextSibling()) {
-        if (!child.isElement())
-            continue;
-        auto name = child.nameView();
-        if (name && name->contains("GPS"))
-            return name;
-    }
-    return std::nullopt;
+/// Whether one of the four properties holds a struct or an array: the
+/// update fails such a sidecar with its own message.
+bool holdsNonTextGPS(const xmp::XmpPacket& packet) {
+    for (const char* name : kGPSPropertyNames)
+        if (const xmp::Property* property = xmp::findProperty(name, packet);
+            property && property->shape != xmp::Property::Shape::simple &&
+            property->shape != xmp::Property::Shape::qualified)
+            return true;
+    return false;
 }
 
 }  // namespace
 
 SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, double latitude, double longitude,
-                                     const Result<SidecarFile>& sidecar, bool alwaysOverwrite) {
+                                     const Result<SidecarFile>& sidecar, bool alwaysOverwrite,
+                                     CoordinateFormat format) {
     using Verdict = SidecarComparison::Verdict;
     const std::string_view imageName = fileNameOf(imagePath);
 
@@ -77,22 +82,23 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
     const auto& document = sidecar->document();
     if (!document)
         return {};
-    auto description = xmp::findDescriptionElement(document.value());
-    if (!description)
+    const xmp::XmpPacket& packet = document.value();
+    const xmp::Description* description = xmp::findDescriptionElement(packet);
+    if (!description || holdsNonTextGPS(packet))
         return {};
 
-    if (auto gpsName = firstGPSNamedChild(*description)) {
-        diag::debug("Found GPS  ", gpsName->prefix, gpsName->prefix.empty() ? "" : ":", gpsName->local);
+    if (const xmp::Property* gpsNamed = xmp::firstGPSNamedProperty(packet)) {
+        diag::debug("Found GPS  ", packet.nameOf(*gpsNamed));
     } else {
         diag::debug("No GPS data found in XMP");
         diag::debug("Skipping ", imageName, " - XMP contains no GPS data");
         return {Verdict::noGPS, {}, {}};
     }
 
-    auto latText = xmp::getElementValue("exif:GPSLatitude", *description);
-    auto lonText = xmp::getElementValue("exif:GPSLongitude", *description);
-    auto latRef = xmp::getElementValue("exif:GPSLatitudeRef", *description);
-    auto lonRef = xmp::getElementValue("exif:GPSLongitudeRef", *description);
+    auto latText = xmp::getElementValue("exif:GPSLatitude", packet, *description);
+    auto lonText = xmp::getElementValue("exif:GPSLongitude", packet, *description);
+    auto latRef = xmp::getElementValue("exif:GPSLatitudeRef", packet, *description);
+    auto lonRef = xmp::getElementValue("exif:GPSLongitudeRef", packet, *description);
     if (diag::isListening()) {
         diag::debug("Raw XMP GPS values:");
         diag::debug("  existingLat raw: '" + orNil(latText) + "'");
@@ -103,8 +109,8 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
 
     ParsedGPS parsedLat = gpstext::parseXmpGPS(latText);
     ParsedGPS parsedLon = gpstext::parseXmpGPS(lonText);
-    const AxisCheck lat(latText, latRef, std::move(parsedLat), latitude, expectedLatitudeRef(latitude));
-    const AxisCheck lon(lonText, lonRef, std::move(parsedLon), longitude, expectedLongitudeRef(longitude));
+    const AxisCheck lat(latText, latRef, std::move(parsedLat), latitude, expectedLatitudeRef(latitude), format);
+    const AxisCheck lon(lonText, lonRef, std::move(parsedLon), longitude, expectedLongitudeRef(longitude), format);
     const bool coordinatesMatch = lat.withinTolerance && lon.withinTolerance && lat.compatible && lon.compatible;
 
     if (diag::isListening()) {
@@ -155,11 +161,12 @@ SidecarComparison precheckSidecarGPS(const std::filesystem::path& imagePath, dou
         return {Verdict::withinTolerance, std::move(notes), {}};
     }
 
+    // A row quotes what the sidecar holds; "(empty)" stands for a property it lacks.
     std::vector<GPSDifference> rows;
     if (!lat.withinTolerance)
-        rows.push_back({"Latitude", latText.value_or(formatFixed8(std::fabs(latitude))), lat.expectedText});
+        rows.push_back({"Latitude", latText.value_or(kAbsentText), lat.expectedText});
     if (!lon.withinTolerance)
-        rows.push_back({"Longitude", lonText.value_or(formatFixed8(std::fabs(longitude))), lon.expectedText});
+        rows.push_back({"Longitude", lonText.value_or(kAbsentText), lon.expectedText});
     if (lat.withinTolerance && !lat.effectiveRef.empty() && lat.effectiveRef != lat.expectedRef)
         rows.push_back({"LatitudeRef", lat.effectiveRef, lat.expectedRef});
     if (lon.withinTolerance && !lon.effectiveRef.empty() && lon.effectiveRef != lon.expectedRef)

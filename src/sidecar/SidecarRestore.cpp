@@ -14,15 +14,11 @@ constexpr const char* kArrow = " \u2192 ";
 constexpr const char* kProperties[] = {"exif:GPSLatitude", "exif:GPSLongitude", "exif:GPSLatitudeRef",
                                        "exif:GPSLongitudeRef"};
 
-std::optional<xmp::XmlElement> descriptionOf(const std::optional<xmp::XmlDocument>& document) {
-    return document ? xmp::findDescriptionElement(*document) : std::nullopt;
-}
-
-std::optional<xmp::XmlDocument> parsed(const std::string& bytes) {
-    auto document = xmp::XmlDocument::parse(bytes);
-    if (!document)
+std::optional<xmp::XmpPacket> parsed(const std::string& bytes) {
+    auto packet = xmp::XmpPacket::parse(bytes);
+    if (!packet)
         return std::nullopt;
-    return std::move(document).value();
+    return std::move(packet).value();
 }
 
 }  // namespace
@@ -36,19 +32,14 @@ Status restoreSidecarBytes(SidecarFile& sidecar, const std::string& bytes, const
 }
 
 std::vector<std::string> gpsChangeLines(const std::string& fromBytes, const std::string& toBytes) {
-    const std::optional<xmp::XmlDocument> fromDocument = parsed(fromBytes), toDocument = parsed(toBytes);
-    const std::optional<xmp::XmlElement> from = descriptionOf(fromDocument), to = descriptionOf(toDocument);
+    const std::optional<xmp::XmpPacket> from = parsed(fromBytes), to = parsed(toBytes);
     std::vector<std::string> lines;
-    if (!from || !to)
+    if (!from || !to || from->descriptions().empty() || to->descriptions().empty())
         return lines;
     for (const char* name : kProperties) {
-        const auto before = xmp::getElementValue(name, *from), after = xmp::getElementValue(name, *to);
+        const auto before = xmp::propertyText(name, *from), after = xmp::propertyText(name, *to);
         if (before != after)
             lines.push_back(std::string(name) + ": " + before.value_or("(empty)") + kArrow + after.value_or("(empty)"));
-        const auto attributeBefore = from->attribute(name), attributeAfter = to->attribute(name);
-        if (attributeBefore != attributeAfter)
-            lines.push_back(std::string(name) + " attribute: " + attributeBefore.value_or("(removed)") + kArrow +
-                            attributeAfter.value_or("(removed)"));
     }
     return lines;
 }

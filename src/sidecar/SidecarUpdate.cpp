@@ -22,16 +22,31 @@ std::string orNil(const std::optional<std::string>& text) { return text ? *text 
 Error xmpError(std::string message) { return Error{ErrorDomain::xmp, kXmpInvalid, std::move(message)}; }
 
 /// One of the four properties: what the sidecar holds and what it should hold.
-struct Property {
+struct PropertyCheck {
     const char* name;
     std::optional<std::string> existing;
     std::string expected;
     bool matches;
-    /// The old value shown in the change line when the property is absent.
-    std::string absentText;
 
-    std::string changeLine() const { return std::string(name) + ": " + existing.value_or(absentText) + kArrow + expected; }
+    /// Quotes what the file holds; "(empty)" for a property it lacks.
+    std::string changeLine() const {
+        return std::string(name) + ": " + existing.value_or("(empty)") + kArrow + expected;
+    }
 };
+
+/// A GPS property that is not a text cannot be set without losing what it holds.
+std::optional<Error> nonTextProperty(const xmp::XmpPacket& packet) {
+    for (const char* name : {"exif:GPSLatitude", "exif:GPSLongitude", "exif:GPSLatitudeRef", "exif:GPSLongitudeRef"}) {
+        const xmp::Property* property = xmp::findProperty(name, packet);
+        if (!property)
+            continue;
+        if (property->shape == xmp::Property::Shape::structure)
+            return xmpError(std::string(name) + " in the XMP sidecar is a structure, not a text; the sidecar was left unchanged");
+        if (property->shape == xmp::Property::Shape::array)
+            return xmpError(std::string(name) + " in the XMP sidecar is an array, not a text; the sidecar was left unchanged");
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -45,22 +60,25 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     const std::string name = sidecar->path().filename().string();
 
     diag::debug("Loading existing XMP: ", name);
-    auto& document = sidecar->document();
+    const auto& document = sidecar->document();
     if (!document)
         return document.error();
-    auto description = xmp::findDescriptionElement(document.value());
+    const xmp::XmpPacket& packet = document.value();
+    const xmp::Description* description = xmp::findDescriptionElement(packet);
     if (!description)
         return xmpError("Invalid XMP structure: missing rdf:Description");
+    if (auto refused = nonTextProperty(packet))
+        return *refused;
 
-    auto latText = xmp::getElementValue("exif:GPSLatitude", *description);
-    auto lonText = xmp::getElementValue("exif:GPSLongitude", *description);
-    auto latRefText = xmp::getElementValue("exif:GPSLatitudeRef", *description);
-    auto lonRefText = xmp::getElementValue("exif:GPSLongitudeRef", *description);
+    auto latText = xmp::getElementValue("exif:GPSLatitude", packet, *description);
+    auto lonText = xmp::getElementValue("exif:GPSLongitude", packet, *description);
+    auto latRefText = xmp::getElementValue("exif:GPSLatitudeRef", packet, *description);
+    auto lonRefText = xmp::getElementValue("exif:GPSLongitudeRef", packet, *description);
 
     const std::string latLetter = expectedLatitudeRef(latitude);
     const std::string lonLetter = expectedLongitudeRef(longitude);
-    const std::string expectedLat = expectedCoordinateText(latitude, latLetter);
-    const std::string expectedLon = expectedCoordinateText(longitude, lonLetter);
+    const std::string expectedLat = expectedCoordinateText(latitude, latLetter, options.coordinateFormat);
+    const std::string expectedLon = expectedCoordinateText(longitude, lonLetter, options.coordinateFormat);
 
     const ParsedGPS parsedLat = gpstext::parseXmpGPS(latText);
     const ParsedGPS parsedLon = gpstext::parseXmpGPS(lonText);
@@ -71,15 +89,13 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     const auto signedLat = gpstext::applyHemisphere(parsedLat.value, effectiveLatRef);
     const auto signedLon = gpstext::applyHemisphere(parsedLon.value, effectiveLonRef);
 
-    Property properties[] = {
+    PropertyCheck properties[] = {
         {"exif:GPSLatitude", latText, expectedLat,
-         gpstext::canonicalGPSText(latText) == gpstext::canonicalGPSText(expectedLat),
-         formatFixed8(std::fabs(latitude))},
+         gpstext::canonicalGPSText(latText) == gpstext::canonicalGPSText(expectedLat)},
         {"exif:GPSLongitude", lonText, expectedLon,
-         gpstext::canonicalGPSText(lonText) == gpstext::canonicalGPSText(expectedLon),
-         formatFixed8(std::fabs(longitude))},
-        {"exif:GPSLatitudeRef", latRefText, latLetter, effectiveLatRef == latLetter, "(empty)"},
-        {"exif:GPSLongitudeRef", lonRefText, lonLetter, effectiveLonRef == lonLetter, "(empty)"},
+         gpstext::canonicalGPSText(lonText) == gpstext::canonicalGPSText(expectedLon)},
+        {"exif:GPSLatitudeRef", latRefText, latLetter, effectiveLatRef == latLetter},
+        {"exif:GPSLongitudeRef", lonRefText, lonLetter, effectiveLonRef == lonLetter},
     };
     auto& [latProperty, lonProperty, latRefProperty, lonRefProperty] = properties;
 
@@ -113,21 +129,22 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     if (normalizedLonRef != lonLetter)
         lonRefProperty.matches = false;
 
+    // A property written twice would leave readers to pick one of two
+    // positions; a sidecar that already holds one twice is not guessed at.
+    for (const auto& property : properties)
+        if (!property.matches && xmp::countProperties(property.name, packet) > 1)
+            return xmpError(std::string(property.name) +
+                            " appears more than once in the XMP sidecar; the sidecar was left unchanged");
+
     const bool dryRun = options.dryRun;
     SidecarUpdateOutcome outcome;
+    xmp::XmpEdit edit(packet);
     for (const auto& property : properties) {
-        if (!property.matches) {
-            outcome.changes.push_back(property.changeLine());
-            if (!dryRun)
-                xmp::setElementValue(property.expected, property.name, *description);
-        }
-        // Every property ends up an element; an attribute of the same name
-        // would say it a second time, perhaps naming another place.
-        if (auto attribute = description->attribute(property.name)) {
-            outcome.changes.push_back(std::string(property.name) + " attribute: " + *attribute + kArrow + "(removed)");
-            if (!dryRun)
-                description->removeAttribute(property.name);
-        }
+        if (property.matches)
+            continue;
+        outcome.changes.push_back(property.changeLine());
+        if (!dryRun)
+            xmp::setElementValue(property.expected, property.name, packet, *description, edit);
     }
     outcome.written = true;
 
@@ -137,11 +154,10 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     }
 
     diag::debug("Saving XMP atomically: ", name);
-    const xmp::XmlDocument& changed = document.value();
     SidecarFile::State& file = sidecar->state();
     if (!file.forSaving)
         return xmpError("XMP sidecar was read without being opened for saving");
-    Status saved = saveWithOptions(changed.serializePretty(), file, SavedContent::updatedSidecar, options);
+    Status saved = saveWithOptions(edit.result(), file, SavedContent::updatedSidecar, options);
     if (!saved)
         return saved.error();
     return outcome;

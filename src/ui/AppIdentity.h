@@ -10,4 +10,7 @@ namespace meridane::ui {
 
 inline QString applicationId() { return QStringLiteral("org.meridane.Meridane"); }
 
+/// The project's home page, as the AppStream data gives it.
+inline QString homePage() { return QStringLiteral("https://meridane.example"); }
+
 }  // namespace meridane::ui

@@ -3,10 +3,12 @@
 
 #include "engine/BatchRun.h"
 #include "ui/DropZone.h"
+#include "ui/MessageBar.h"
 #include "ui/ProgressBlock.h"
 #include "ui/ResultsModel.h"
 #include "ui/ResultsSection.h"
 #include "ui/UiStyle.h"
+#include "ui/WindowMessages.h"
 #include "ui/WindowDropTarget.h"
 
 #include <QCheckBox>
@@ -27,7 +29,9 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
       silentSwitch_(new QCheckBox(QStringLiteral("Silently Ignore Skipped"), this)),
       dropZone_(new DropZone(this)),
       progress_(new ProgressBlock(this)),
-      results_(new ResultsSection(run, this)) {
+      results_(new ResultsSection(run, this)),
+      messageBar_(new MessageBar(this)),
+      messages_(new WindowMessages(run, *messageBar_, this)) {
     setObjectName(QStringLiteral("contentView"));
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
@@ -42,7 +46,7 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
     badge_->setFont(captionFont());
     badge_->setStyleSheet(QStringLiteral("QLabel { color: %1; border: 1px solid %1; border-radius: 4px;"
                                          " padding: 2px 6px; }")
-                              .arg(badgeOrange().name()));
+                              .arg(badgeColor(palette()).name()));
     header->addWidget(badge_, 0, Qt::AlignVCenter);
     header->addStretch(1);
     column->addLayout(header);
@@ -60,6 +64,7 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
 
     dropZone_->setDropHandler([this](const std::vector<std::filesystem::path>& paths) { return handleDrop(paths); });
     dropZone_->setAcceptQuery([this] { return !run_.isProcessing(); });
+    column->addWidget(messageBar_);
     new WindowDropTarget(*this, *dropZone_);
     column->addWidget(dropZone_);
     column->addWidget(progress_);
@@ -68,6 +73,8 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
     showOptions();
     connect(dryRunSwitch_, &QCheckBox::toggled, this, &ContentView::applySwitches);
     connect(silentSwitch_, &QCheckBox::toggled, this, &ContentView::applySwitches);
+    connect(results_, &ResultsSection::revealFailed, messages_, &WindowMessages::revealFailed);
+    connect(results_, &ResultsSection::copied, messages_, &WindowMessages::copied);
     connect(&run_, &BatchRun::optionsChanged, this, &ContentView::showOptions);
     connect(&run_, &BatchRun::runReset, this, &ContentView::refreshProgress);
     connect(&run_, &BatchRun::collectingStarted, this, &ContentView::refreshProgress);
@@ -81,10 +88,7 @@ ContentView::ContentView(BatchRun& run, QWidget* parent)
 QString ContentView::badgeText() { return QStringLiteral("Dry Run - No Changes Made"); }
 
 bool ContentView::handleDrop(const std::vector<std::filesystem::path>& paths) {
-    if (run_.isProcessing())
-        return false;
-    run_.processPaths(paths);
-    return true;
+    return messages_->startRun(paths);
 }
 
 bool ContentView::handleDrop(const QMimeData& mimeData) { return handleDrop(DropZone::localPaths(mimeData)); }

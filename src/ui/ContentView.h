@@ -21,8 +21,10 @@ class BatchRun;
 namespace meridane::ui {
 
 class DropZone;
+class MessageBar;
 class ProgressBlock;
 class ResultsSection;
+class WindowMessages;
 
 class ContentView : public QWidget {
     Q_OBJECT
@@ -42,6 +44,7 @@ public:
     DropZone* dropZone() const { return dropZone_; }
     ProgressBlock* progressBlock() const { return progress_; }
     ResultsSection* resultsSection() const { return results_; }
+    MessageBar* messageBar() const { return messageBar_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -60,6 +63,8 @@ private:
     DropZone* dropZone_;
     ProgressBlock* progress_;
     ResultsSection* results_;
+    MessageBar* messageBar_;
+    WindowMessages* messages_;
     bool progressRefreshPending_ = false;
 };
 

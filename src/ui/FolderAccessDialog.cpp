@@ -24,9 +24,9 @@ std::optional<std::filesystem::path> FolderAccessDialog::promptForFolderAccess(c
     // too and may be granted instead.
     QFileDialog dialog(parent_, message(), pathText(nearestShowableFolder(folder)));
     dialog.setObjectName(QStringLiteral("folderAccessDialog"));
-    // Qt's own dialog, so the message can sit inside it and the accept
-    // button can carry its label on every desktop.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    // The desktop's own chooser: inside a sandbox only the document portal's
+    // dialog can grant the folder. Qt's dialog stands in where there is none,
+    // with the message inside it.
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setOption(QFileDialog::ReadOnly, true);  // no "New Folder"
     dialog.setFileMode(QFileDialog::Directory);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window's answer to the core's folder-access question: a folder chooser
-// opened at the sidecar's folder, run modally on the GUI thread.
+// The window's answer to the core's folder-access question inside a sandbox:
+// the desktop's folder chooser (the document portal) opened at the sidecar's
+// folder, run modally on the GUI thread.
 #pragma once
 
 #include "engine/FolderAccessPrompt.h"

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/MainWindow.h"
 
+#include "access/SidecarAccess.h"
 #include "engine/BatchRun.h"
 #include "ui/ContentView.h"
 #include "ui/AppIdentity.h"
 #include "ui/FolderAccessDialog.h"
+#include "ui/HelpMenu.h"
 #include "ui/RunNotification.h"
 #include "ui/RunFlow.h"
 #include "ui/WindowSize.h"
@@ -33,7 +35,10 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Meridane"));
     setWindowIcon(QIcon::fromTheme(applicationId(), QIcon(QStringLiteral(":/meridane/meridane.svg"))));
-    run_->setFolderAccessPrompt(folderDialog_.get());
+    // Only a sandbox's portal can grant what this process lacks; elsewhere a
+    // sidecar that cannot be reached fails with the reason, unasked.
+    if (folderGrantsCanGiveAccess())
+        run_->setFolderAccessPrompt(folderDialog_.get());
     // A window shorter than the content (a small screen at 200 %) scrolls
     // rather than being held taller than the screen.
     auto* scroll = new QScrollArea(this);
@@ -52,12 +57,6 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     // The application menu: what the desktop's application menu would hold.
     QMenu* appMenu = menuBar()->addMenu(QStringLiteral("&Meridane"));
     appMenu->setObjectName(QStringLiteral("applicationMenu"));
-    QAction* about = appMenu->addAction(QStringLiteral("About Meridane"));
-    connect(about, &QAction::triggered, this, [this] {
-        QMessageBox::about(this, QStringLiteral("About Meridane"),
-                           QStringLiteral("Meridane %1\n\nCopies each photo's own GPS position into its XMP sidecar.")
-                               .arg(QStringLiteral(MERIDANE_VERSION)));
-    });
     checkForUpdates_ = appMenu->addAction(checkForUpdatesText());
     checkForUpdates_->setObjectName(QStringLiteral("checkForUpdates"));
     // Ctrl+Alt+U is the desktop's counterpart of Command-Option-U.
@@ -66,13 +65,20 @@ MainWindow::MainWindow(UpdateChecker* updateChecker, QWidget* parent)
     connect(updates_, &UpdatesViewModel::checkingChanged, checkForUpdates_,
             [this](bool checking) { checkForUpdates_->setEnabled(!checking); });
     appMenu->addSeparator();
+    // Spelled out: without a desktop's platform theme Qt binds neither.
+    QAction* closeWindow = appMenu->addAction(QStringLiteral("Close Window"));
+    closeWindow->setObjectName(QStringLiteral("closeWindow"));
+    closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(closeWindow, &QAction::triggered, this, &QWidget::close);
     QAction* quit = appMenu->addAction(QStringLiteral("Quit Meridane"));
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setObjectName(QStringLiteral("quit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
     // File and Edit: open, run again, write a dry run's changes, undo, redo.
     flow_ = new RunFlow(*run_, *content_, this);
     flow_->addMenus(*menuBar());
+    addHelpMenu(*this);
 
     // A window closed during a run goes once the files in flight are done.
     const auto closeIfStopped = [this] {

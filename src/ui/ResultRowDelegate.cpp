@@ -45,7 +45,7 @@ QString layoutText(QString text) { return text.replace(QLatin1Char('\n'), QChar:
 // Font metrics are measured once; every row uses the same fonts.
 struct ResultRowDelegate::Metrics {
     QFont nameFont = bodyFont();
-    QFont reportFont = captionFont();
+    QFont reportFont = detailFont();
     QFont buttonFont = bodyFont();
     int nameHeight = QFontMetrics(nameFont).height();
     int reportLineHeight = QFontMetrics(reportFont).lineSpacing();
@@ -145,9 +145,7 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const bool selected = option.state & QStyle::State_Selected;
     const QPalette& palette = option.palette;
     const QColor textColor = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    QColor secondary = selected ? textColor : secondaryTextColor(palette);
-    if (selected)
-        secondary.setAlphaF(0.8f);
+    const QColor secondary = selected ? textColor : detailTextColor(palette);
 
     // Icon, centred in its frame and on the row.
     const auto resultCase = static_cast<ProcessingResult::Case>(index.data(ResultsModel::CaseRole).toInt());

@@ -296,6 +296,7 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
     setObjectName(QStringLiteral("resultsSection"));
     auto* reveal = new FileManagerReveal(this);
     revealer_ = [reveal](const std::filesystem::path& file) { reveal->reveal(file); };
+    connect(reveal, &FileManagerReveal::revealFailed, this, &ResultsSection::revealFailed);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -415,6 +416,7 @@ void ResultsSection::revealResult(const ProcessingResultDetail& detail) {
 
 void ResultsSection::copyResult(const ProcessingResultDetail& detail) {
     putOnClipboard(resultLine(detail));
+    Q_EMIT copied();
 }
 
 void ResultsSection::copyRows(const QModelIndexList& rows) {
@@ -432,6 +434,7 @@ void ResultsSection::copyRows(const QModelIndexList& rows) {
 void ResultsSection::copyAllResults() {
     putOnClipboard(allResultsReport(model_->shownDetails(), run_.options(), std::chrono::system_clock::now(),
                                     run_.undoneRunId()));
+    Q_EMIT copied();
 }
 
 void ResultsSection::showCounts() {

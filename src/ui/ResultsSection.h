@@ -125,6 +125,12 @@ public:
     QLabel* heading() const { return heading_; }
     QPushButton* copyAllButton() const { return copyAllButton_; }
 
+Q_SIGNALS:
+    /// The file could not be shown; the message says which and why.
+    void revealFailed(const QString& message);
+    /// A row or the report went to the clipboard.
+    void copied();
+
 private:
     void onVisibleCountChanged(int count);
     void showCounts();

@@ -25,4 +25,24 @@ QColor secondaryTextColor(const QPalette& palette);
 /// The system orange of the dry-run badge.
 QColor badgeOrange();
 
+/// WCAG 2 contrast ratio of two opaque colours, from 1 to 21.
+double contrastRatio(const QColor& a, const QColor& b);
+
+/// Text that is read, not glanced at, keeps at least this ratio (WCAG AA).
+inline constexpr double kMinimumTextContrast = 4.5;
+
+/// `wanted`, darkened on a light background or lightened on a dark one just
+/// enough to reach kMinimumTextContrast against `background`.
+QColor readableOn(const QColor& wanted, const QColor& background);
+
+/// The badge's orange as it reads on the palette's window colour.
+QColor badgeColor(const QPalette& palette);
+
+/// The rows' detail text: secondary, but readable on the list's base colour.
+QColor detailTextColor(const QPalette& palette);
+
+/// The rows' detail text: the caption font, never below 9 points.
+QFont detailFont();
+inline constexpr qreal kMinimumDetailPointSize = 9.0;
+
 }  // namespace meridane::ui

@@ -90,8 +90,10 @@ std::optional<ReleaseFeed> parseReleaseFeed(const QByteArray& json, QString* err
         return fail(QStringLiteral("The release feed does not name a valid version."));
 
     // Only secure web pages: the address is handed to the desktop to open.
+    // A feed on this machine (a test, a mirror) may be plain http; the page
+    // it names is opened by the desktop's browser and must be https.
     feed.url = QUrl(object.value(QStringLiteral("url")).toString().trimmed(), QUrl::StrictMode);
-    if (!isAllowedUpdateAddress(feed.url))
+    if (!isAllowedUpdateAddress(feed.url) || feed.url.scheme() != QLatin1String("https"))
         return fail(QStringLiteral("The release feed does not name a valid https download page."));
 
     feed.notes = object.value(QStringLiteral("notes")).toString();
@@ -187,6 +189,8 @@ void UpdateChecker::onReplyFinished() {
         outcome.error = QStringLiteral("The release feed is too large.");
     } else if (timedOut_) {
         outcome.error = QStringLiteral("The update server did not answer in time.");
+    } else if (reply->error() == QNetworkReply::TooManyRedirectsError) {
+        outcome.error = QStringLiteral("The update server sent too many redirects.");
     } else if (reply->error() == QNetworkReply::OperationCanceledError) {
         outcome.error = QStringLiteral("The update server redirected to an address that is not https.");
     } else if (reply->error() != QNetworkReply::NoError && status == 0) {

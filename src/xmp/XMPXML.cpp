@@ -3,172 +3,173 @@
 
 #include "base/Diagnostics.h"
 #include "base/UnicodeText.h"
-
-#include <utility>
-#include <vector>
+#include "xmp/XmlText.h"
 
 namespace meridane::xmp {
 namespace {
 
-std::string_view localName(std::string_view name) {
-    const auto colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+// The GPS property a name such as "exif:GPSLatitude" stands for.
+GPSName gpsNameOf(std::string_view name) {
+    if (!name.starts_with("exif:"))
+        return GPSName::none;
+    name.remove_prefix(5);
+    for (size_t i = 0; i < std::size(kGPSLocalNames); ++i)
+        if (name == kGPSLocalNames[i])
+            return static_cast<GPSName>(i);
+    return GPSName::none;
 }
 
-// The first direct child element named exactly `name` or exactly its local
-// name (an unprefixed property); another prefix does not match.
-std::optional<XmlElement> findMatchingChild(std::string_view name, const XmlElement& element) {
-    const std::string_view local = localName(name);
-    for (XmlNode child = element.firstChild(); child; child = child.nextSibling()) {
-        if (!child.isElement())
-            continue;
-        const auto childName = child.nameView();
-        if (!childName)
-            continue;
-        if (*childName == name || *childName == local)
-            return child.asElement();
+bool isText(const Property& property) {
+    return property.shape == Property::Shape::simple || property.shape == Property::Shape::qualified;
+}
+
+std::string shownValue(const XmpPacket& packet, const Property& property) {
+    return text::trimmed(packet.valueText(property));
+}
+
+void logProperties(const XmpPacket& packet, const Description& description, std::string_view indent,
+                   bool quoteName) {
+    size_t i = 0;
+    for (const Property& property : packet.properties(description)) {
+        const std::string name(packet.nameOf(property));
+        diag::debug(std::string(indent) + "[" + std::to_string(i++) + "] " + (quoteName ? "'" + name + "'" : name) +
+                    " = '" + shownValue(packet, property) + "'");
     }
-    return std::nullopt;
 }
 
-std::string trimmedValue(const XmlNode& node) {
-    const auto value = node.stringValue();
-    return value ? text::trimmed(*value) : std::string();
-}
-
-bool indicatesGPS(const NameView& name) {
-    for (std::string_view marker : {"GPSLatitude", "GPSLongitude", "GPSLatitudeRef", "GPSLongitudeRef"})
-        if (name.contains(marker))
+bool bindsExif(const XmpPacket& packet, const Description& description) {
+    for (const auto& attribute : xmltext::scanStartTag(packet.text(), description.startTag.begin).attributes)
+        if (attribute.name.starts_with("xmlns:") &&
+            xmltext::decodeAttribute(packet.text().substr(attribute.valueBegin,
+                                                          attribute.valueEnd - attribute.valueBegin)) == kExifNamespace)
             return true;
     return false;
 }
 
-// Depth-first walk in document order that visits each element before any
-// element below it. It follows the tree's own links rather than recursing,
-// so the document's depth never becomes the call stack's.
-template <typename Accept>
-std::optional<XmlElement> firstInPreOrder(const XmlElement& start, const Accept& accept) {
-    if (accept(start))
-        return start;
-    XmlNode node = start.firstChild();
-    while (node) {
-        if (const auto element = node.asElement()) {
-            if (accept(*element))
-                return element;
-            if (const XmlNode below = node.firstChild()) {
-                node = below;
-                continue;
-            }
-        }
-        // Climb until a following sibling exists, never above `start`.
-        while (!node.nextSibling()) {
-            node = node.parent();
-            if (!node || node.raw() == start.raw())
-                return std::nullopt;
-        }
-        node = node.nextSibling();
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
-std::optional<XmlElement> findDescriptionElement(const XmlDocument& document) {
-    const auto root = document.rootElement();
-    if (!root) {
-        diag::debug("XMPXML: No suitable element found");
-        return std::nullopt;
+const Description* findDescriptionElement(const XmpPacket& packet) {
+    for (const Description& description : packet.descriptions()) {
+        for (const Property& property : packet.properties(description)) {
+            if (property.gps != GPSName::none) {
+                diag::debug("XMPXML: Found element containing GPS data");
+                logElementContents(packet, description, "GPS Container");
+                return &description;
+            }
+        }
     }
-    if (auto container = findGPSContainer(*root)) {
-        diag::debug("XMPXML: Found element containing GPS data");
-        logElementContents(*container, "GPS Container");
-        return container;
-    }
-    if (auto description = findFirstDescription(*root)) {
+    if (!packet.descriptions().empty()) {
+        // New GPS properties are best added where the exif namespace is
+        // already declared (writers that keep one description per namespace
+        // have one for it); otherwise to the first description.
+        const Description* fallback = &packet.descriptions().front();
+        for (const Description& description : packet.descriptions()) {
+            if (bindsExif(packet, description)) {
+                fallback = &description;
+                break;
+            }
+        }
         diag::debug("XMPXML: Using first Description-like element as fallback");
-        logElementContents(*description, "Fallback Description");
-        return description;
+        logElementContents(packet, *fallback, "Fallback Description");
+        return fallback;
     }
     diag::debug("XMPXML: No suitable element found");
-    return std::nullopt;
+    return nullptr;
 }
 
-std::optional<std::string> getElementValue(std::string_view name, const XmlElement& element) {
+const Property* findProperty(std::string_view name, const XmpPacket& packet) {
+    const GPSName wanted = gpsNameOf(name);
+    if (wanted == GPSName::none)
+        return nullptr;
+    for (const Description& description : packet.descriptions())
+        for (const Property& property : packet.properties(description))
+            if (property.gps == wanted)
+                return &property;
+    return nullptr;
+}
+
+int countProperties(std::string_view name, const XmpPacket& packet) {
+    const GPSName wanted = gpsNameOf(name);
+    int count = 0;
+    if (wanted == GPSName::none)
+        return count;
+    for (const Description& description : packet.descriptions())
+        for (const Property& property : packet.properties(description))
+            count += property.gps == wanted ? 1 : 0;
+    return count;
+}
+
+const Property* firstGPSNamedProperty(const XmpPacket& packet) {
+    for (const Description& description : packet.descriptions())
+        for (const Property& property : packet.properties(description))
+            if (packet.nameOf(property).find("GPS") != std::string_view::npos)
+                return &property;
+    return nullptr;
+}
+
+std::optional<std::string> propertyText(std::string_view name, const XmpPacket& packet) {
+    const Property* property = findProperty(name, packet);
+    if (!property || !isText(*property))
+        return std::nullopt;
+    return shownValue(packet, *property);
+}
+
+std::optional<std::string> getElementValue(std::string_view name, const XmpPacket& packet,
+                                           const Description& container) {
     diag::debug("XMPXML: Looking for '", name, "' in element");
-    if (const auto child = findMatchingChild(name, element)) {
-        const auto value = child->stringValue();
-        std::optional<std::string> result = value ? std::optional<std::string>(text::trimmed(*value)) : std::nullopt;
+    if (const Property* property = findProperty(name, packet)) {
+        std::optional<std::string> result;
+        if (isText(*property))
+            result = shownValue(packet, *property);
         if (diag::isListening())
             diag::debug("XMPXML: Found '", name, "' = '", result.value_or("nil"), "' via exact match '",
-                        child->name().value_or(""), "'");
+                        packet.nameOf(*property), "'");
         return result;
     }
     diag::debug("XMPXML: Could not find '", name, "' in element");
-    logChildElements(element);
+    logChildElements(packet, container);
     return std::nullopt;
 }
 
-void setElementValue(std::string_view value, std::string_view name, XmlElement& element) {
+void setElementValue(std::string_view value, std::string_view name, const XmpPacket& packet,
+                     const Description& container, XmpEdit& edit) {
     diag::debug("XMPXML: Setting '", name, "' = '", value, "'");
-    if (auto child = findMatchingChild(name, element)) {
-        child->setStringValue(value);
+    if (const Property* property = findProperty(name, packet)) {
+        edit.setValue(*property, value);
         if (diag::isListening())
-            diag::debug("XMPXML: Updated existing element '", child->name().value_or(""), "'");
+            diag::debug(property->form == Property::Form::element ? "XMPXML: Updated existing element '"
+                                                                   : "XMPXML: Updated existing attribute '",
+                        packet.nameOf(*property), "'");
         return;
     }
-    element.appendChildElement(name, value);
-    diag::debug("XMPXML: Created new element '", name, "'");
+    const std::string_view local = name.substr(name.find(':') + 1);
+    const std::string written = edit.addExifProperty(container, local, value);
+    diag::debug(container.elementCount == 0 ? "XMPXML: Created new attribute '" : "XMPXML: Created new element '",
+                written, "'");
 }
 
-std::optional<XmlElement> findGPSContainer(const XmlElement& element) {
-    // An element qualifies when one of its direct children is GPS-named; all
-    // of them are tested before the search goes below any of them.
-    return firstInPreOrder(element, [](const XmlElement& candidate) {
-        for (XmlNode child = candidate.firstChild(); child; child = child.nextSibling()) {
-            if (!child.isElement())
-                continue;
-            if (const auto name = child.nameView(); name && indicatesGPS(*name))
-                return true;
-        }
-        return false;
-    });
+bool nameIndicatesGPS(std::string_view name) {
+    for (std::string_view marker : {"GPSLatitude", "GPSLongitude", "GPSLatitudeRef", "GPSLongitudeRef"})
+        if (name.find(marker) != std::string_view::npos)
+            return true;
+    return false;
 }
 
-std::optional<XmlElement> findFirstDescription(const XmlElement& element) {
-    return firstInPreOrder(element, [](const XmlElement& candidate) {
-        const auto name = candidate.nameView();
-        return name && name->contains("Description");
-    });
-}
-
-bool nameIndicatesGPS(std::string_view name) { return indicatesGPS(NameView{{}, name}); }
-
-void logElementContents(const XmlElement& element, std::string_view label) {
+void logElementContents(const XmpPacket& packet, const Description& description, std::string_view label) {
     if (!diag::isListening())
-        return;  // walking and trimming every child is the costly part
-    const auto children = element.children();
+        return;  // decoding and trimming every value is the costly part
     diag::debug("XMPXML: " + std::string(label) + " contents:");
-    diag::debug("  Element name: " + element.name().value_or("nil"));
-    diag::debug("  Children count: " + std::to_string(children.size()));
-    for (size_t i = 0; i < children.size(); ++i) {
-        if (!children[i].isElement())
-            continue;
-        diag::debug("    [" + std::to_string(i) + "] " + children[i].name().value_or("unnamed") + " = '" +
-                    trimmedValue(children[i]) + "'");
-    }
+    diag::debug("  Element name: " +
+                std::string(xmltext::scanStartTag(packet.text(), description.startTag.begin).name));
+    diag::debug("  Children count: " + std::to_string(description.propertyCount));
+    logProperties(packet, description, "    ", false);
 }
 
-void logChildElements(const XmlElement& element) {
+void logChildElements(const XmpPacket& packet, const Description& description) {
     if (!diag::isListening())
         return;
-    const auto children = element.children();
     diag::debug("XMPXML: All child elements:");
-    for (size_t i = 0; i < children.size(); ++i) {
-        if (!children[i].isElement())
-            continue;
-        diag::debug("  [" + std::to_string(i) + "] '" + children[i].name().value_or("unnamed") + "' = '" +
-                    trimmedValue(children[i]) + "'");
-    }
+    logProperties(packet, description, "  ", true);
 }
 
 }  // namespace meridane::xmp

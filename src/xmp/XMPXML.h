@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The only code that walks a sidecar's XML tree: finds the element that holds
-// the GPS properties and reads and writes its property elements, tracing each
-// decision in "[DEBUG] " lines.
+// The sidecar code's access to a packet's properties: finds the description
+// that holds the GPS properties and reads and writes properties by
+// namespace, tracing each decision in "[DEBUG] " lines.
+//
+// Property names are given as "exif:GPSLatitude": the prefix stands for the
+// exif namespace, whatever prefix the file itself binds to it.
 #pragma once
 
-#include "xmp/XmlDocument.h"
+#include "xmp/XmpEdit.h"
+#include "xmp/XmpPacket.h"
 
 #include <optional>
 #include <string>
@@ -12,18 +16,33 @@
 
 namespace meridane::xmp {
 
-/// The GPS container if any element has GPS-named children, else the
-/// first element whose name contains "Description", else none.
-std::optional<XmlElement> findDescriptionElement(const XmlDocument& document);
-/// Trimmed text of the first direct child named `name` or its local name.
-std::optional<std::string> getElementValue(std::string_view name, const XmlElement& element);
-/// Sets the first matching child's text, or appends a new `name` element.
-void setElementValue(std::string_view value, std::string_view name, XmlElement& element);
+/// The first top-level description that holds one of the four GPS
+/// properties, else the first that declares the exif namespace, else the
+/// first top-level description, else none.
+const Description* findDescriptionElement(const XmpPacket& packet);
 
-std::optional<XmlElement> findGPSContainer(const XmlElement& element);
-std::optional<XmlElement> findFirstDescription(const XmlElement& element);
+/// The first top-level property of this name in any description, or none.
+const Property* findProperty(std::string_view name, const XmpPacket& packet);
+/// How many top-level properties of this name the packet holds.
+int countProperties(std::string_view name, const XmpPacket& packet);
+/// The first top-level property whose name as written contains "GPS".
+const Property* firstGPSNamedProperty(const XmpPacket& packet);
+
+/// Trimmed text of the property `name`, or none when it is absent or is not
+/// a text (a struct or an array). `container` is what the trace lists when
+/// the property is absent.
+std::optional<std::string> getElementValue(std::string_view name, const XmpPacket& packet,
+                                           const Description& container);
+/// The same without trace lines.
+std::optional<std::string> propertyText(std::string_view name, const XmpPacket& packet);
+
+/// Sets the text of the property `name` where it stands, or adds it to
+/// `container`. The property must be a text if it exists.
+void setElementValue(std::string_view value, std::string_view name, const XmpPacket& packet,
+                     const Description& container, XmpEdit& edit);
+
 bool nameIndicatesGPS(std::string_view name);
-void logElementContents(const XmlElement& element, std::string_view label);
-void logChildElements(const XmlElement& element);
+void logElementContents(const XmpPacket& packet, const Description& description, std::string_view label);
+void logChildElements(const XmpPacket& packet, const Description& description);
 
 }  // namespace meridane::xmp

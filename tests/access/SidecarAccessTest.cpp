@@ -39,11 +39,12 @@ struct SidecarAccess : ::testing::Test {
         }
         fs::create_directory_symlink("card1", card);
     }
-    std::optional<ScopedAccess> request(const fs::path& path) {
-        return requestSidecarAccess(path, [this](const fs::path& folder) {
+    std::optional<ScopedAccess> request(const fs::path& path, SidecarUse use = SidecarUse::write) {
+        Result<ScopedAccess> access = requestSidecarAccess(path, use, [this](const fs::path& folder) {
             asked.push_back(folder);
             return answer;
         });
+        return access ? std::optional<ScopedAccess>(std::move(access).value()) : std::nullopt;
     }
 };
 
@@ -91,6 +92,50 @@ TEST_F(SidecarAccess, AnUnrelatedOrCancelledChoiceReachesNothing) {
     EXPECT_FALSE(request(sidecar));
     EXPECT_EQ(capture.lines().back().rfind("[DEBUG] Failed creating bookmark for folder: ", 0), 0u);
     EXPECT_FALSE(bookmarks::bookmarkData(card));
+}
+
+// Without a sandbox nothing is asked: the reason is the row's text.
+TEST(SidecarAccessWithoutPrompt, ReadsNeedReadingAndWritesNeedAWritableFolder) {
+    testing::TempDir dir;
+    testing::writeFile(dir / "IMG_0001.xmp", "x");
+    const fs::path sidecar = dir / "IMG_0001.xmp", missing = dir / "IMG_0002.xmp";
+    const std::string folder = dir.path().string();
+    struct Case {
+        const char* name;
+        int folderWriteErrno;  // 0: writable
+        bool sidecarReadable;
+        SidecarUse use;
+        fs::path path;
+        std::string failure;  // empty: reached directly
+    };
+    const Case cases[] = {
+        {"dry run, read-only mount", EROFS, true, SidecarUse::read, sidecar, ""},
+        {"dry run, folder of another user", EACCES, true, SidecarUse::read, sidecar, ""},
+        {"write, read-only mount", EROFS, true, SidecarUse::write, sidecar,
+         "Cannot write to folder " + folder + ": read-only file system"},
+        {"write, folder of another user", EACCES, true, SidecarUse::write, sidecar,
+         "Cannot write to folder " + folder + ": permission denied"},
+        {"write, writable folder", 0, true, SidecarUse::write, sidecar, ""},
+        {"dry run, unreadable sidecar", 0, false, SidecarUse::read, sidecar, kSidecarPermissionDenied},
+        {"write, missing sidecar on a read-only mount", EROFS, true, SidecarUse::write, missing, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedPathAccessCheck check([&](const fs::path& p, int mode) {
+            if (mode == W_OK && p == dir.path() && c.folderWriteErrno)
+                return errno = c.folderWriteErrno, false;
+            return mode != R_OK || p != sidecar || c.sidecarReadable;
+        });
+        const Result<ScopedAccess> access = requestSidecarAccess(c.path, c.use, {});
+        if (c.failure.empty()) {
+            ASSERT_TRUE(access) << access.error().message;
+            EXPECT_EQ(access->scopedPath, c.path);
+        } else {
+            ASSERT_FALSE(access);
+            EXPECT_EQ(access.error().message, c.failure);
+            EXPECT_EQ(isCannotWriteToFolderText(c.failure), c.failure != kSidecarPermissionDenied);
+        }
+    }
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ TEST(CommaLocale, NumbersAreReadAndWrittenWithAPoint) {
     EXPECT_EQ(formatDiagnosticDouble(-122.4194), "-122.4194");
     EXPECT_EQ(formatDiagnosticDouble(37.0), "37.0");
     EXPECT_EQ(expectedCoordinateText(-33.5, "S"), "33.50000000S");
+    EXPECT_EQ(expectedCoordinateText(30.58036667, "N", CoordinateFormat::dm), "30,34.822000N");
 
     diag::LineCapture capture;
     EXPECT_EQ(gpstext::parseXmpGPS("37,46.494N").value, 37.7749);

@@ -66,7 +66,8 @@ TEST(ParseXmpGPS, ReadsTheValueAndTheLetterAtTheEnd) {
         {std::nullopt, {}, ""}, {" \n\t\r\n", {}, ""}, {"\xC2\xA0\xE2\x80\x83", {}, ""}, {"37.7749", 37.7749, ""},
         {"37.77490000N", 37.7749, "N"}, {"37.7749 n", 37.7749, "N"}, {"\n  37.5 S \t", 37.5, "S"},
         {"-122.4194", -122.4194, ""}, {"122.4194W", 122.4194, "W"}, {"37,46.494N", 37.7749, "N"},
-        {"-37,30", -36.5, ""}, {"37,5", 37.083333333333336, ""}, {"37,46,29.64N", {}, "N"}, {"37, 46.5N", {}, "N"},
+        {"-37,30", -36.5, ""}, {"37,5", 37.083333333333336, ""}, {"37,46,29.64N", 37.7749, "N"}, {"37, 46.5N", {}, "N"},
+        {"30,34,49N", 30.580277777777777, "N"}, {"1,2,3,4N", {}, "N"}, {"37,46,x", {}, ""},
         {"37,", 37.0, ""}, {",,37,,30,,E", 37.5, "E"}, {"N", {}, "N"}, {"1E5", 100000.0, ""}, {"3E", 3.0, "E"},
         {"37.5e", 37.5, "E"}, {"37 deg 46' 29.64\" N", 37.7749, "N"}, {"37 deg 46' 29.64\"", 37.7749, ""},
         {"37 DEG 46' 29.64\" N", {}, "N"}, {"37 deg,30", {}, ""}, {"0x1p3", 8.0, ""}, {"inf", kInf, ""},
@@ -130,6 +131,21 @@ TEST(ExpectedCoordinateText, EightDecimalsAndTheLetterAndReadsBack) {
     diag::LineCapture quiet;
     const ParsedGPS parsed = gpstext::parseXmpGPS(expectedCoordinateText(-122.4194, "W"));
     EXPECT_EQ(gpstext::applyHemisphere(parsed.value, parsed.ref), -122.4194);
+}
+
+TEST(ExpectedCoordinateText, DegreesAndMinutesWithSixDecimals) {
+    const std::tuple<double, const char*> cases[] = {
+        {30.58036667, "30,34.822000N"}, {-122.4194, "122,25.164000S"}, {0.0, "0,0.000000N"},
+        // Minutes that round up to 60 carry into the degrees.
+        {10.99999999999, "11,0.000000N"}, {-0.5, "0,30.000000S"},
+    };
+    diag::LineCapture quiet;
+    for (const auto& [value, text] : cases) {
+        const std::string written = expectedCoordinateText(value, expectedLatitudeRef(value), CoordinateFormat::dm);
+        EXPECT_EQ(written, text);
+        const ParsedGPS parsed = gpstext::parseXmpGPS(written);
+        EXPECT_NEAR(gpstext::applyHemisphere(parsed.value, parsed.ref).value_or(1e9), value, 1e-7) << text;
+    }
 }
 
 }  // namespace

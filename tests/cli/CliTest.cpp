@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace meridane {
 namespace {
@@ -85,7 +88,44 @@ TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailed) {
                   "IMG_0004.HEIC: Skipped (missing): No XMP sidecar file",
                   "IMG_0005.HEIC: Failed: No GPS available"}));
     EXPECT_EQ(readFile(photos() / "IMG_0001.xmp"), kNeedsLetters) << "a dry run writes nothing";
-    EXPECT_NE(result.err.find("Summary: 6 files in "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(" ms \u2014 1 would update, 1 already correct, 1 skipped: missing, 1 skipped: other "
+                              "camera, 1 skipped: GPS differs, 1 failed\n"),
+              std::string::npos)
+        << result.err;
+    const RunResult written = run({"--write", "--sidecar-name=stem", "--coordinate-format=decimal", photos()});
+    EXPECT_NE(written.err.find(" ms \u2014 1 updated, 1 already correct, 1 skipped: missing"), std::string::npos) << written.err;
+}
+
+// darktable and digiKam name the sidecar IMG_0001.HEIC.xmp; a name in other
+// letters is found under either naming, and the header names the setting.
+TEST_F(Cli, SidecarNameFullFindsTheLongNamesAndTheHeaderSaysSo) {
+    photo("IMG_0001", std::nullopt);
+    writeFile(photos() / "IMG_0001.HEIC.xmp", kNeedsLetters);
+    photo("IMG_0002", std::nullopt);
+    writeFile(photos() / "IMG_0002.heic.XMP", kCorrect);
+    const RunResult result = run({"--sidecar-name=full", photos()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("SilentSkip=false SidecarName=full\n"), std::string::npos) << result.out;
+    const std::vector<std::string> rows = entries(result.out);
+    ASSERT_EQ(rows.size(), 2u) << result.out;
+    EXPECT_TRUE(rows[0].starts_with("IMG_0001.HEIC: [Dry Run] Would Update:")) << rows[0];
+    EXPECT_EQ(rows[1], "IMG_0002.HEIC: Already correct");
+    const RunResult stem = run({photos()});
+    EXPECT_EQ(entries(stem.out), (std::vector<std::string>{"IMG_0001.HEIC: Skipped (missing): No XMP sidecar file",
+                                                           "IMG_0002.HEIC: Skipped (missing): No XMP sidecar file"}));
+}
+
+TEST_F(Cli, JsonLeavesOutTheRowsSilentSkipHidesAndMessagesEscapeTheirPaths) {
+    photo("IMG_0001", kCorrect);
+    photo("IMG_0002", kDifferent);
+    const RunResult result = run({"--json", "--silently-ignore-skipped", photos(), (dir_ / "no\x1B]0;x\x07pe").string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out.find("alreadyCorrect"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\"case\":\"skippedDifferentGPS\""), std::string::npos) << result.out;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+    EXPECT_NE(result.err.find("cannot access '" + (dir_ / "no\\x1B]0;x\\x07pe").string() + "'"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find_first_of("\x1B\x07"), std::string::npos) << result.err;
 }
 
 TEST_F(Cli, UsageErrorsAreStatusTwoAndUnreadablePathsStatusOneAfterTheOthers) {
@@ -98,6 +138,53 @@ TEST_F(Cli, UsageErrorsAreStatusTwoAndUnreadablePathsStatusOneAfterTheOthers) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("meridane-cli: cannot access '" + (dir_ / "nowhere").string() + "'"), std::string::npos);
     EXPECT_EQ(entries(result.out).size(), 1u) << "the other path is still done";
+}
+
+// What the walk cannot read gets a failed row with its path and the reason,
+// and the exit status says so: a folder of mode 000 (seen as another user
+// when the tests run as root), and a photo whose path is longer than the
+// system can open.
+TEST_F(Cli, FoldersTheWalkCannotReadAndPathsTooLongToOpenAreFailedRows) {
+    photo("IMG_0001", kCorrect);
+    fs::create_directories(photos() / "locked");
+    writeFile(photos() / "locked/IMG_0002.HEIC", "x");
+    fs::permissions(photos() / "locked", fs::perms::none);
+    // Made through descriptors: the path is too long to be made by name.
+    int fd = ::open(photos().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t length = photos().native().size(); length <= PATH_MAX; length += 201) {
+        const std::string name(200, static_cast<char>('a' + length % 26));
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    for (const char* name : {"IMG_0001.HEIC", "IMG_0001.xmp"}) {
+        const std::string bytes = readFile(photos() / name);
+        const int file = ::openat(fd, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(file);
+    }
+    ::close(fd);
+    fs::permissions(photos(), fs::perms::all);  // the other user's photos
+    RunOptions options;
+    options.environment = {"HOME=" + dir_.path().string(), "LANG=C.UTF-8"};
+    if (::geteuid() == 0)
+        options.uid = options.gid = 65534;
+    const RunResult result = runProcess({MERIDANE_CLI_PATH, photos()}, options);
+    fs::permissions(photos() / "locked", fs::perms::owner_all);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(entries(result.out),
+              (std::vector<std::string>{
+                  "IMG_0001.HEIC: Already correct",
+                  "IMG_0001.HEIC: Failed: Cannot read image: path longer than the system allows (4096 bytes)",
+                  "locked: Failed: Cannot read folder " + (photos() / "locked").string() + ": permission denied"}))
+        << result.out;
+    EXPECT_NE(result.err.find("1 already correct, 2 failed"), std::string::npos) << result.err;
+    for (const fs::path& entry : fs::directory_iterator(photos())) {
+        if (entry.filename().native().size() == 200) {
+            EXPECT_EQ(runProcess({"/bin/rm", "-rf", entry.string()}).exitCode, 0);
+        }
+    }
 }
 
 TEST_F(Cli, ControlCharactersInNamesAndCameraTextsReachNoTerminal) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace meridane::cli {
 namespace {
 
@@ -25,6 +27,12 @@ TEST(CommandLine, GivesActionOptionsAndPaths) {
         {{"--", "--write", "-x"}, Action::run, defaults, {"--write", "-x"}},
         {{"-"}, Action::run, defaults, {"-"}},
         {{"a", "--help"}, Action::help, defaults, {}}, {{"--version"}, Action::version, defaults, {}},
+        {{"--coordinate-format=dm", "--sidecar-name=full", "a"}, Action::run,
+         {.coordinateFormat = CoordinateFormat::dm, .sidecarNaming = SidecarNaming::full}, {"a"}},
+        {{"--coordinate-format=decimal", "--sidecar-name=stem", "a"}, Action::run, defaults, {"a"}},
+        {{"--coordinate-format=DM", "a"}, Action::usageError, defaults, {}},
+        {{"--coordinate-format", "dm", "a"}, Action::usageError, defaults, {}},
+        {{"--sidecar-name=", "a"}, Action::usageError, defaults, {}},
         {{"--writ", "a"}, Action::usageError, defaults, {}},
         {{"--write"}, Action::usageError, defaults, {}}, {{"--"}, Action::usageError, defaults, {}}};
     for (const auto& c : cases) {
@@ -41,6 +49,16 @@ TEST(CommandLine, GivesActionOptionsAndPaths) {
 TEST(JsonLines, StayValidUtf8AndGiveAForeignPathExactly) {
     EXPECT_EQ(jsonString(std::string("a\"b\\c\n\r\t\x01\x7f\0", 11)), "\"a\\\"b\\\\c\\n\\r\\t\\u0001\\u007f\\u0000\"");
     EXPECT_EQ(jsonString("\u2022 caf\xE9"), "\"\u2022 caf\xEF\xBF\xBD\"");
+    // Every C0 control is escaped, the last (U+001F) as much as the first.
+    for (int c = 0; c < 0x20; ++c) {
+        const std::string encoded = jsonString(std::string(1, static_cast<char>(c)));
+        EXPECT_TRUE(encoded.size() >= 4 && encoded[1] == '\\') << c;
+        EXPECT_TRUE(std::none_of(encoded.begin(), encoded.end(), [](char b) { return static_cast<unsigned char>(b) < 0x20; }))
+            << c;
+        if (c >= 0x0E) {
+            EXPECT_EQ(encoded, "\"\\u00" + std::string(1, "0123456789abcdef"[c >> 4]) + "0123456789abcdef"[c & 15] + "\"");
+        }
+    }
     const auto detail = ProcessingResultDetail::make("/p/\xE9.heic", ProcessingResult::alreadyCorrect());
     EXPECT_EQ(jsonLine(detail), "{\"path\":\"/p/\xEF\xBF\xBD.heic\",\"pathBase64\":\"L3Av6S5oZWlj\",\"case\":"
                                 "\"alreadyCorrect\",\"payload\":{},\"report\":\"Already correct\"}");

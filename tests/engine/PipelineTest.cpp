@@ -10,9 +10,11 @@
 #include "base/Diagnostics.h"
 #include "engine/FolderAccessPrompt.h"
 #include "engine/ProcessingOptions.h"
+#include "engine/internal/SidecarLookup.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,14 +51,14 @@ protected:
     // file has been taken up, as if another thread acted meanwhile.
     ProcessingResult process(const fs::path& file, FolderAccessPrompt* prompt = nullptr,
                              std::function<void()> during = {}) {
-        MediaFileProcessor processor([&](const fs::path& sidecar) -> std::optional<ScopedAccess> {
+        MediaFileProcessor processor([&](const fs::path& sidecar, SidecarUse use) -> Result<ScopedAccess> {
             ++requests_;
             if (during)
                 during();
             FolderPrompt ask;
             if (prompt)
                 ask = [prompt](const fs::path& folder) { return prompt->promptForFolderAccess(folder); };
-            auto access = requestSidecarAccess(sidecar, ask);
+            auto access = requestSidecarAccess(sidecar, use, ask);
             if (access)
                 access->stop = [this, inner = access->stop] { ++stops_, inner(); };
             return access;
@@ -90,7 +92,7 @@ TEST_F(Pipeline, EveryOutcomeOfOneFile) {
          R::skippedNonApple(DeviceData{"Canon", "Canon EOS R5", {}}, "Non-Apple source"), {}},
         {"no identity", anonymous, kNeedsLetters, wet, R::skippedNonApple(DeviceData{}, "Non-Apple source"), {}},
         {"non-Apple, filter off", canon, kCorrect, {.appleOnly = false}, R::alreadyCorrect(), {}},
-        {"not an image", {}, kNeedsLetters, wet, R::failed("No GPS available"), {}},
+        {"not an image", {}, kNeedsLetters, wet, R::failed("Cannot read image: not a HEIF, DNG or JPEG file"), {}},
         {"no position", noPosition, kNeedsLetters, wet, R::failed("No GPS available"), {}},
         {"no position, silent", noPosition, kNeedsLetters, {.silentlyIgnoreSkipped = true},
          R::skippedMissing("No GPS available"), {}},
@@ -173,8 +175,43 @@ TEST_F(Pipeline, WholeFileTracesMatchTheirGoldenCopies) {
     EXPECT_EQ(capture_.lines().back(), "[DEBUG] photo.PNG unsupported extension PNG");
     writeFile(dir_ / "broken.heic", "no image");
     process(dir_ / "broken.heic");
-    const std::string failure = "[DEBUG] CGImageSourceCreateWithURL failed for " + (dir_ / "broken.heic").string();
-    EXPECT_EQ(std::count(capture_.lines().begin(), capture_.lines().end(), failure), 2) << "once for each reading";
+    EXPECT_EQ(capture_.lines().back(), "[DEBUG] Failed: cannot read image broken.heic: not a HEIF, DNG or JPEG file");
+}
+
+// A file that is no image at all fails with the reason, never with a verdict
+// on its camera or position, whichever options are on.
+TEST_F(Pipeline, AnImageThatCannotBeReadFailsWithTheReason) {
+    using testing::buildHeif;
+    testing::HeifFile heif;
+    testing::addExif(heif, 2, testing::exifItemPayload(testing::buildTiff(testing::cameraTiff())), 1);
+    const std::string heic = buildHeif(heif), dng = testing::buildTiff(testing::cameraTiff());
+    ASSERT_EQ(::mkfifo((dir_ / "pipe.HEIC").c_str(), 0600), 0);
+    fs::create_directory(dir_ / "folder.heic");
+    const std::pair<std::string, std::optional<std::string>> files[] = {
+        {"empty.HEIC", ""},
+        {"cut-in-exif.HEIC", heic.substr(0, heic.size() - 20)},
+        {"cut-in-meta.HEIC", heic.substr(0, 60)},
+        {"cut.DNG", dng.substr(0, 12)},
+        {"vanished.HEIC", std::nullopt},
+        {"pipe.HEIC", std::nullopt},
+        {"folder.heic", std::nullopt}};
+    const char* reasons[] = {"file is empty",  "file is truncated",  "file is truncated", "file is truncated",
+                             "file not found", "not a regular file", "it is a folder"};
+    for (const ProcessingOptionValues& options :
+         {ProcessingOptionValues{}, ProcessingOptionValues{.appleOnly = false, .silentlyIgnoreSkipped = true}}) {
+        processingOptions::set(options);
+        for (size_t i = 0; i < std::size(files); ++i) {
+            if (files[i].second)
+                writeFile(dir_ / files[i].first, *files[i].second);
+            writeFile(dir_ / (fs::path(files[i].first).stem().string() + ".xmp"), kNeedsLetters);
+            EXPECT_EQ(process(dir_ / files[i].first), R::failed(std::string("Cannot read image: ") + reasons[i]))
+                << files[i].first;
+        }
+    }
+    // The whole file is there: the same container reads.
+    writeFile(dir_ / "whole.hif", heic);
+    writeFile(dir_ / "whole.xmp", kCorrect);
+    EXPECT_EQ(process(dir_ / "whole.hif"), R::alreadyCorrect());
 }
 
 TEST_F(Pipeline, EachFileKeepsTheOptionsItStartedWith) {
@@ -198,6 +235,66 @@ TEST_F(Pipeline, SidecarPathReplacesTheLastExtensionWithLowerCaseXmp) {
         {"/p/caf\xE9.HEIC", "/p/caf\xE9.xmp"},   {"/p.d/IMG", "/p.d/IMG.xmp"}};
     for (const auto& [image, sidecar] : cases)
         EXPECT_EQ(MediaFileProcessor::sidecarPath(image), fs::path(sidecar)) << image;
+    EXPECT_EQ(MediaFileProcessor::sidecarPath("/p/IMG_0001.HEIC", SidecarNaming::full), fs::path("/p/IMG_0001.HEIC.xmp"));
+    EXPECT_EQ(MediaFileProcessor::sidecarPath("/p/a.b.dng", SidecarNaming::full), fs::path("/p/a.b.dng.xmp"));
+}
+
+// Which file is the sidecar under each naming, when the exact name is
+// absent and another differs only in letter case, and when two do.
+TEST_F(Pipeline, SidecarNamingAndNamesThatDifferOnlyInLetterCase) {
+    const SidecarNaming stem = SidecarNaming::stem, full = SidecarNaming::full;
+    const struct {
+        SidecarNaming naming;
+        std::vector<std::string> sidecars;
+        ProcessingResult expected;
+        std::string written;  // the sidecar that changes; empty: none
+    } cases[] = {
+        {stem, {"IMG_0001.xmp"}, R::updated(kLetterChanges), "IMG_0001.xmp"},
+        {stem, {"IMG_0001.HEIC.xmp"}, R::skippedMissing("No XMP sidecar file"), ""},
+        {full, {"IMG_0001.HEIC.xmp"}, R::updated(kLetterChanges), "IMG_0001.HEIC.xmp"},
+        {full, {"IMG_0001.xmp"}, R::skippedMissing("No XMP sidecar file"), ""},
+        {stem, {"IMG_0001.XMP"}, R::updated(kLetterChanges), "IMG_0001.XMP"},
+        {full, {"img_0001.heic.Xmp"}, R::updated(kLetterChanges), "img_0001.heic.Xmp"},
+        {stem, {"IMG_0001.xmp", "IMG_0001.XMP"}, R::updated(kLetterChanges), "IMG_0001.xmp"},
+        {stem, {"img_0001.xmp", "IMG_0001.XMP"},
+         R::failed("Several XMP sidecars differ only in letter case: IMG_0001.XMP, img_0001.xmp"), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sidecars.front() + (c.naming == full ? " (full)" : " (stem)"));
+        processingOptions::set({.dryRun = false, .sidecarNaming = c.naming});
+        const testing::TempDir folder;
+        writeFile(folder / "IMG_0001.HEIC", testing::buildTiff(testing::cameraTiff()));
+        for (const std::string& name : c.sidecars)
+            writeFile(folder / name, kNeedsLetters);
+        EXPECT_EQ(process(folder / "IMG_0001.HEIC"), c.expected);
+        for (const std::string& name : c.sidecars)
+            EXPECT_EQ(readFile(folder / name) != kNeedsLetters, name == c.written) << name;
+    }
+    const std::vector<std::string> names = {"CAF\xC3\x89.XMP", "caf\xC3\xA9.xmp", "cafe.xmp", "caf\xC3\xA9.xmpx"};
+    EXPECT_EQ(caseVariantsIn(names, "Caf\xC3\xA9.xmp"), (std::vector<std::string>{"CAF\xC3\x89.XMP", "caf\xC3\xA9.xmp"}));
+    EXPECT_EQ(caseVariantsIn(names, "caf\xC3\xA9.xmp"), std::vector<std::string>{"CAF\xC3\x89.XMP"});
+}
+
+// Images without a sidecar of the exact name cost one listing of their
+// folder per run, not one each.
+TEST_F(Pipeline, AFolderIsListedOncePerRunForNamesInOtherLetterCase) {
+    for (int i = 0; i < 3; ++i)
+        writeFile(dir_ / ("IMG_000" + std::to_string(i) + ".HEIC"), testing::buildTiff(testing::cameraTiff()));
+    writeFile(dir_ / "IMG_0002.XMP", kCorrect);
+    const testing::TempDir other;
+    writeFile(other / "IMG_0009.HEIC", testing::buildTiff(testing::cameraTiff()));
+    FolderListings listings;
+    std::vector<ProcessingResult> results;
+    for (const fs::path& image : {dir_ / "IMG_0000.HEIC", dir_ / "IMG_0001.HEIC", dir_ / "IMG_0002.HEIC",
+                                  other / "IMG_0009.HEIC"}) {
+        MediaFileProcessor processor([](const fs::path& sidecar) { return requestSidecarAccess(sidecar, {}); });
+        processor.setFolderListings(&listings);
+        results.push_back(processor.processFile(image));
+    }
+    EXPECT_EQ(results, (std::vector<ProcessingResult>{R::skippedMissing("No XMP sidecar file"),
+                                                      R::skippedMissing("No XMP sidecar file"), R::alreadyCorrect(),
+                                                      R::skippedMissing("No XMP sidecar file")}));
+    EXPECT_EQ(listings.listed(), 2u);
 }
 
 class GrantingPrompt : public FolderAccessPrompt {
@@ -206,22 +303,32 @@ public:
     int asked = 0;
 };
 
-TEST_F(Pipeline, AnUnreachableSidecarIsDeniedOrGrantedOnceThroughThePrompt) {
-    processingOptions::set({.dryRun = false});
+TEST_F(Pipeline, AReadOnlyFolderIsReadByADryRunAndNamedByAWriteRun) {
     for (const char* stem : {"IMG_0001", "IMG_0002"}) {
         writeFile(dir_ / (std::string(stem) + ".HEIC"), testing::buildTiff(testing::cameraTiff()));
         writeFile(dir_ / (std::string(stem) + ".xmp"), kNeedsLetters);
     }
     const fs::path folder = dir_.path();
-    ScopedPathAccessCheck readOnly([folder](const fs::path& p, int mode) { return !(p == folder && mode == W_OK); });
-    EXPECT_EQ(process(dir_ / "IMG_0001.HEIC"), R::failed("Permission denied for XMP sidecar"));
+    ScopedPathAccessCheck readOnly([folder](const fs::path& p, int mode) {
+        errno = EROFS;
+        return !(p == folder && mode == W_OK);
+    });
+    GrantingPrompt prompt;
+    EXPECT_EQ(process(dir_ / "IMG_0001.HEIC", &prompt), R::updated(dryRun(kLetterChanges), true));
+    EXPECT_EQ(prompt.asked, 0) << "a dry run only reads";
+
+    processingOptions::set({.dryRun = false});
+    const std::string before = readFile(dir_ / "IMG_0001.xmp");
+    EXPECT_EQ(process(dir_ / "IMG_0001.HEIC"),
+              R::failed("Cannot write to folder " + folder.string() + ": read-only file system"));
+    EXPECT_EQ(readFile(dir_ / "IMG_0001.xmp"), before);
     EXPECT_TRUE(capture_.contains("[DEBUG] Permission not granted for XMP sidecar: " + (folder / "IMG_0001.xmp").string()));
 
-    GrantingPrompt prompt;
+    // Where a grant can help (a sandbox), the folder is asked for once.
     EXPECT_EQ(process(dir_ / "IMG_0001.HEIC", &prompt), R::updated(kLetterChanges));
     EXPECT_EQ(process(dir_ / "IMG_0002.HEIC", &prompt), R::updated(kLetterChanges));
     EXPECT_EQ(prompt.asked, 1);
-    EXPECT_EQ(stops_, 2);
+    EXPECT_EQ(stops_, 3);
 }
 
 TEST_F(Pipeline, NamesWithSpacesNewlinesAndForeignBytesReachTheirSidecars) {

@@ -57,5 +57,24 @@ TEST(Report, AllResultsCarriesTheUtcTimeTheSettingsAndOneLinePerEntry) {
               "b.dng: Failed: No GPS available");
 }
 
+// The two naming settings appear after the four flags, and only when they
+// are not the defaults.
+TEST(Report, HeaderNamesTheCoordinateFormatAndSidecarNamingOnlyWhenNotDefault) {
+    const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(0));
+    const std::string flags = "Settings: DryRun=true ForceOverwrite=false AppleOnly=true SilentSkip=false";
+    const std::pair<ProcessingOptionValues, std::string> cases[] = {
+        {{}, flags},
+        {{.coordinateFormat = CoordinateFormat::dm}, flags + " CoordinateFormat=dm"},
+        {{.sidecarNaming = SidecarNaming::full}, flags + " SidecarName=full"},
+        {{.coordinateFormat = CoordinateFormat::dm, .sidecarNaming = SidecarNaming::full},
+         flags + " CoordinateFormat=dm SidecarName=full"}};
+    for (const auto& [options, tail] : cases) {
+        const std::string header = allResultsReport({}, options, at);
+        EXPECT_EQ(header.substr(header.find("Settings:")), tail);
+    }
+    EXPECT_EQ(allResultsReport({}, {.sidecarNaming = SidecarNaming::full}, at, "R1").find("SidecarName"),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace meridane

@@ -5,6 +5,9 @@
 // nothing but a hidden temporary file was added, which the next run clears,
 // and that undoing the killed run (when it kept a journal) puts back every
 // sidecar it replaced. MERIDANE_CRASH_KILLS (default 200) and MERIDANE_CRASH_SEED tune it.
+// What a kill cannot show, since the page cache survives it, the order of the
+// system calls under strace does: each journal entry is flushed before its
+// sidecar is replaced.
 #include "HardeningSupport.h"
 #include "SidecarBuilder.h"
 
@@ -12,8 +15,13 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <map>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 namespace meridane::hardening {
@@ -136,6 +144,75 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
     EXPECT_GT(undone, kills / 10) << "killed runs that replaced sidecars must have been undone";
     runCli({"--forget-runs"}, run);
     EXPECT_TRUE(fs::is_empty(state / "meridane/runs")) << run.out;
+}
+
+
+/// The calls of one traced run, in the order they were made: "open NAME",
+/// "flush" (of the run's journal, when it has returned) and "replace NAME".
+std::vector<std::string> tracedCalls(const fs::path& trace) {
+    static const std::regex open(R"re(^openat\([^"]*"([^"/]+\.xmp)", O_RDONLY)re");
+    static const std::regex flush(R"re(^f(data)?sync\(\d+<[^>]*/runs/[^>]*>\) = 0)re");
+    static const std::regex replace(R"re(^renameat2?\([^"]*"\.([^"]+\.xmp)\.tmp", [^"]*"([^"]+\.xmp)")re");
+    std::map<std::string, std::string> pending;  // by thread: a call that has not returned yet
+    std::vector<std::string> calls;
+    std::ifstream in(trace);
+    for (std::string line; std::getline(in, line);) {
+        const std::string thread = line.substr(0, line.find(' '));
+        std::string call = line.substr(line.find(' ') + 1);
+        if (call.starts_with("<... ")) {
+            call = pending[thread] + call.substr(call.find('>') + 1);
+        } else if (const auto cut = call.find(" <unfinished ...>"); cut != std::string::npos) {
+            pending[thread] = call.substr(0, cut);
+        }
+        std::smatch m;
+        if (std::regex_search(call, m, open) && line.find("<unfinished") == std::string::npos)
+            calls.push_back("open " + m[1].str());
+        else if (std::regex_search(call, m, flush))
+            calls.push_back("flush");
+        else if (std::regex_search(call, m, replace) && m[1] == m[2] && !line.starts_with(thread + " <..."))
+            calls.push_back("replace " + m[1].str());
+    }
+    return calls;
+}
+
+/// A program found on PATH, or none.
+std::optional<fs::path> onPath(const std::string& program) {
+    std::istringstream folders(std::getenv("PATH") ? std::getenv("PATH") : "");
+    for (std::string folder; std::getline(folders, folder, ':');)
+        if (!folder.empty() && ::access((fs::path(folder) / program).c_str(), X_OK) == 0)
+            return fs::path(folder) / program;
+    return std::nullopt;
+}
+
+TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
+    const std::optional<fs::path> strace = onPath("strace");
+    if (!strace || testing::runProcess({strace->string(), "-qq", "-o", "/dev/null", "/bin/true"}).exitCode != 0)
+        GTEST_SKIP() << "strace is not installed or may not trace here";
+    testing::TempDir dir, state;
+    for (int n = 0; n < 8; ++n)
+        writePair(dir / "photos" / ("IMG_" + std::to_string(1000 + n)), kPhotos[n % 3]);
+    RunOptions options;
+    options.environment = {"XDG_STATE_HOME=" + state.path().string()};
+    const RunResult run = testing::runProcess(
+        {strace->string(), "-f", "-y", "-qq", "-o", (dir / "trace").string(), "-e",
+         "trace=openat,fsync,fdatasync,rename,renameat,renameat2", cliPath().string(), "--write",
+         (dir / "photos").string()},
+        options);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> calls = tracedCalls(dir / "trace");
+    int replaced = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (!calls[i].starts_with("replace "))
+            continue;
+        ++replaced;
+        const std::string name = calls[i].substr(8);
+        // Its entry is made after the sidecar was read: a flush must come between that read and the replacement.
+        bool flushed = false;
+        for (size_t j = i; j-- > 0 && calls[j] != "open " + name;)
+            flushed = flushed || calls[j] == "flush";
+        EXPECT_TRUE(flushed) << name << " was replaced before its journal entry was flushed";
+    }
+    EXPECT_EQ(replaced, 8) << testing::readFile(dir / "trace");
 }
 
 }  // namespace

@@ -153,7 +153,9 @@ TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothing
         {"one bit of its stored content", [](std::string& j, size_t e) { j[e + 200] ^= 0x10; },
          "Failed: The run's journal entry is damaged: its checksum does not match", 7},
         {"its content, checksum made good", [](std::string& j, size_t e) { j[e + 200] ^= 0x10; resealRecord(j, e); },
-         "Failed: The run's journal entry is damaged: its stored content ", 7},
+         "Failed: The run's journal entry is damaged: its stored content cannot be unpacked", 7},
+        {"the hash of its content, checksum made good", [](std::string& j, size_t e) { j[e + 13] ^= 0x01; resealRecord(j, e); },
+         "Failed: The run's journal entry is damaged: its stored content does not match its hash", 7},
         {"its path no longer a sidecar's", [](std::string& j, size_t e) {
              j.replace(j.find(".xmp", e), 4, ".txt");
              resealRecord(j, e);
@@ -180,7 +182,7 @@ TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothing
         size_t restored = 0, failed = 0;
         for (const std::string& row : rows) {
             restored += row.find(": Restored:") != std::string::npos;
-            failed += !damage.row.empty() && row.find(damage.row) != std::string::npos;
+            failed += !damage.row.empty() && row.ends_with(": " + damage.row);
         }
         std::string all;
         for (const std::string& row : rows)
@@ -196,6 +198,115 @@ TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothing
             if (now.at(name) != entry)
                 testing::writeFile(photos / name, entry.substr(entry.find(' ') + 1));
     }
+}
+
+// Byte offsets of the records of one type, after the journal's 8-byte magic.
+std::vector<size_t> recordOffsets(const std::string& journal, char type) {
+    std::vector<size_t> found;
+    for (size_t at = 8, size = 0; at + 9 <= journal.size(); at += 9 + size) {
+        std::memcpy(&size, journal.data() + at + 1, 4);
+        if (journal[at] == type)
+            found.push_back(at);
+    }
+    return found;
+}
+
+TEST_F(UndoTest, ADamagedDoneNoteIsNoDroppedNote) {
+    makeLibrary();
+    const Tree before = snapshot(photos);
+    write();
+    const fs::path file = run.lastJournal().file;
+    std::string journal = testing::readFile(file);
+    const std::vector<size_t> done = recordOffsets(journal, 'D');
+    ASSERT_EQ(done.size(), 8u);
+    journal[done[1]] = 'X';  // its checksum no longer matches
+    testing::writeFile(file, journal);
+    const std::vector<std::string> rows = undo(file.stem().string());
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const std::string& row) { return row.find(": Restored:") != std::string::npos; }), 8);
+    EXPECT_EQ(snapshot(photos), before);
+}
+
+TEST_F(UndoTest, ASidecarWrittenTwiceInOneRunEndsInItsFirstState) {
+    // IMG_1.DNG and IMG_1.HEIC share IMG_1.xmp and say different places.
+    writePair(photos / "IMG_1", kPhotos[0]);
+    fs::copy_file(testing::testDataDir() / "imagemeta" / kPhotos[1].file, photos / "IMG_1.HEIC");
+    const std::string first = testing::readFile(photos / "IMG_1.xmp");
+    write();
+    ASSERT_EQ(run.lastJournal().replaced, 2u);
+    undo(run.lastJournal().id);
+    EXPECT_EQ(testing::readFile(photos / "IMG_1.xmp"), first);
+}
+
+TEST_F(UndoTest, AStoppedUndoIsFinishedByTheNextUndoInOneJournal) {
+    makeLibrary();
+    const Tree before = snapshot(photos);
+    write();
+    const Tree written = snapshot(photos);
+    const std::string writeRun = run.lastJournal().id;
+    for (const bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "killed" : "stopped");
+        QMetaObject::Connection stop = QObject::connect(&run, &BatchRun::resultRecorded, &run, [&] { run.stopAfterFilesInFlight(); });
+        undo(writeRun);
+        QObject::disconnect(stop);
+        const std::string partial = run.lastJournal().id;
+        ASSERT_GT(run.lastJournal().replaced, 0u);
+        ASSERT_LT(run.lastJournal().replaced, 8u);
+        if (killed) {  // its last note gone and a record cut short in its place
+            std::string journal = testing::readFile(run.lastJournal().file);
+            journal.resize(journal.size() - 9);
+            testing::writeFile(run.lastJournal().file, journal + std::string("E\x40\x00\x00\x00" "abc", 8));
+        }
+        EXPECT_EQ(latest(), writeRun) << "the unfinished undo is never the run to undo";
+        EXPECT_EQ(RunHistory(state / "runs").latestUndoableWrite().value_or(KeptRun{}).id, writeRun);
+        EXPECT_FALSE(RunHistory(state / "runs").latestRedoable());
+        undo(latest());
+        EXPECT_EQ(run.lastJournal().id, partial) << "continued in the same journal";
+        EXPECT_EQ(snapshot(photos), before);
+        const std::optional<KeptRun> undoRun = RunHistory(state / "runs").find(partial);
+        ASSERT_TRUE(undoRun);
+        EXPECT_EQ(undoRun->sidecars, 8u);
+        EXPECT_FALSE(undoRun->damaged);
+        // Done: the plain undo takes it back, and all eight are as the run left them.
+        EXPECT_EQ(latest(), partial);
+        EXPECT_EQ(RunHistory(state / "runs").latestRedoable().value_or(KeptRun{}).id, partial);
+        undo(latest());
+        EXPECT_EQ(snapshot(photos), written);
+        EXPECT_EQ(RunHistory(state / "runs").latestUndoableWrite().value_or(KeptRun{}).id, writeRun);
+        EXPECT_FALSE(RunHistory(state / "runs").latestRedoable()) << "a redo is not redone";
+    }
+}
+
+TEST_F(UndoTest, AnUndoThatRestoredNothingLeavesItsRunNotUndone) {
+    makeLibrary();
+    write();
+    const std::string id = run.lastJournal().id;
+    for (const auto& item : fs::recursive_directory_iterator(photos))
+        if (item.path().extension() == ".xmp" && item.is_regular_file())
+            testing::writeFile(item.path(), testing::readFile(item.path()) + "<!-- edited -->\n");
+    for (const std::string& row : undo(id))
+        EXPECT_TRUE(row.ends_with(": Not restored: changed since the run")) << row;
+    EXPECT_EQ(latest(), id);
+    EXPECT_TRUE(RunHistory(state / "runs").find(id)->undoneBy.empty());
+}
+
+TEST_F(UndoTest, ASidecarWhoseFolderPathNowLeadsElsewhereIsNotRestored) {
+    makeLibrary();
+    fs::rename(photos, photosDir / "real");
+    fs::create_directory_symlink("real", photos);
+    write();
+    ASSERT_EQ(run.lastJournal().replaced, 8u);
+    // Another library with the same files, reached by the same paths.
+    fs::copy(photosDir / "real", photosDir / "other", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::remove(photos);
+    fs::create_directory_symlink("other", photos);
+    const Tree other = snapshot(photosDir / "other");
+    std::string all;
+    for (const std::string& row : undo(run.lastJournal().id))
+        all += row + "\n";
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 8) << all;
+    EXPECT_EQ(all.find("Restored"), std::string::npos) << all;
+    EXPECT_NE(all.find("IMG_1000.xmp: Failed: The sidecar's folder is not the folder the run wrote in\n"), std::string::npos) << all;
+    EXPECT_EQ(snapshot(photosDir / "other"), other);
 }
 
 TEST_F(UndoTest, AnUndoThatCouldPutNothingBackLeavesTheRunToUndo) {
@@ -244,7 +355,7 @@ TEST(RunJournal, AJournalNamingAReplacedSidecarIsKeptWhateverBreaksAndFreeOnceIt
     // must not find the journal locked.
     auto reader = journal::OpenedRun::open(writer.file());
     ASSERT_TRUE(reader) << reader.error().message;
-    EXPECT_EQ(reader->entries().size(), 1u);
+    EXPECT_EQ(reader->entryCount(), 1u);
     reader->close();
     EXPECT_TRUE(journal::OpenedRun::open(writer.file()));
 }

@@ -54,6 +54,14 @@ struct FaultyFileSystem : sidecar::FileSystem {
             return s;
         return FileSystem::renameAt(folder, from, to);
     }
+    /// A file system that cannot swap two names, when `failing` is "rename".
+    Status exchangeAt(int folder, const std::string& first, const std::string& second) override {
+        if (failing == "rename")
+            return sidecar::systemError(EINVAL);
+        if (Status s = fault("exchange"); !s)
+            return s;
+        return FileSystem::exchangeAt(folder, first, second);
+    }
 };
 
 TEST(Save, FreeSpaceCountsTheMarginAndTheNewDocument) {
@@ -152,6 +160,9 @@ TEST(Save, AFailedCallLeavesTheSidecarAndNoHalfWrittenFile) {
     const Case cases[] = {
         {"write", ENOSPC, 1, "Could not write \u201C.IMG_0001.xmp.tmp\u201D: No space left on device", false},
         {"sync", EIO, 0, "Could not write \u201C.IMG_0001.xmp.tmp\u201D: Input/output error", false},
+        {"exchange", EPERM, 0,
+         "Could not replace \u201CIMG_0001.xmp\u201D with \u201C.IMG_0001.xmp.tmp\u201D: Operation not permitted",
+         true},
         {"rename", EPERM, 0,
          "Could not replace \u201CIMG_0001.xmp\u201D with \u201C.IMG_0001.xmp.tmp\u201D: Operation not permitted",
          true},
@@ -256,6 +267,7 @@ TEST(Save, NeverRemovesATemporaryFileALiveSaveIsWriting) {
     SidecarFolder folder;
     const fs::path temp = folder.dir / ".IMG_0001.xmp.tmp";
     writeFile(temp, "being written by another save");
+    ASSERT_EQ(::setxattr(temp.c_str(), sidecar::kTemporaryMark, "1", 1, 0), 0) << "no user attributes here";
     const int live = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(live, LOCK_EX), 0);
     const auto outcome = folder.update();

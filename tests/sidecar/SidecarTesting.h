@@ -40,10 +40,13 @@ struct SidecarFolder {
     }
     /// Reads, compares and updates as the pipeline does, quietly.
     Result<SidecarUpdateOutcome> update(bool dryRun = false, bool alwaysOverwrite = false,
-                                        SidecarReplaceHook hook = {}) const {
+                                        SidecarReplaceHook hook = {},
+                                        CoordinateFormat format = CoordinateFormat::decimal) const {
         diag::ScopedSink quiet([](std::string_view) {});
         auto file = open(!dryRun);
-        return updateSidecarGPS(file, kLat, kLon, {dryRun, alwaysOverwrite, std::move(hook)});
+        return updateSidecarGPS(file, kLat, kLon,
+                                {.dryRun = dryRun, .alwaysOverwrite = alwaysOverwrite, .beforeReplace = std::move(hook),
+                                 .log = nullptr, .coordinateFormat = format});
     }
 };
 
@@ -51,11 +54,10 @@ struct SidecarFolder {
 inline std::array<std::string, 4> gpsOf(const std::string& bytes) {
     diag::ScopedSink quiet([](std::string_view) {});
     std::array<std::string, 4> values{"-", "-", "-", "-"};
-    auto document = xmp::XmlDocument::parse(bytes);
-    auto description = document ? xmp::findDescriptionElement(document.value()) : std::nullopt;
+    const auto packet = xmp::XmpPacket::parse(bytes);
     const char* names[] = {"exif:GPSLatitude", "exif:GPSLongitude", "exif:GPSLatitudeRef", "exif:GPSLongitudeRef"};
-    for (size_t i = 0; description && i < 4; ++i)
-        values[i] = xmp::getElementValue(names[i], *description).value_or("-");
+    for (size_t i = 0; packet && i < 4; ++i)
+        values[i] = xmp::propertyText(names[i], packet.value()).value_or("-");
     return values;
 }
 

@@ -15,12 +15,22 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Texts = std::vector<std::string>;
 
+/// A description holding the GPS properties as attributes, as Exiv2 and
+/// darktable write them, with `prefix` bound to the exif namespace.
+std::string attributeSidecar(const std::string& lat, const std::string& lon, const std::string& prefix = "exif") {
+    return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+           "  <rdf:Description rdf:about=\"\"\n    xmlns:" + prefix + "=\"http://ns.adobe.com/exif/1.0/\"\n    " +
+           prefix + ":GPSLatitude=\"" + lat + "\"\n    " + prefix + ":GPSLongitude=\"" + lon +
+           "\"/>\n </rdf:RDF>\n</x:xmpmeta>\n";
+}
+
 struct PrecheckCase {
     const char* name;
     std::string xml;
     bool alwaysOverwrite;
     Verdict verdict;
     Texts detail;  ///< format notes, or "field: current → new" of the differences
+    CoordinateFormat format = CoordinateFormat::decimal;
 };
 
 TEST(Precheck, DecidesFromWhatTheSidecarSays) {
@@ -32,19 +42,42 @@ TEST(Precheck, DecidesFromWhatTheSidecarSays) {
         {"exact, forced", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), true, Verdict::proceed, {}},
         {"elsewhere", sidecarXml("48.85837000N", "2.29450000E", "N", "E"), false, Verdict::differentPlace,
          {"Latitude: 48.85837000N \u2192 37.77490000N", "Longitude: 2.29450000E \u2192 122.41940000W"}},
+        // What the file holds is quoted, never the image's value in its place.
         {"longitude missing", sidecarXml("37.7749N", std::nullopt), false, Verdict::differentPlace,
-         {"Longitude: 122.41940000 \u2192 122.41940000W"}},
+         {"Longitude: (empty) \u2192 122.41940000W"}},
         {"wrong hemisphere", sidecarXml("37.7749", "122.4194", "N", "E"), false, Verdict::differentPlace,
          {"Longitude: 122.4194 \u2192 122.41940000W"}},
         {"no GPS", sidecarXml(std::nullopt, std::nullopt), true, Verdict::noGPS, {}},
         {"not XML", "<x:xmpmeta", false, Verdict::proceed, {}},
+        // Attributes are properties like elements, under any prefix.
+        {"attributes", attributeSidecar("37.77490000N", "122.41940000W", "ex"), false, Verdict::alreadyCorrect, {}},
+        {"attributes elsewhere", attributeSidecar("30,34.822000N", "104,3.5W"), false, Verdict::differentPlace,
+         {"Latitude: 30,34.822000N \u2192 37.77490000N", "Longitude: 104,3.5W \u2192 122.41940000W"}},
+        // The standard's form with seconds names the same place.
+        {"seconds", sidecarXml("37,46,29.64N", "122,25,9.84W", "N", "W"), false, Verdict::withinTolerance,
+         {"Latitude format: 37,46,29.64N \u2192 37.77490000N", "Longitude format: 122,25,9.84W \u2192 122.41940000W"}},
+        // Under dm the degrees-and-minutes text is the correct one.
+        {"dm", sidecarXml("37,46.494000N", "122,25.164000W", "N", "W"), false, Verdict::alreadyCorrect, {},
+         CoordinateFormat::dm},
+        {"dm, decimal text", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, Verdict::withinTolerance,
+         {"Latitude format: 37.77490000N \u2192 37,46.494000N", "Longitude format: 122.41940000W \u2192 122,25.164000W"},
+         CoordinateFormat::dm},
+        // A struct or an array is not a coordinate: the update fails the row.
+        {"struct", sidecarXml(std::nullopt, "122.4194W", "N", "W",
+                              "   <exif:GPSLatitude rdf:parseType=\"Resource\"><tiff:a>1</tiff:a></exif:GPSLatitude>\n"),
+         false, Verdict::proceed, {}},
+        // A struct that holds GPS fields of its own is not the photo's position.
+        {"location shown only", sidecarXml(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                           "   <tiff:Shown rdf:parseType=\"Resource\"><exif:GPSLatitude>1N"
+                                           "</exif:GPSLatitude></tiff:Shown>\n"),
+         false, Verdict::noGPS, {}},
     };
     for (const PrecheckCase& c : cases) {
         SCOPED_TRACE(c.name);
         SidecarFolder folder(c.xml);
         diag::ScopedSink quiet([](std::string_view) {});
         const SidecarComparison result =
-            precheckSidecarGPS("IMG_0001.HEIC", kLat, kLon, folder.open(false), c.alwaysOverwrite);
+            precheckSidecarGPS("IMG_0001.HEIC", kLat, kLon, folder.open(false), c.alwaysOverwrite, c.format);
         EXPECT_EQ(result.verdict, c.verdict);
         Texts detail = result.formatNotes;
         for (const GPSDifference& d : result.differences)
@@ -56,11 +89,32 @@ TEST(Precheck, DecidesFromWhatTheSidecarSays) {
               Verdict::proceed);
 }
 
+TEST(Precheck, ToleranceIsPerCoordinateAndInclusive) {
+    const struct {
+        double lat, lon;
+        const char *latText, *lonText;
+        bool within;
+    } cases[] = {
+        {0, 10, "0.0001N", "10.00000000E", true},          // exactly the tolerance away
+        {45, 10, "45.0005N", "10.00000000E", false},       // five times the tolerance
+        {45, 10, "45.00000000N", "11.00000000E", false},   // the latitude right, the longitude a degree off
+        {45, 10, "45.00000000N", "10.0001E", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.latText) + " " + c.lonText);
+        SidecarFolder folder(sidecarXml(c.latText, c.lonText, "N", "E"));
+        diag::ScopedSink quiet([](std::string_view) {});
+        const auto result = precheckSidecarGPS("a.HEIC", c.lat, c.lon, folder.open(false), false);
+        EXPECT_EQ(result.verdict == Verdict::differentPlace, !c.within);
+    }
+}
+
 struct UpdateCase {
     const char* name;
     std::string xml;
     bool alwaysOverwrite;
     Texts changes;
+    CoordinateFormat format = CoordinateFormat::decimal;
 };
 
 TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
@@ -69,7 +123,7 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
         {"nothing differs, forced", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), true, {}},
         {"no GPS at all", sidecarXml(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
                                      "   <exif:GPSAltitude>10/1</exif:GPSAltitude>\n"), true,
-         {"exif:GPSLatitude: 37.77490000 \u2192 37.77490000N", "exif:GPSLongitude: 122.41940000 \u2192 122.41940000W",
+         {"exif:GPSLatitude: (empty) \u2192 37.77490000N", "exif:GPSLongitude: (empty) \u2192 122.41940000W",
           "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: (empty) \u2192 W"}},
         {"letters missing", sidecarXml("37.7749", "122.4194", "N", "W"), false,
          {"exif:GPSLatitude: 37.7749 \u2192 37.77490000N", "exif:GPSLongitude: 122.4194 \u2192 122.41940000W"}},
@@ -78,23 +132,22 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
         {"references only in the texts", sidecarXml("37.7750N", "122.4195W"), true,
          {"exif:GPSLatitude: 37.7750N \u2192 37.77490000N", "exif:GPSLongitude: 122.4195W \u2192 122.41940000W",
           "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: (empty) \u2192 W"}},
-        // Attributes are not read, but a property written as an element
-        // must not stay behind as an attribute naming another place.
-        {"attributes", sidecarXml(std::nullopt, std::nullopt, std::nullopt, "W",
+        // Attributes are changed where they stand.
+        {"attributes", sidecarXml(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
                                   "   <exif:GPSAltitude>10/1</exif:GPSAltitude>\n",
                                   " exif:GPSLatitude=\"48,51.5N\" exif:GPSLongitude=\"2,17.67E\""
                                   " exif:GPSLongitudeRef=\"E\""), true,
-         {"exif:GPSLatitude: 37.77490000 \u2192 37.77490000N",
-          "exif:GPSLatitude attribute: 48,51.5N \u2192 (removed)",
-          "exif:GPSLongitude: 122.41940000 \u2192 122.41940000W",
-          "exif:GPSLongitude attribute: 2,17.67E \u2192 (removed)", "exif:GPSLatitudeRef: (empty) \u2192 N",
-          "exif:GPSLongitudeRef attribute: E \u2192 (removed)"}},
+         {"exif:GPSLatitude: 48,51.5N \u2192 37.77490000N", "exif:GPSLongitude: 2,17.67E \u2192 122.41940000W",
+          "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: E \u2192 W"}},
+        {"dm", sidecarXml("37.7749", "122.4194", "N", "W"), false,
+         {"exif:GPSLatitude: 37.7749 \u2192 37,46.494000N", "exif:GPSLongitude: 122.4194 \u2192 122,25.164000W"},
+         CoordinateFormat::dm},
     };
     for (const UpdateCase& c : cases) {
         for (const bool dryRun : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (dryRun ? ", dry run" : ""));
             SidecarFolder folder(c.xml);
-            const auto outcome = folder.update(dryRun, c.alwaysOverwrite);
+            const auto outcome = folder.update(dryRun, c.alwaysOverwrite, {}, c.format);
             ASSERT_TRUE(outcome) << outcome.error().message;
             EXPECT_EQ(outcome->written, !c.changes.empty());
             EXPECT_THAT(outcome->changes, ElementsAreArray(c.changes));
@@ -103,10 +156,15 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
                 EXPECT_EQ(after, c.xml);
                 continue;
             }
-            EXPECT_EQ(gpsOf(after)[1], kExpectedGps[1]);
-            EXPECT_EQ(after.find("=\"48,51.5N\""), std::string::npos);
-            EXPECT_EQ(after.find("GPSLongitudeRef=\"E\""), std::string::npos);
-            EXPECT_EQ(after.find("<exif:GPSLatitude>"), after.rfind("<exif:GPSLatitude>")) << "written twice";
+            const std::string lon = c.format == CoordinateFormat::dm ? "122,25.164000W" : kExpectedGps[1];
+            EXPECT_EQ(gpsOf(after)[1], lon);
+            EXPECT_EQ(after.find("48,51.5N"), std::string::npos);
+            for (const char* name : {"GPSLatitude", "GPSLongitude", "GPSLatitudeRef", "GPSLongitudeRef"}) {
+                const std::string attribute = std::string("exif:") + name + "=";
+                const std::string tag =
+                    after.find(attribute) != std::string::npos ? attribute : std::string("<exif:") + name + ">";
+                EXPECT_EQ(after.find(tag), after.rfind(tag)) << name << " written twice:\n" << after;
+            }
         }
     }
 }
@@ -130,6 +188,16 @@ TEST(Update, FailuresLeaveTheSidecarAsItWas) {
          "Invalid XMP structure: missing rdf:Description"},
         {"over 16 MiB", [](const fs::path& p) { fs::resize_file(p, 16 * 1024 * 1024 + 1); },
          "XMP sidecar is too large (16777217 bytes; the limit is 16 MiB)"},
+        // A GPS property that is not a text, or one the file holds twice.
+        {"struct", [](const fs::path& p) {
+             writeFile(p, sidecarXml(std::nullopt, "1W", "N", "W", "   <exif:GPSLatitude><rdf:Seq><rdf:li>1</rdf:li>"
+                                                                  "</rdf:Seq></exif:GPSLatitude>\n"));
+         },
+         "exif:GPSLatitude in the XMP sidecar is an array, not a text; the sidecar was left unchanged"},
+        {"twice", [](const fs::path& p) {
+             writeFile(p, sidecarXml("1N", "1W", "N", "W", "", " exif:GPSLongitude=\"2W\""));
+         },
+         "exif:GPSLongitude appears more than once"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

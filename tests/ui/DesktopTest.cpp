@@ -25,11 +25,30 @@ namespace meridane::ui {
 namespace {
 
 TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
+    testing::TempDir photos;
+    std::filesystem::create_directory(photos / "caf\xE9");
+    testing::writeFile(photos / "caf\xE9/IMG 1.HEIC", "x");
     std::vector<QUrl> opened;
-    FileManagerReveal reveal(QDBusConnection(QStringLiteral("no bus")), [&](const QUrl& f) { opened.push_back(f); });
-    reveal.reveal("/photos/caf\xE9/IMG 1.HEIC");  // no file manager: its folder opens
-    EXPECT_EQ(opened, std::vector<QUrl>{QUrl(QStringLiteral("file:///photos/caf%E9"))});
+    QString failure;  // what the desktop answers when asked to open a folder
+    FileManagerReveal reveal(QDBusConnection(QStringLiteral("no bus")), [&](const QUrl& f, auto done) {
+        opened.push_back(f);
+        done(failure);
+    });
+    QSignalSpy failed(&reveal, &FileManagerReveal::revealFailed);
+    reveal.reveal(photos / "caf\xE9/IMG 1.HEIC");  // no file manager on the bus: its folder opens
+    EXPECT_EQ(opened, std::vector<QUrl>{fileUrl(photos / "caf\xE9")});
+    EXPECT_TRUE(opened.front().toEncoded().endsWith("/caf%E9"));
     EXPECT_EQ(fileUrl("/photos/caf\xE9/IMG 1.HEIC").toEncoded(), "file:///photos/caf%E9/IMG%201.HEIC");
+    EXPECT_EQ(failed.count(), 0);
+    // Nothing opens folders, or the file went: said, not swallowed.
+    failure = QStringLiteral("no file manager is installed");
+    reveal.reveal(photos / "caf\xE9/IMG 1.HEIC");
+    reveal.reveal(photos / "gone.HEIC");
+    ASSERT_EQ(failed.count(), 2);
+    EXPECT_EQ(failed.at(0).at(0).toString(),
+              QStringLiteral("Cannot reveal \u201CIMG 1.HEIC\u201D: no file manager is installed."));
+    EXPECT_EQ(failed.at(1).at(0).toString(), QStringLiteral("Cannot reveal \u201Cgone.HEIC\u201D: the file is no longer there."));
+    EXPECT_EQ(opened.size(), 2u);
 
     testing::FakeRun fake;
     ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}));
@@ -50,11 +69,11 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
 /// Answers each request with `response`, one byte every `trickleMs` if set.
 class TinyHttpServer : public QTcpServer {
 public:
-    explicit TinyHttpServer(const QByteArray& response, int trickleMs = 0) {
-        connect(this, &QTcpServer::newConnection, this, [this, response, trickleMs] {
+    explicit TinyHttpServer(const QByteArray& response, int trickleMs = 0) : response_(response) {
+        connect(this, &QTcpServer::newConnection, this, [this, trickleMs] {
             QTcpSocket* socket = nextPendingConnection();
             auto* timer = new QTimer(socket);
-            connect(timer, &QTimer::timeout, socket, [socket, response, timer, sent = qsizetype(0)]() mutable {
+            connect(timer, &QTimer::timeout, socket, [socket, response = response_, timer, sent = qsizetype(0)]() mutable {
                 const qsizetype size = timer->interval() ? 1 : response.size();
                 socket->write(response.mid(sent, size));
                 if ((sent += size) >= response.size())
@@ -64,7 +83,12 @@ public:
         });
         listen(QHostAddress::LocalHost);
     }
+    /// For answers that name the server's own address.
+    void answer(const QByteArray& response) { response_ = response; }
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/feed.json").arg(serverPort())); }
+
+private:
+    QByteArray response_;
 };
 
 UpdateCheckOutcome checkAgainst(const QUrl& feed, std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
@@ -91,6 +115,11 @@ TEST(UpdateCheckTest, OneDeadlineHttpsOnlyAndNoRequestWithoutAFeed) {
     EXPECT_EQ(checkAgainst(redirect.url()).error, "The update server redirected to an address that is not https.");
     TinyHttpServer plainPage(head + R"({"version":"0.2.0","url":"http://e.org/download"}           )");
     EXPECT_EQ(checkAgainst(plainPage.url()).error, "The release feed does not name a valid https download page.");
+    TinyHttpServer localPage(head + R"({"version":"0.2.0","url":"http://127.0.0.1/get"}            )");
+    EXPECT_EQ(checkAgainst(localPage.url()).error, "The release feed does not name a valid https download page.");
+    TinyHttpServer loop("");
+    loop.answer("HTTP/1.1 302 Found\r\nLocation: " + loop.url().toEncoded() + "\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(checkAgainst(loop.url()).error, "The update server sent too many redirects.");
 
     const UpdateCheckOutcome none = checkAgainst(QUrl());
     EXPECT_EQ(none.kind, UpdateCheckOutcome::Kind::noFeed);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// XMPXML: which element holds the GPS properties, how properties are read
-// and written, and one golden trace of each kind of line.
+// XMPXML: which description holds the GPS properties, how properties are
+// read and written by namespace, and the trace of each kind of line.
 #include "xmp/XMPXML.h"
 #include "base/Diagnostics.h"
 #include <gmock/gmock.h>
@@ -16,55 +16,68 @@ std::string packet(const std::string& body) {
            body + "</rdf:RDF></x:xmpmeta>";
 }
 
-TEST(XMPXML, FindsTheElementHoldingTheGPSProperties) {
-    std::string deep;
-    for (int i = 0; i < 250; ++i)
-        deep += "<e" + std::to_string(i) + ">";
-    deep += "<GPSLatitude>1</GPSLatitude>";
-    for (int i = 249; i >= 0; --i)
-        deep += "</e" + std::to_string(i) + ">";
+TEST(XMPXML, FindsTheDescriptionHoldingTheGPSProperties) {
     const struct {
         std::string xml;
-        std::string found;  ///< name and rdf:about of the element found, "none"
+        int found;  ///< index among the descriptions, -1 for none
     } cases[] = {
         {packet("<rdf:Description rdf:about='1'><xmp:R>1</xmp:R></rdf:Description>"
                 "<rdf:Description rdf:about='2'><exif:GPSLongitude>2</exif:GPSLongitude></rdf:Description>"),
-         "rdf:Description 2"},
-        {packet("<rdf:Description rdf:about='1' exif:GPSLatitude='1N'/><rdf:Description rdf:about='2'/>"),
-         "rdf:Description 1"},
-        {"<rdf:Description xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#' rdf:about='r'><a/></rdf:Description>",
-         "rdf:Description r"},
-        {packet("<rdf:Bag><rdf:li>x</rdf:li></rdf:Bag>"), "none"},
-        {deep, "e249 "},
+         1},
+        {packet("<rdf:Description rdf:about='1'/><rdf:Description rdf:about='2' exif:GPSLatitude='1N'/>"), 1},
+        // Another namespace's GPSLatitude is no GPS property: the first description serves.
+        {packet("<rdf:Description/><rdf:Description><xmp:GPSLatitude>1</xmp:GPSLatitude></rdf:Description>"), 0},
+        {packet("<rdf:Bag><rdf:li>x</rdf:li></rdf:Bag>"), -1},
+        {"<rdf:Description xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'/>", -1},
     };
     diag::ScopedSink quiet([](std::string_view) {});
     for (const auto& c : cases) {
-        const XmlDocument document = std::move(XmlDocument::parse(c.xml).value());
-        const auto found = findDescriptionElement(document);
-        EXPECT_EQ(found ? *found->name() + " " + found->attribute("rdf:about").value_or("") : "none", c.found)
-            << c.xml.substr(0, 300);
+        const auto parsed = XmpPacket::parse(c.xml);
+        ASSERT_TRUE(parsed);
+        const Description* found = findDescriptionElement(parsed.value());
+        EXPECT_EQ(found ? static_cast<int>(found - parsed->descriptions().data()) : -1, c.found) << c.xml;
     }
 }
 
-TEST(XMPXML, ReadsAndWritesOnlyExactlyNamedChildren) {
-    const XmlDocument document = std::move(XmlDocument::parse(packet(
-        "<rdf:Description><xmp:GPSLatitude>9</xmp:GPSLatitude><GPSLatitude>\n  1.5N \n</GPSLatitude>"
-        "<exif:GPSLongitude>2</exif:GPSLongitude><exif:GPSLongitude>3</exif:GPSLongitude>"
-        "<exif:GPSLatitudeRef></exif:GPSLatitudeRef></rdf:Description>")).value());
-    diag::ScopedSink quiet([](std::string_view) {});
-    XmlElement d = *findDescriptionElement(document);
-    EXPECT_EQ(getElementValue("exif:GPSLatitude", d), "1.5N");
-    EXPECT_EQ(getElementValue("exif:GPSLongitude", d), "2");
-    EXPECT_EQ(getElementValue("exif:GPSLatitudeRef", d), "");
-    EXPECT_EQ(getElementValue("exif:GPSLongitudeRef", d), std::nullopt);
-    setElementValue("4", "exif:GPSLongitude", d);
-    setElementValue("W", "exif:GPSLongitudeRef", d);
-    setElementValue("N", "exif:GPSLatitude", d);
-    std::vector<std::string> children;
-    for (const XmlNode& child : d.children())
-        children.push_back(child.name().value_or("") + "=" + child.stringValue().value_or(""));
-    EXPECT_THAT(children, ElementsAre("xmp:GPSLatitude=9", "GPSLatitude=N", "exif:GPSLongitude=4",
-                                      "exif:GPSLongitude=3", "exif:GPSLatitudeRef=", "exif:GPSLongitudeRef=W"));
+TEST(XMPXML, ReadsAndWritesByNamespaceWhereThePropertyStands) {
+    const std::string text = packet(
+        "<rdf:Description xmlns:ex='http://ns.adobe.com/exif/1.0/' ex:GPSLatitudeRef='north'>"
+        "<xmp:GPSLatitude>9</xmp:GPSLatitude><ex:GPSLatitude>\n  1.5N \n</ex:GPSLatitude>"
+        "<exif:GPSLongitude>2</exif:GPSLongitude></rdf:Description>"
+        "<rdf:Description><exif:GPSLongitude>3</exif:GPSLongitude><exif:GPSAltitude>4</exif:GPSAltitude>"
+        "</rdf:Description>");
+    const auto parsed = XmpPacket::parse(text);
+    ASSERT_TRUE(parsed);
+    const XmpPacket& xmp = parsed.value();
+    std::vector<std::string> lines;
+    diag::ScopedSink sink([&](std::string_view line) { lines.emplace_back(line); });
+    const Description& d = *findDescriptionElement(xmp);
+    EXPECT_EQ(getElementValue("exif:GPSLatitude", xmp, d), "1.5N");
+    EXPECT_EQ(getElementValue("exif:GPSLongitude", xmp, d), "2");
+    EXPECT_EQ(getElementValue("exif:GPSLatitudeRef", xmp, d), "north");
+    EXPECT_EQ(getElementValue("exif:GPSLongitudeRef", xmp, d), std::nullopt);
+    EXPECT_EQ(countProperties("exif:GPSLongitude", xmp), 2);
+    EXPECT_EQ(xmp.nameOf(*firstGPSNamedProperty(xmp)), "ex:GPSLatitudeRef");
+    XmpEdit edit(xmp);
+    setElementValue("S", "exif:GPSLatitudeRef", xmp, d, edit);
+    setElementValue("W", "exif:GPSLongitudeRef", xmp, d, edit);
+    const std::string result = edit.result();
+    const auto written = XmpPacket::parse(result);
+    ASSERT_TRUE(written) << edit.result();
+    EXPECT_EQ(propertyText("exif:GPSLatitudeRef", written.value()), "S");
+    EXPECT_EQ(propertyText("exif:GPSLongitudeRef", written.value()), "W");
+    EXPECT_NE(edit.result().find("<exif:GPSLongitude>2</exif:GPSLongitude><exif:GPSLongitudeRef>W"),
+              std::string::npos);
+    EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.begin() + 7),
+                ElementsAre("[DEBUG] XMPXML: Found element containing GPS data",
+                            "[DEBUG] XMPXML: GPS Container contents:", "[DEBUG]   Element name: rdf:Description",
+                            "[DEBUG]   Children count: 4", "[DEBUG]     [0] ex:GPSLatitudeRef = 'north'",
+                            "[DEBUG]     [1] xmp:GPSLatitude = '9'", "[DEBUG]     [2] ex:GPSLatitude = '1.5N'"));
+    EXPECT_THAT(std::vector<std::string>(lines.end() - 4, lines.end()),
+                ElementsAre("[DEBUG] XMPXML: Setting 'exif:GPSLatitudeRef' = 'S'",
+                            "[DEBUG] XMPXML: Updated existing attribute 'ex:GPSLatitudeRef'",
+                            "[DEBUG] XMPXML: Setting 'exif:GPSLongitudeRef' = 'W'",
+                            "[DEBUG] XMPXML: Created new element 'exif:GPSLongitudeRef'"));
 }
 
 }  // namespace

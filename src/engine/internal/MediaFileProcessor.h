@@ -7,6 +7,7 @@
 
 #include "access/SidecarAccess.h"
 #include "base/Coordinate.h"
+#include "engine/ProcessingOptions.h"
 #include "engine/ProcessingResult.h"
 #include "sidecar/SidecarGPS.h"
 
@@ -19,15 +20,17 @@
 namespace meridane {
 
 class FolderAccessPrompt;
+class FolderListings;
 
 /// How the pipeline obtains access to a sidecar; requestSidecarAccess unless
 /// a test observes or replaces it.
-using SidecarAccessRequest = std::function<std::optional<ScopedAccess>(const std::filesystem::path& sidecarPath)>;
+using SidecarAccessRequest =
+    std::function<Result<ScopedAccess>(const std::filesystem::path& sidecarPath, SidecarUse use)>;
 
 class MediaFileProcessor {
 public:
     /// prompt: asked for a sidecar's folder when it cannot be reached (none:
-    /// such sidecars fail with "Permission denied for XMP sidecar").
+    /// such sidecars fail with the reason, see requestSidecarAccess).
     explicit MediaFileProcessor(FolderAccessPrompt* prompt = nullptr);
     explicit MediaFileProcessor(SidecarAccessRequest requestAccess);
 
@@ -37,11 +40,17 @@ public:
     ProcessingResult processFile(const std::filesystem::path& filePath,
                                  std::optional<Coordinate> knownCoordinate = std::nullopt) const;
 
-    /// The image path with its last extension replaced by the lower-case
-    /// "xmp": IMG_0001.HEIC gives IMG_0001.xmp, trip.edited.dng trip.edited.xmp.
-    static std::filesystem::path sidecarPath(const std::filesystem::path& filePath);
+    /// stem: the image path with its last extension replaced by the
+    /// lower-case "xmp" (IMG_0001.HEIC gives IMG_0001.xmp, trip.edited.dng
+    /// trip.edited.xmp); full: ".xmp" appended (IMG_0001.HEIC.xmp).
+    static std::filesystem::path sidecarPath(const std::filesystem::path& filePath,
+                                             SidecarNaming naming = SidecarNaming::stem);
     /// The last component of sidecarPath: "IMG_0001.xmp" for "IMG_0001.HEIC".
-    static std::string sidecarName(std::string_view imageName);
+    static std::string sidecarName(std::string_view imageName, SidecarNaming naming = SidecarNaming::stem);
+
+    /// Folder listings shared by the files of a run, for sidecars whose name
+    /// differs only in letter case; none lists the folder for each such file.
+    void setFolderListings(FolderListings* listings) { listings_ = listings; }
 
     /// Where saves note what they replace (the run's journal); none keeps nothing.
     void setReplacementLog(ReplacementLog* log) { log_ = log; }
@@ -49,6 +58,7 @@ public:
 private:
     SidecarAccessRequest requestAccess_;
     ReplacementLog* log_ = nullptr;
+    FolderListings* listings_ = nullptr;
 };
 
 }  // namespace meridane

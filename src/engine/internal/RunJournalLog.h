@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The run journal as the sidecar saves see it: each save's replacement goes
 // into the run's journal, with the paths made absolute so that an undo from
-// any folder finds the same files.
+// any folder finds the same files, and the folder's identity so that it
+// knows when a path has come to lead elsewhere.
 #pragma once
 
 #include "journal/RunJournal.h"
 #include "sidecar/SidecarGPS.h"
+
+#include <sys/stat.h>
 
 namespace meridane {
 
@@ -17,7 +20,15 @@ public:
         std::error_code ec;
         const std::filesystem::path sidecar = std::filesystem::absolute(replacement.sidecarPath, ec);
         const std::filesystem::path replaced = std::filesystem::absolute(replacement.replacedPath, ec);
-        return writer_.record({sidecar, replaced, replacement.oldBytes, replacement.newBytes});
+        struct stat folder {};
+        if (::stat(sidecar.parent_path().c_str(), &folder) != 0)
+            folder = {};
+        return writer_.record({.sidecarPath = sidecar,
+                               .replacedPath = replaced,
+                               .oldBytes = replacement.oldBytes,
+                               .newBytes = replacement.newBytes,
+                               .folderDevice = static_cast<std::uint64_t>(folder.st_dev),
+                               .folderInode = static_cast<std::uint64_t>(folder.st_ino)});
     }
     Status makeDurable(std::uint32_t entry) override { return writer_.makeDurable(entry); }
     void settle(std::uint32_t entry, bool replaced) override { writer_.settle(entry, replaced); }

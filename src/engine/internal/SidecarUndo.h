@@ -11,6 +11,7 @@ namespace meridane {
 
 inline constexpr const char* kChangedSinceRun = "changed since the run";
 inline constexpr const char* kSidecarMissing = "sidecar missing";
+inline constexpr const char* kOtherFolder = "The sidecar's folder is not the folder the run wrote in";
 
 /// Never fails: every problem becomes the row's result. `log` journals the
 /// restore, so that the undo can be undone in turn.

@@ -26,6 +26,9 @@ inline constexpr std::size_t kHeadSize = 8192;
 inline constexpr std::uint64_t kMaxHeifWalkBytes = std::uint64_t{5} << 20;
 inline constexpr std::uint64_t kMaxHeifWalkCalls = 4096;
 
+/// The code of a HEIF error whose cause is a file cut short.
+inline constexpr int kHeifTruncated = 100;
+
 /// True when the file starts with an 'ftyp' box naming a brand of the HEIF
 /// family (heic, heix, mif1, msf1, avif, ...), whatever the file's name says.
 bool isHeifFile(std::span<const std::uint8_t> head);
@@ -37,11 +40,14 @@ struct HeifExifLookup {
     std::optional<std::vector<FileRange>> exifItem;
     /// Why an Exif item that exists could not be located; empty otherwise.
     std::string exifProblem;
+    /// The Exif item lies beyond the end of the file: the file was cut short.
+    bool truncated = false;
 };
 
 /// Walks the container from `head` (the file's first bytes). Fails, with a
-/// reason, when the item structure itself cannot be read; a damaged Exif
-/// item alone only sets exifProblem.
+/// reason, when the item structure itself cannot be read (code
+/// kHeifTruncated when a top-level box goes past the end of the file); a
+/// damaged Exif item alone only sets exifProblem.
 Result<HeifExifLookup> findPrimaryExif(ImageFile& file, std::span<const std::uint8_t> head);
 
 /// The TIFF block inside an Exif item: skips the 4-byte offset and the bytes

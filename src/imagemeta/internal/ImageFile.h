@@ -70,4 +70,8 @@ private:
 /// Text of an errno value in English, whatever the process locale.
 std::string systemErrorText(int errorNumber);
 
+/// Why open() refused a file, in words for a row: "file not found",
+/// "permission denied", "not a regular file", ...
+std::string unreadableFileText(const Error& openError);
+
 }  // namespace meridane::imagemeta

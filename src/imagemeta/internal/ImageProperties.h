@@ -56,6 +56,10 @@ struct PropertiesRead {
     /// Why the next stage was not reached, or, with the properties read, why
     /// the Exif block was left out; empty when nothing went wrong.
     std::string problem;
+    /// Why the file is no image that can be read at all, in words for a row
+    /// ("file is empty", "file is truncated", "not a regular file"); empty
+    /// when it is one, however little metadata it holds.
+    std::string unreadable;
 };
 
 PropertiesRead readImageProperties(const std::filesystem::path& path, ReadStats* stats = nullptr);

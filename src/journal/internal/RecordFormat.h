@@ -14,20 +14,26 @@
 
 namespace meridane::journal::format {
 
-inline constexpr std::string_view kMagic{"MRDNRUN1", 8};
+/// The first journals' entries lack the sidecar folder's identity.
+inline constexpr std::string_view kMagicVersion1{"MRDNRUN1", 8};
+inline constexpr std::string_view kMagic{"MRDNRUN2", 8};
 inline constexpr std::size_t kRecordHeader = 5;  // type and length
 inline constexpr std::size_t kRecordTrailer = 4;  // CRC-32
 /// Largest payload read at all: a sidecar is at most 16 MiB, stored compressed.
 inline constexpr std::uint32_t kMaximumPayload = 17u << 20;
 /// Largest sidecar content an entry may say it holds.
 inline constexpr std::uint32_t kMaximumContent = 16u << 20;
+/// Contents beyond this size may unpack to at most kMaximumRatio times their
+/// packed size: zlib's own limit is near 1032, real sidecars stay far below.
+inline constexpr std::uint32_t kRatioFreeContent = 1u << 20;
+inline constexpr std::uint64_t kMaximumRatio = 256;
 
 enum class RecordType : char {
     header = 'H',    ///< kind, start time, process id, the run undone (undo runs)
     entry = 'E',     ///< one sidecar about to be replaced
     done = 'D',      ///< the entry's sidecar was replaced
     dropped = 'X',   ///< the entry's save failed; the sidecar was not replaced
-    undone = 'U',    ///< an undo run put the run's sidecars back
+    undone = 'U',    ///< an undo run put all the run's sidecars back it could
     finished = 'F',  ///< the run ended normally
 };
 
@@ -95,7 +101,8 @@ std::uint32_t readLittle32(std::string_view bytes);
 
 /// zlib, as fast as it goes: sidecars are text and shrink to a third or less.
 std::string compress(std::string_view bytes);
-/// Exactly `size` bytes, or a damage error; never more than `size` are made.
+/// Exactly `size` bytes, or a damage error; never more than `size` are made,
+/// and nothing is unpacked when `size` is beyond what `packed` could honestly hold.
 Result<std::string> decompress(std::string_view packed, std::uint32_t size);
 
 Error damaged(std::string message);

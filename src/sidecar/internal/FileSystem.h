@@ -35,6 +35,10 @@ std::string quotedName(const std::filesystem::path& path);
 /// sidecar's place is refused before it is parsed.
 inline constexpr std::uint64_t kMaximumSidecarBytes = 16ULL * 1024 * 1024;
 
+/// The extended attribute that marks a file as a temporary file of a save,
+/// so that a later save removes only what a save made.
+inline constexpr const char* kTemporaryMark = "user.meridane.temporary";
+
 struct FileInfo {
     std::uint64_t size = 0;
     mode_t mode = 0;  ///< permission bits only (07777)
@@ -55,6 +59,11 @@ struct FileInfo {
                modifiedNs == other.modifiedNs && changedNs == other.changedNs;
     }
     bool sameFile(const FileInfo& other) const { return device == other.device && inode == other.inode; }
+    /// Same file with the same content as far as its status tells: a rename
+    /// changes the change time, not this.
+    bool sameContentState(const FileInfo& other) const {
+        return sameFile(other) && size == other.size && modifiedNs == other.modifiedNs;
+    }
 };
 
 /// A file opened for reading, with what fstat(2) said of it then.
@@ -104,13 +113,24 @@ public:
     virtual Result<int> createExclusive(int folder, const std::string& name, mode_t mode);
     /// One write(2); returns the number of bytes written.
     virtual Result<std::size_t> write(int fd, std::string_view bytes);
-    /// fchown(2): the owner and the group, or, where only that is permitted,
-    /// the group alone; EPERM when neither is.
+    /// fchown(2) of the owner and the group together: EPERM when this
+    /// process may not give the file both.
     virtual Status setOwner(int fd, uid_t owner, gid_t group);
-    /// Copies every extended attribute (ACLs and labels included) of one open
-    /// file to another. Attributes the system does not let this process set
-    /// (a security label without the privilege) are left out.
+    /// Gives one open file exactly the extended attributes (ACLs and labels
+    /// included) of another: those it has are copied, those it gained at its
+    /// creation (a folder's default ACL) and the other lacks are removed. The
+    /// temporary file's mark is neither copied nor removed. Attributes the
+    /// system does not let this process set or remove (a security label
+    /// without the privilege) are left as they are.
     virtual Status copyAttributes(int from, int to);
+    /// Marks an open file as a temporary file of this program's saves
+    /// (a user extended attribute); ENOTSUP where the file system keeps none.
+    virtual Status markTemporary(int fd);
+    /// Whether the file carries that mark; ENOTSUP where the file system
+    /// keeps no user attributes.
+    virtual Result<bool> isMarkedTemporary(int fd);
+    /// Takes the mark off again (a replaced sidecar keeps nothing of its save).
+    virtual Status unmarkTemporary(int fd);
     /// fchmod(2).
     virtual Status setMode(int fd, mode_t mode);
     /// fsync(2).
@@ -119,6 +139,10 @@ public:
     virtual Status close(int fd);
     /// renameat(2) within one folder: replaces `to` in one step.
     virtual Status renameAt(int folder, const std::string& from, const std::string& to);
+    /// renameat2(2) with RENAME_EXCHANGE within one folder: the two names
+    /// swap their files in one step. EINVAL or ENOSYS where the file system
+    /// or the kernel cannot.
+    virtual Status exchangeAt(int folder, const std::string& first, const std::string& second);
 };
 
 /// The implementation in force: the real one unless a test overrides it.

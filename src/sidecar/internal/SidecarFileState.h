@@ -6,7 +6,7 @@
 
 #include "sidecar/SidecarFile.h"
 #include "sidecar/internal/FileSystem.h"
-#include "xmp/XmlDocument.h"
+#include "xmp/XmpPacket.h"
 
 #include <optional>
 
@@ -17,7 +17,7 @@ struct SidecarFile::State {
     std::filesystem::path realPath;  ///< the file read: `path`, or where its link led
     std::string realName;            ///< realPath's last component, in `folder` (for a save)
     std::string bytes;
-    std::optional<Result<xmp::XmlDocument>> document;  ///< bytes parsed, on first use
+    std::optional<Result<xmp::XmpPacket>> document;  ///< bytes parsed, on first use; views `bytes`
     sidecar::Descriptor folder;      ///< the real folder (O_PATH), for a save
     sidecar::Descriptor file;        ///< the file read, kept for a save: it holds the lock
     sidecar::FileInfo identity;      ///< taken before the read

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The runs folder as a store: what --list-runs says of its files, the
+// folders it makes, and journal entries too absurd to unpack.
+#include "SidecarBuilder.h"
+#include "TestSupport.h"
+#include "engine/RunHistory.h"
+#include "journal/RunJournal.h"
+#include "journal/RunStore.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace meridane {
+namespace {
+namespace fs = std::filesystem;
+
+/// A finished write run of one replaced sidecar; returns its journal.
+fs::path keptRun(const fs::path& runs, const fs::path& sidecar, std::string_view oldBytes = "old") {
+    journal::RunWriter writer(runs, {journal::RunKind::write, std::chrono::system_clock::now(), ::getpid(), ""});
+    const auto entry = writer.record({.sidecarPath = sidecar, .replacedPath = sidecar, .oldBytes = oldBytes, .newBytes = "new"});
+    EXPECT_TRUE(entry) << entry.error().message;
+    if (!entry)
+        return {};
+    EXPECT_TRUE(writer.makeDurable(entry.value()));
+    writer.settle(entry.value(), true);
+    EXPECT_TRUE(writer.finish());
+    return writer.file();
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+TEST(KeptRuns, OtherFilesInTheRunsFolderAreListedApartEscapedAndNeverUndone) {
+    testing::TempDir runs;
+    const fs::path journal = keptRun(runs.path(), "/photos/\x1b]0;title\x07/a.xmp");
+    ASSERT_FALSE(journal.empty());
+    // A backup tool's copies: they sort after every run's id.
+    fs::copy_file(journal, runs / (journal.stem().string() + " (copy).journal"));
+    fs::copy_file(journal, runs / "\x1b[2Jzz.journal");
+    const RunHistory history(runs.path());
+    EXPECT_EQ(history.latestUndoable().value_or(KeptRun{}).id, journal.stem().string());
+    EXPECT_EQ(history.list().size(), 1u);
+    const std::vector<std::string> unknown = history.unknownFiles();
+    ASSERT_EQ(unknown.size(), 2u);
+    EXPECT_EQ(unknownFileLine(unknown[0]), "\\x1B[2Jzz.journal  unknown file, not a run's journal (left alone)");
+    const std::string line = runListLine(history.list()[0]);
+    EXPECT_NE(line.find("  write run  1 sidecar  not undone  /photos/\\x1B]0;title\\x07"), std::string::npos) << line;
+    EXPECT_EQ(history.forgetAll(), 1u);
+    EXPECT_EQ(history.unknownFiles().size(), 2u);
+}
+
+TEST(KeptRuns, TheStateFoldersMadeArePrivateWhateverTheUmaskAndALinkedRunsFolderKeepsNoJournal) {
+    testing::TempDir home;
+    const mode_t saved = ::umask(0);
+    const fs::path journal = keptRun(home / "state/meridane/runs", "/photos/a.xmp");
+    ::umask(0277);  // a umask that would leave the owner unable to write
+    const fs::path second = keptRun(home / "other/runs", "/photos/a.xmp");
+    ::umask(saved);
+    EXPECT_FALSE(journal.empty());
+    EXPECT_FALSE(second.empty());
+    for (const char* folder : {"state", "state/meridane", "state/meridane/runs", "other", "other/runs"})
+        EXPECT_EQ(modeOf(home / folder), 0700u) << folder;
+
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& runs)> make;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"a link to a folder", [&](const fs::path& runs) { fs::create_directory_symlink(home / "state/meridane/runs", runs); },
+         "is a symbolic link"},
+        {"another user's folder", [](const fs::path& runs) {
+             fs::create_directory(runs);
+             ASSERT_EQ(::chown(runs.c_str(), 65534, 65534), 0);
+         }, "belongs to another user"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (::geteuid() != 0 && std::string(c.name) == "another user's folder") {
+            std::cout << "[ skipped  ] " << c.name << ": needs root to give a folder away\n";
+            continue;
+        }
+        const fs::path runs = home / (std::string("bad-") + c.name);
+        c.make(runs);
+        journal::RunWriter writer(runs, {journal::RunKind::write, std::chrono::system_clock::now(), ::getpid(), ""});
+        const fs::path sidecar = "/photos/a.xmp";
+        const auto entry = writer.record({.sidecarPath = sidecar, .replacedPath = sidecar, .oldBytes = "o", .newBytes = "n"});
+        ASSERT_FALSE(entry);
+        EXPECT_EQ(entry.error().message,
+                  "Could not keep the sidecar's earlier content in the run's journal (" + runs.string() + " " + c.why + ")");
+    }
+}
+
+/// A record as a journal frames it: type, little-endian length, payload, CRC-32.
+std::string framed(char type, const std::string& payload) {
+    std::string record(1, type);
+    for (int i = 0; i < 4; ++i)
+        record += static_cast<char>((payload.size() >> (8 * i)) & 0xFF);
+    record += payload;
+    const uLong crc = ::crc32(0, reinterpret_cast<const Bytef*>(record.data()), static_cast<uInt>(record.size()));
+    for (int i = 0; i < 4; ++i)
+        record += static_cast<char>((crc >> (8 * i)) & 0xFF);
+    return record;
+}
+
+TEST(KeptRuns, AnEntryClaimingFarMoreThanItsPackedBytesCouldHoldIsDamaged) {
+    testing::TempDir runs;
+    // Packed as hard as zlib packs: some 16 KB claiming 16 MiB.
+    const std::string zeros(16u << 20, '\0');
+    uLongf size = ::compressBound(static_cast<uLong>(zeros.size()));
+    std::string packed(size, '\0');
+    ASSERT_EQ(::compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(zeros.data()),
+                          static_cast<uLong>(zeros.size()), 9), Z_OK);
+    packed.resize(size);
+    const fs::path crafted = keptRun(runs.path(), "/photos/a.xmp");
+    std::string journal = testing::readFile(crafted);
+    std::string entry = std::string("\x02\0\0\0", 4) + std::string("\0\0\0\x01", 4) + std::string(64 + 16, '\0');
+    entry += std::string("\x0D\0/photos/b.xmp", 15) + std::string(2, '\0') + packed;
+    testing::writeFile(crafted, journal + framed('E', entry));
+    auto opened = journal::OpenedRun::open(crafted);
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(opened->entryCount(), 2u);
+    const Result<std::string> bytes = opened->oldBytes(opened->entry(1));
+    ASSERT_FALSE(bytes);
+    EXPECT_EQ(bytes.error().message, "The run's journal entry is damaged: its stored content claims to unpack to 16777216 bytes from " +
+                                         std::to_string(packed.size()));
+    // What a run packs itself unpacks, even 16 MiB of one byte.
+    auto real = journal::OpenedRun::open(keptRun(runs.path(), "/photos/b.xmp", zeros));
+    ASSERT_TRUE(real);
+    const Result<std::string> unpacked = real->oldBytes(real->entry(0));
+    ASSERT_TRUE(unpacked) << unpacked.error().message;
+    EXPECT_EQ(unpacked.value(), zeros);
+}
+
+}  // namespace
+}  // namespace meridane

@@ -1,0 +1,302 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What a save must not replace or remove: a sidecar edited within the same
+// clock tick as the read or between the last check and the swap, a sidecar
+// whose owner it cannot keep, a file on the temporary name that no save made;
+// and what it must check: the temporary file as written, the journal entry
+// made durable before the sidecar is replaced.
+#include "SidecarTesting.h"
+#include "sidecar/internal/AtomicSave.h"
+#include "sidecar/internal/FileSystem.h"
+
+#include <gmock/gmock.h>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace meridane::testing {
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kEdited = sidecarXml("37.7749", "122.4194", "N", "X");  // same size, other bytes
+
+/// The real system with hooks: `afterSync` runs after each flush of the
+/// temporary file, `afterStatus` after the stat(2) of the sidecar's path
+/// that ends the check before the replacement, and `coarseClock` makes
+/// every time stamp the same, as a file system whose clock did not tick.
+struct HookedFileSystem : sidecar::FileSystem {
+    std::function<void(int fd)> afterSync;
+    std::function<void()> afterStatus;
+    std::function<Status()> setOwnerResult;
+    bool coarseClock = false;
+    std::vector<std::string>* calls = nullptr;
+    sidecar::ScopedFileSystemOverride installed{*this};
+
+    Result<sidecar::FileInfo> coarse(Result<sidecar::FileInfo> info) const {
+        if (info && coarseClock)
+            info.value().modifiedNs = info.value().changedNs = 0;
+        return info;
+    }
+    Result<sidecar::FileInfo> statusAt(int folder, const std::string& name) override {
+        return coarse(FileSystem::statusAt(folder, name));
+    }
+    Result<sidecar::FileInfo> statusOf(int fd) override { return coarse(FileSystem::statusOf(fd)); }
+    Result<sidecar::FileInfo> status(const fs::path& path) override {
+        auto info = coarse(FileSystem::status(path));
+        if (afterStatus)
+            std::exchange(afterStatus, {})();
+        return info;
+    }
+    Status sync(int fd) override {
+        Status synced = FileSystem::sync(fd);
+        if (afterSync)
+            afterSync(fd);
+        return synced;
+    }
+    Status setOwner(int fd, uid_t owner, gid_t group) override {
+        return setOwnerResult ? setOwnerResult() : FileSystem::setOwner(fd, owner, group);
+    }
+    Status renameAt(int folder, const std::string& from, const std::string& to) override {
+        if (calls)
+            calls->push_back("replace");
+        return FileSystem::renameAt(folder, from, to);
+    }
+    Status exchangeAt(int folder, const std::string& first, const std::string& second) override {
+        if (calls)
+            calls->push_back("replace");
+        return FileSystem::exchangeAt(folder, first, second);
+    }
+};
+
+/// A journal that notes each call in `calls`; makeDurable fails with `refusal` when one is set.
+struct NotingLog : ReplacementLog {
+    std::vector<std::string>& calls;
+    std::optional<Error> refusal;
+    explicit NotingLog(std::vector<std::string>& c) : calls(c) {}
+    Result<std::uint32_t> record(const SidecarReplacement&) override {
+        calls.push_back("record");
+        return 7u;
+    }
+    Status makeDurable(std::uint32_t entry) override {
+        calls.push_back("durable " + std::to_string(entry));
+        return refusal ? Status(*refusal) : Status(Done{});
+    }
+    void settle(std::uint32_t entry, bool replaced) override {
+        calls.push_back("settle " + std::to_string(entry) + (replaced ? " replaced" : " dropped"));
+    }
+};
+
+Result<SidecarUpdateOutcome> updateWith(const SidecarFolder& folder, ReplacementLog* log) {
+    diag::ScopedSink quiet([](std::string_view) {});
+    auto file = folder.open();
+    return updateSidecarGPS(file, kLat, kLon, {false, false, {}, log});
+}
+
+/// The error, or an empty one for a success, so that a loop over cases goes on.
+template <typename T>
+Error errorOf(const Result<T>& result) {
+    return result ? Error{} : result.error();
+}
+
+bool temporaryLeft(const SidecarFolder& folder) { return fs::exists(fs::symlink_status(folder.dir / ".IMG_0001.xmp.tmp")); }
+
+TEST(SaveGuard, AnEditTheChecksCannotSeeByTimeIsKept) {
+    struct Case {
+        const char* name;
+        bool coarseClock;
+        bool betweenCheckAndReplacement;  ///< else right after the temporary file's flush
+        bool replacedByRename;            ///< as `sed -i` does; else written in place
+    };
+    const Case cases[] = {
+        {"same tick, in place", true, false, false},
+        {"after the check, in place", false, true, false},
+        {"after the check, in place, same tick", true, true, false},
+        {"after the check, renamed over it", false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SidecarFolder folder;
+        ASSERT_EQ(readFile(folder.sidecar).size(), kEdited.size());
+        bool edited = false;
+        const auto edit = [&] {
+            if (edited)
+                return;
+            edited = true;
+            if (!c.replacedByRename) {
+                writeFile(folder.sidecar, kEdited);  // same inode, same size
+                return;
+            }
+            writeFile(folder.dir / "sed.tmp", kEdited);
+            fs::rename(folder.dir / "sed.tmp", folder.sidecar);
+        };
+        HookedFileSystem hooked;
+        hooked.coarseClock = c.coarseClock;
+        if (c.betweenCheckAndReplacement)
+            hooked.afterStatus = edit;
+        else
+            hooked.afterSync = [&](int) { edit(); };
+        const auto outcome = folder.update();
+        ASSERT_TRUE(edited);
+        EXPECT_EQ(errorOf(outcome),
+                  (Error{ErrorDomain::xmp, kSidecarChanged, "XMP sidecar changed while it was being updated"}));
+        EXPECT_EQ(readFile(folder.sidecar), kEdited);
+        EXPECT_FALSE(temporaryLeft(folder));
+    }
+}
+
+TEST(SaveGuard, TheTemporaryFileIsCheckedAsWritten) {
+    // Exactly what a journal kept, however small, is put back; a temporary
+    // file that lost its bytes after the flush replaces nothing.
+    const std::string tiny = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF/></x:xmpmeta>\n";
+    const std::string small = tiny + std::string(91 - tiny.size(), '\n');
+    ASSERT_EQ(small.size(), 91u);
+    struct Case {
+        const char* name;
+        bool restore;
+        std::function<void(int)> afterFlush;
+        std::string failure;  ///< empty: saved
+    };
+    const Case cases[] = {
+        {"restore of 91 bytes", true, {}, ""},
+        {"restore emptied", true, [](int fd) { (void)::ftruncate(fd, 0); }, "Temp file does not hold the bytes written"},
+        {"restore shortened", true, [](int fd) { (void)::ftruncate(fd, 50); }, "Temp file does not hold the bytes written"},
+        {"update emptied", false, [](int fd) { (void)::ftruncate(fd, 0); }, "Temp file is empty"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SidecarFolder folder;
+        const std::string before = readFile(folder.sidecar);
+        HookedFileSystem hooked;
+        hooked.afterSync = c.afterFlush;
+        Status saved = Done{};
+        if (c.restore) {
+            diag::ScopedSink quiet([](std::string_view) {});
+            auto file = folder.open();
+            ASSERT_TRUE(file);
+            saved = restoreSidecarBytes(file.value(), small, {false, false, {}, nullptr});
+        } else if (auto outcome = folder.update(); !outcome) {
+            saved = outcome.error();
+        }
+        EXPECT_EQ(saved.ok() ? "" : saved.error().message, c.failure);
+        EXPECT_EQ(readFile(folder.sidecar), c.failure.empty() ? small : before);
+        // An update's file that failed validation waits for the next save to clear it.
+        EXPECT_EQ(temporaryLeft(folder), !c.restore && !c.failure.empty());
+    }
+}
+
+TEST(SaveGuard, TheJournalEntryIsDurableBeforeTheSidecarIsReplaced) {
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused);
+        SidecarFolder folder;
+        const std::string before = readFile(folder.sidecar);
+        std::vector<std::string> calls;
+        HookedFileSystem hooked;
+        hooked.calls = &calls;
+        NotingLog log(calls);
+        if (refused)
+            log.refusal = Error{ErrorDomain::journal, 5, "journal full"};
+        const auto outcome = updateWith(folder, &log);
+        EXPECT_EQ(outcome.ok(), !refused);
+        EXPECT_THAT(calls, ::testing::ElementsAreArray(
+                               refused ? std::vector<std::string>{"record", "durable 7", "settle 7 dropped"}
+                                       : std::vector<std::string>{"record", "durable 7", "replace", "settle 7 replaced"}));
+        EXPECT_EQ(readFile(folder.sidecar) == before, refused);
+        EXPECT_FALSE(temporaryLeft(folder)) << "a validated file without its journal entry is removed";
+    }
+}
+
+std::string groupName(gid_t group) {
+    const struct group* entry = ::getgrgid(group);
+    return entry ? entry->gr_name : std::to_string(group);
+}
+
+TEST(SaveGuard, ASidecarWhoseOwnerCannotBeKeptIsNotReplaced) {
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        uid_t owner;       ///< as root; otherwise the sidecar stays this process's
+        std::string name;  ///< in the message
+    };
+    const struct passwd* nobody = ::getpwuid(65534);
+    const Case cases[] = {
+        {65534, root && nobody ? nobody->pw_name : groupName(::getegid())},
+        {54321, root ? "54321" : groupName(::getegid())},  // an owner the system has no name for
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SidecarFolder folder;
+        if (root) {
+            ASSERT_EQ(::chown(folder.sidecar.c_str(), c.owner, ::getegid()), 0);
+        }
+        const std::string before = readFile(folder.sidecar);
+        HookedFileSystem hooked;
+        hooked.setOwnerResult = [] { return Status(sidecar::systemError(EPERM)); };
+        const auto outcome = folder.update();
+        EXPECT_EQ(errorOf(outcome).message, "Cannot keep the XMP sidecar's owner (" + c.name + "); not replaced");
+        EXPECT_EQ(readFile(folder.sidecar), before);
+        EXPECT_FALSE(temporaryLeft(folder));
+    }
+}
+
+TEST(SaveGuard, TheNewFileGetsExactlyTheSidecarsOwnerAndAccessList) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file another owner needs root";
+    SidecarFolder folder;
+    // The folder's default ACL grants user 65534 read access to new files (acl_ea format).
+    const unsigned char acl[] = {2, 0, 0, 0,  1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,  2, 0, 4, 0, 0xfe, 0xff, 0, 0,
+                                 4, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,  0x10, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,
+                                 0x20, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
+    if (::setxattr(folder.dir.path().c_str(), "system.posix_acl_default", acl, sizeof acl, 0) != 0)
+        GTEST_SKIP() << "no access control lists on " << folder.dir.path();
+    ASSERT_EQ(::chown(folder.sidecar.c_str(), 54321, 54322), 0);
+    ASSERT_EQ(::chmod(folder.sidecar.c_str(), 0640), 0);
+    ASSERT_TRUE(folder.update());
+    struct stat after {};
+    ASSERT_EQ(::stat(folder.sidecar.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, 54321u);
+    EXPECT_EQ(after.st_gid, 54322u);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_LT(::getxattr(folder.sidecar.c_str(), "system.posix_acl_access", nullptr, 0), 0)
+        << "the sidecar had no access list, so the new file has none";
+    EXPECT_LT(::getxattr(folder.sidecar.c_str(), sidecar::kTemporaryMark, nullptr, 0), 0);
+}
+
+TEST(SaveGuard, RemovesOnlyTemporaryFilesASaveMade) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        bool cleared;
+    };
+    const auto marked = [](const fs::path& p) {
+        writeFile(p, "left by a save that failed");
+        return ::setxattr(p.c_str(), sidecar::kTemporaryMark, "1", 1, 0) == 0;
+    };
+    const Case cases[] = {
+        {"the user's own file", [](const fs::path& p) { writeFile(p, "my notes"); }, false},
+        {"a link", [](const fs::path& p) { fs::create_symlink("IMG_0001.xmp", p); }, false},
+        {"a save's leftover", [&](const fs::path& p) { ASSERT_TRUE(marked(p)) << "no user attributes here"; }, true},
+        {"a save stopped before marking it", [](const fs::path& p) { writeFile(p, ""); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SidecarFolder folder;
+        const fs::path temp = folder.dir / ".IMG_0001.xmp.tmp";
+        c.make(temp);
+        const std::string before = readFile(folder.sidecar);
+        const auto outcome = folder.update();
+        EXPECT_EQ(outcome.ok(), c.cleared);
+        if (c.cleared) {
+            EXPECT_EQ(gpsOf(readFile(folder.sidecar)), kExpectedGps);
+            EXPECT_FALSE(temporaryLeft(folder));
+            continue;
+        }
+        EXPECT_EQ(errorOf(outcome), (Error{ErrorDomain::xmp, kTemporaryInTheWay,
+                                          "A file named .IMG_0001.xmp.tmp is in the way"}));
+        EXPECT_EQ(readFile(folder.sidecar), before);
+        EXPECT_TRUE(temporaryLeft(folder));
+    }
+}
+
+}  // namespace
+}  // namespace meridane::testing
