@@ -171,8 +171,9 @@ void DropZone::paintEvent(QPaintEvent*) {
         painter.setPen(secondary);
         painter.drawText(QRect(left, 0, titleWidth, height()), Qt::AlignLeft | Qt::AlignVCenter, title());
         painter.setPen(link);
-        painter.drawText(QRect(left + titleWidth, 0, std::max(0, width() - left - titleWidth - 8), height()),
-                         Qt::AlignLeft | Qt::AlignVCenter, titleMetrics.elidedText(hint, Qt::ElideRight, hintWidth));
+        const int room = std::max(0, width() - left - titleWidth - 8);
+        painter.drawText(QRect(left + titleWidth, 0, room, height()), Qt::AlignLeft | Qt::AlignVCenter,
+                         room >= hintWidth ? hint : titleMetrics.elidedText(hint, Qt::ElideRight, room));
         return;
     }
     const int blockHeight =

@@ -226,7 +226,13 @@ void ResultsListView::placeButtons() {
     const QModelIndex row = focused && buttonRow_.isValid() ? QModelIndex(buttonRow_)
                             : hovered_.isValid()            ? QModelIndex(hovered_)
                                                             : currentIndex();
-    const QRect rowRect = row.isValid() ? visualRect(row) : QRect();
+    // visualRect of a row far out of view would measure every row between
+    // it and the view: rows outside the view are not asked.
+    const QModelIndex first = indexAt(QPoint(0, 0));
+    const QModelIndex last = indexAt(QPoint(0, viewport()->height() - 1));
+    const bool inView = row.isValid() && first.isValid() && row.row() >= first.row() &&
+                        (!last.isValid() || row.row() <= last.row());
+    const QRect rowRect = inView ? visualRect(row) : QRect();
     const QRect reveal = rows ? rows->buttonRect(rowRect, ResultRowDelegate::Button::reveal) : QRect();
     const QRect copy = rows ? rows->buttonRect(rowRect, ResultRowDelegate::Button::copy) : QRect();
     const QRect both = reveal.united(copy);
@@ -333,6 +339,8 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
     search_->setPlaceholderText(QStringLiteral("Search names"));
     search_->setAccessibleName(QStringLiteral("Search names"));
     search_->setClearButtonEnabled(true);
+    for (QToolButton* clear : search_->findChildren<QToolButton*>())
+        clear->setAccessibleName(QStringLiteral("Clear search"));
     search_->setAcceptDrops(false);  // dropped files start a run, wherever they land
     filters->addWidget(search_, 1);
     layout->addWidget(filterRow_);
@@ -346,8 +354,10 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
 
     summary_->setObjectName(QStringLiteral("resultsSummary"));
     summary_->setFont(captionFont());
-    summary_->setWordWrap(true);
+    // One line, cut at the window's edge (the whole of it in the tooltip): a
+    // wrapping label would make the window ask for its preferred height.
     summary_->setTextFormat(Qt::PlainText);
+    summary_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(summary_);
 
     auto* buttonRow = new QHBoxLayout;
@@ -429,6 +439,7 @@ void ResultsSection::copyAllResults() {
 
 void ResultsSection::showCounts() {
     summary_->setText(summaryLineText(model_->counts()));
+    summary_->setToolTip(summary_->text());
     summary_->setVisible(model_->counts().total > 0);
     onVisibleCountChanged(model_->rowCount());
 }

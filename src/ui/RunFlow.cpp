@@ -179,8 +179,12 @@ void RunFlow::writePreviewedChanges() {
     options.dryRun = false;
     run_.setOptions(options);
     const std::vector<std::filesystem::path> files = previewed_;
-    if (content_.handleDrop(files))
-        restoreDryRun_ = wasDry;
+    restoreDryRun_ = wasDry;
+    if (!content_.handleDrop(files)) {
+        restoreDryRun_ = false;
+        options.dryRun = wasDry;
+        run_.setOptions(options);
+    }
 }
 
 void RunFlow::undoWriteRun() {

@@ -28,6 +28,8 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -361,8 +363,15 @@ TEST(WindowSizeTest, TheWindowFitsASmallScreenAndCanBeMadeSmall) {
     const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
     EXPECT_LE(least.width(), 480);
     EXPECT_LE(least.height(), 360);
-    // 1920×1080 at 200 %: 960×540 logical, less the panels.
-    EXPECT_EQ(fittedWindowSize(QSize(720, 720), QSize(960, 510), QSize(16, 48)), QSize(720, 462));
+    // 1920×1080 at 200 %: 960×540 logical, less the panels; all of the
+    // content shows at that size, with no scrolling of the window itself.
+    const QSize fitted = fittedWindowSize(QSize(720, 720), QSize(960, 510), QSize(16, 48));
+    EXPECT_EQ(fitted, QSize(720, 462));
+    window.resize(fitted);
+    QCoreApplication::processEvents();
+    auto* scroll = window.findChild<QScrollArea*>(QStringLiteral("contentScroll"));
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "UiTestSupport.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -38,6 +39,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("MeridaneTests"));
+    // Counts and times follow the locale; the tests that check that set one.
+    QLocale::setDefault(QLocale::c());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

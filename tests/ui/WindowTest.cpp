@@ -20,6 +20,8 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -123,7 +125,10 @@ TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) 
         {view.silentSwitch(), QAccessible::CheckBox, "Silently Ignore Skipped"},
         {list().revealButton(), QAccessible::Button, "Reveal in File Manager"},
         {list().copyButton(), QAccessible::Button, "Copy"},
-        {section().copyAllButton(), QAccessible::Button, "Copy All Results"}};
+        {section().copyAllButton(), QAccessible::Button, "Copy All Results"},
+        {view.findChild<QProgressBar*>("progressBar"), QAccessible::ProgressBar, "Progress"},
+        {section().filterButton(2), QAccessible::CheckBox, "Problems"},
+        {section().searchField(), QAccessible::EditableText, "Search names"}};
     for (const auto& [widget, role, name] : controls) {
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
         ASSERT_NE(accessible, nullptr) << name.toStdString();
