@@ -412,7 +412,8 @@ Status validateTempFile(int folder, const std::string& tempName, std::uint64_t p
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " +
                                                     withContext(bytes.error(), "Could not read " + quotedName(tempName))
                                                         .message);
-    auto document = xmp::XmpPacket::parse(bytes.value());
+    auto document = xmp::XmpPacket::parse(bytes.value(), diag::isListening() ? xmp::XmpPacket::Detail::allProperties
+                                                                             : xmp::XmpPacket::Detail::gpsProperties);
     if (!document)
         return validationError(kTempFileNotXml, "Temp file is not valid XML: " + document.error().message);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sidecar/SidecarFile.h"
 
+#include "base/Diagnostics.h"
 #include "sidecar/internal/SidecarFileState.h"
 
 #include <cerrno>
@@ -152,7 +153,10 @@ const std::filesystem::path& SidecarFile::replacedPath() const { return state_->
 
 const Result<xmp::XmpPacket>& SidecarFile::document() const {
     if (!state_->document)
-        state_->document.emplace(xmp::XmpPacket::parse(state_->bytes));
+        // Every property is kept only for the trace that lists them.
+        state_->document.emplace(xmp::XmpPacket::parse(
+            state_->bytes, diag::isListening() ? xmp::XmpPacket::Detail::allProperties
+                                               : xmp::XmpPacket::Detail::gpsProperties));
     return *state_->document;
 }
 

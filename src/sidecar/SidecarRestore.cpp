@@ -15,7 +15,7 @@ constexpr const char* kProperties[] = {"exif:GPSLatitude", "exif:GPSLongitude", 
                                        "exif:GPSLongitudeRef"};
 
 std::optional<xmp::XmpPacket> parsed(const std::string& bytes) {
-    auto packet = xmp::XmpPacket::parse(bytes);
+    auto packet = xmp::XmpPacket::parse(bytes, xmp::XmpPacket::Detail::gpsProperties);
     if (!packet)
         return std::nullopt;
     return std::move(packet).value();

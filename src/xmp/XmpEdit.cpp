@@ -109,18 +109,15 @@ std::string XmpEdit::addExifProperty(const Description& description, std::string
         insertAttribute(description, name, value);
         return name;
     }
-    const Property* last = nullptr;
-    for (const Property& property : packet_.properties(description))
-        if (property.form == Property::Form::element)
-            last = &property;
     // The white space before the last property element is its sibling's
     // indentation, line end included.
+    const Span last = description.lastElement;
     const std::string_view text = packet_.text();
-    size_t lead = last->whole.begin;
+    size_t lead = last.begin;
     while (lead > 0 && isSpace(text[lead - 1]))
         --lead;
-    const std::string indentation(text.substr(lead, last->whole.begin - lead));
-    splices_.push_back({last->whole.end, last->whole.end,
+    const std::string indentation(text.substr(lead, last.begin - lead));
+    splices_.push_back({last.end, last.end,
                         indentation + "<" + name + ">" + xmltext::escapeContent(value) + "</" + name + ">"});
     return name;
 }

@@ -192,6 +192,11 @@ private:
 
     std::string_view text() const { return packet_.text(); }
 
+    bool keeps(const Property& property) const {
+        return packet_.detail_ == XmpPacket::Detail::allProperties || property.gps != GPSName::none ||
+               packet_.view(property.name).find("GPS") != std::string_view::npos;
+    }
+
     std::uint32_t position() const {
         const xmlParserInputPtr input = context_->input;
         return static_cast<std::uint32_t>(input->consumed + static_cast<unsigned long>(input->cur - input->base));
@@ -306,8 +311,10 @@ private:
             property.value = {ValueSlot::Kind::attribute, written.quote,
                               {static_cast<std::uint32_t>(written.valueBegin),
                                static_cast<std::uint32_t>(written.valueEnd)}};
-            packet_.properties_.push_back(property);
-            ++description.propertyCount;
+            if (keeps(property)) {
+                packet_.properties_.push_back(property);
+                ++description.propertyCount;
+            }
         }
         packet_.descriptions_.push_back(description);
     }
@@ -387,6 +394,13 @@ private:
     void endProperty(std::uint32_t at) {
         Property& property = packet_.properties_[property_.index];
         property.whole.end = at;
+        Description& description = packet_.descriptions_.back();
+        description.lastElement = property.whole;
+        if (!keeps(property)) {
+            packet_.properties_.pop_back();
+            --description.propertyCount;
+            return;
+        }
         const bool anyQualifier = property_.parseTypeResource || property_.qualifierAttributes ||
                                   property_.nestedDescription;
         if (property_.haveValue && !property_.notText && (anyQualifier || property_.valueAttribute)) {
@@ -485,13 +499,14 @@ XmpPacket::XmpPacket(XmpPacket&&) noexcept = default;
 XmpPacket& XmpPacket::operator=(XmpPacket&&) noexcept = default;
 XmpPacket::~XmpPacket() = default;
 
-Result<XmpPacket> XmpPacket::parse(std::string_view bytes) {
+Result<XmpPacket> XmpPacket::parse(std::string_view bytes, Detail detail) {
     if (bytes.size() > static_cast<size_t>(INT_MAX) / 4)
         return Error{ErrorDomain::xmlParser, XML_ERR_INTERNAL_ERROR,
                      "XML parse error: the file is too large (" + std::to_string(bytes.size()) + " bytes)"};
     initLibxml();
 
     XmpPacket packet;
+    packet.detail_ = detail;
     if (xmltext::needsConversion(bytes)) {
         auto utf8 = xmltext::toUtf8(bytes);
         if (!utf8)
@@ -515,24 +530,10 @@ Result<XmpPacket> XmpPacket::parse(std::string_view bytes) {
     // No network, no DTD loading, no entity substitution, no validation; the
     // parser's built-in depth and amplification limits stay on (no HUGE).
     const int options = XML_PARSE_NONET | XML_PARSE_NODICT;
-    // The parser reads the text where it stands instead of copying it: a
-    // 16 MiB sidecar is not held twice.
-    xmlCtxtReset(context.get());
-    xmlCtxtUseOptions(context.get(), options);
-    xmlDocPtr doc = nullptr;
-    bool wellFormed = false;
-    if (xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateStatic(
-            text.empty() ? "" : text.data(), static_cast<int>(text.size()), XML_CHAR_ENCODING_NONE)) {
-        if (xmlParserInputPtr input = xmlNewIOInputStream(context.get(), buffer, XML_CHAR_ENCODING_NONE)) {
-            inputPush(context.get(), input);
-            xmlParseDocument(context.get());
-            wellFormed = context->wellFormed != 0;
-            doc = context->myDoc;
-            context->myDoc = nullptr;
-        } else {
-            xmlFreeParserInputBuffer(buffer);
-        }
-    }
+    const char* data = text.empty() ? "" : text.data();
+    // Resets the context first: nothing of an earlier parse carries over.
+    xmlDocPtr doc = xmlCtxtReadMemory(context.get(), data, static_cast<int>(text.size()), nullptr, nullptr, options);
+    const bool wellFormed = context->wellFormed != 0 && doc != nullptr;
     // The document holds only what the DTD declared; no tree was built.
     if (doc)
         xmlFreeDoc(doc);

@@ -73,8 +73,9 @@ struct Description {
     Span startTag;  ///< '<' to '>' inclusive
     bool selfClosing = false;
     std::uint32_t firstProperty = 0;  ///< into XmpPacket::properties()
-    std::uint32_t propertyCount = 0;
-    std::uint32_t elementCount = 0;   ///< property elements among them
+    std::uint32_t propertyCount = 0;  ///< the properties kept (see XmpPacket::Detail)
+    std::uint32_t elementCount = 0;   ///< all its property elements, kept or not
+    Span lastElement;                 ///< the last property element, when it has one
 };
 
 class XmpPacket {
@@ -85,7 +86,11 @@ public:
     /// domain "XMLParser", libxml2's error code and a one-line message with
     /// the line number for text that is not well-formed or is hostile.
     /// Nothing is printed.
-    static Result<XmpPacket> parse(std::string_view bytes);
+    /// Which properties the packet keeps: all of them (for listing), or only
+    /// those whose names contain "GPS", which is all the sidecar code reads
+    /// and spares a large sidecar a record per property.
+    enum class Detail { allProperties, gpsProperties };
+    static Result<XmpPacket> parse(std::string_view bytes, Detail detail = Detail::allProperties);
 
     XmpPacket(XmpPacket&&) noexcept;
     XmpPacket& operator=(XmpPacket&&) noexcept;
@@ -121,6 +126,7 @@ private:
     std::string ownText_;
     bool converted_ = false;
     bool hasRdf_ = false;
+    Detail detail_ = Detail::allProperties;
     std::vector<Description> descriptions_;
     std::vector<Property> properties_;
     std::vector<Span> outerStartTags_;

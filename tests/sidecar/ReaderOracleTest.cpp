@@ -140,20 +140,26 @@ Reading exiv2Reading(const fs::path& file) {
 
 // The toolkit's own serialisation of what it parsed.
 Reading exempiReading(const fs::path& file) {
-    const RunResult result = run({"exempi", "-x", file});
+    const RunResult result = run({"exempi", "-X", "-x", file});
     Reading reading;
     reading.read = result.exitCode == 0 && result.out.find("<x:xmpmeta") != std::string::npos;
     if (!result.err.empty())
         reading.warnings.push_back(result.err);
     auto valueOf = [&](const std::string& name) -> std::optional<std::string> {
         // The toolkit indents top-level properties by three spaces; a
-        // struct's fields stand deeper.
-        const std::string open = "\n   <exif:" + name + ">";
-        const auto at = result.out.find(open);
+        // struct's fields stand deeper. A qualified value is its rdf:value.
+        const std::string& out = result.out;
+        const std::string open = "\n   <exif:" + name;
+        size_t at = out.find(open);
+        while (at != std::string::npos && out[at + open.size()] != '>' && out[at + open.size()] != ' ')
+            at = out.find(open, at + 1);  // GPSLongitudeRef is not GPSLongitude
         if (at == std::string::npos)
             return std::nullopt;
-        const auto end = result.out.find('<', at + open.size());
-        return result.out.substr(at + open.size(), end - at - open.size());
+        size_t begin = out.find('>', at) + 1;
+        const auto close = out.find("</exif:" + name + ">", begin);
+        if (const auto value = out.find("<rdf:value>", begin); value != std::string::npos && value < close)
+            begin = value + 11;
+        return out.substr(begin, out.find('<', begin) - begin);
     };
     auto coordinate = [&](const char* name, const char* refName) {
         const auto text = valueOf(name);
@@ -166,9 +172,10 @@ Reading exempiReading(const fs::path& file) {
     diag::ScopedSink quiet([](std::string_view) {});
     reading.lat = coordinate("GPSLatitude", "GPSLatitudeRef");
     reading.lon = coordinate("GPSLongitude", "GPSLongitudeRef");
-    // Namespace declarations are not properties: a write may add one.
+    // Namespace declarations are not properties: a write may add one. The
+    // only qualified values here are GPS properties'.
     for (const std::string& line : linesOf(result.out))
-        if (!mentionsGps(line) && line.find("xmlns:") == std::string::npos)
+        if (!mentionsGps(line) && line.find("xmlns:") == std::string::npos && line.find("<rdf:value>") == std::string::npos)
             reading.others.push_back(line);
     return reading;
 }
@@ -291,20 +298,28 @@ TEST(Readers, SeeOnePositionAndEverythingElseAsBefore) {
                 const auto& [name, read] = readers[i];
                 SCOPED_TRACE(name);
                 const Reading after = read(file);
-                ASSERT_TRUE(after.read || !before[i].read) << readFile(file);
+                EXPECT_TRUE(after.read || !before[i].read) << readFile(file);
                 if (!readable)
                     continue;  // a file a reader refused before proves nothing here
                 EXPECT_EQ(after.others, before[i].others) << readFile(file);
+                const auto hadWarning = [&](const std::string& warning) {
+                    return std::count(before[i].warnings.begin(), before[i].warnings.end(), warning) > 0;
+                };
+                bool exiv2CouldNotConvert = false;
                 for (const std::string& warning : after.warnings) {
                     const bool expected = !dm && std::string(name) == "exiv2" && isExifConversionWarning(warning);
-                    EXPECT_TRUE(expected || std::count(before[i].warnings.begin(), before[i].warnings.end(), warning))
-                        << "new warning: " << warning;
-                    EXPECT_FALSE(dm && isExifConversionWarning(warning)) << warning;
+                    EXPECT_TRUE(expected || hadWarning(warning)) << "new warning: " << warning;
+                    EXPECT_FALSE(dm && isExifConversionWarning(warning) && !hadWarning(warning)) << warning;
+                    exiv2CouldNotConvert = exiv2CouldNotConvert || isExifConversionWarning(warning);
                 }
-                // Exiv2 converts only the standard's forms to a position.
-                if (std::string(name) == "exiv2" && !dm)
+                // Exiv2 converts only the standard's forms to a position, and
+                // none in a file whose "exif" prefix names another namespace.
+                if (std::string(name) == "exiv2" && (!dm || exiv2CouldNotConvert))
                     continue;
-                ASSERT_TRUE(after.lat && after.lon) << readFile(file);
+                if (!after.lat || !after.lon) {
+                    ADD_FAILURE() << "no position:\n" << readFile(file);
+                    continue;
+                }
                 EXPECT_NEAR(*after.lat, kTargetLat, 1e-6);
                 EXPECT_NEAR(*after.lon, kTargetLon, 1e-6);
             }
@@ -328,12 +343,8 @@ std::vector<std::pair<size_t, size_t>> changeableSpans(const xmp::XmpPacket& pac
         const std::string_view tag = packet.view(description->startTag);
         const size_t lastQuote = tag.find_last_of("\"'");
         spans.emplace_back(description->startTag.begin + lastQuote + 1, description->startTag.begin + lastQuote + 1);
-        std::optional<size_t> lastElement;
-        for (const xmp::Property& property : packet.properties(*description))
-            if (property.form == xmp::Property::Form::element)
-                lastElement = property.whole.end;
-        if (lastElement)
-            spans.emplace_back(*lastElement, *lastElement);
+        if (description->elementCount > 0)
+            spans.emplace_back(description->lastElement.end, description->lastElement.end);
     }
     std::sort(spans.begin(), spans.end());
     return spans;
@@ -365,7 +376,10 @@ TEST(Readers, AWriteChangesNoByteOutsideTheValuesItChanges) {
         const std::string bytes = readFile(file);
         const auto packet = xmp::XmpPacket::parse(bytes);
         const auto outcome = forceWrite(file, CoordinateFormat::dm);
+        const bool handMade = !file.filename().string().starts_with("corpus-");
         if (!outcome || !outcome->written) {
+            EXPECT_FALSE(handMade) << "every hand-made sidecar takes a write: "
+                                   << (outcome ? "nothing written" : outcome.error().message);
             EXPECT_EQ(readFile(file), bytes);
             continue;
         }

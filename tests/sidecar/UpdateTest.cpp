@@ -170,9 +170,17 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
 }
 
 TEST(Update, ASidecarOfExactlySixteenMebibytesIsRead) {
-    // Padding after the packet fills the file to the limit exactly.
-    std::string xml = sidecarXml("37.7749", "122.4194", "N", "W");
-    xml += std::string(16 * 1024 * 1024 - xml.size(), ' ');
+    // Comments in the description fill the file to the limit exactly.
+    const size_t limit = 16 * 1024 * 1024;
+    std::string filler;
+    const size_t room = limit - sidecarXml("37.7749", "122.4194", "N", "W").size();
+    while (filler.size() < room) {
+        const size_t left = room - filler.size();
+        const size_t size = left > 1'000'000 + 16 ? 1'000'000 : left - 7;
+        filler += "<!--" + std::string(size, 'x') + "-->";
+    }
+    const std::string xml = sidecarXml("37.7749", "122.4194", "N", "W", filler);
+    ASSERT_EQ(xml.size(), limit);
     SidecarFolder folder(xml);
     const auto outcome = folder.update(true);
     ASSERT_TRUE(outcome) << outcome.error().message;
