@@ -152,7 +152,6 @@ int readFolder(DIR* parent, const char* nameOrPath, Frame& frame) {
     }
     std::sort(frame.entries.begin(), frame.entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
-    ::rewinddir(dir.get());  // only its descriptor is used from now on
     frame.dir = std::move(dir);
     return 0;
 }
