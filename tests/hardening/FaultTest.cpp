@@ -61,6 +61,15 @@ TEST(Faults, EndInTheirRowAndChangeNothingElse) {
          }, "failed", "Could not read \u201CIMG_0001.xmp\u201D: Too many levels of symbolic links"},
         {"unreadable sidecar", [&](const fs::path& p, RunOptions& o) { o = asUnprivilegedUser(); ::chmod((p / kSidecar).c_str(), 0); return ""; },
          "failed", "Permission denied for XMP sidecar"},
+        // A member of a shared folder's group may write the sidecar but not give a file its owner.
+        {"another user's sidecar in a shared folder", [&](const fs::path& p, RunOptions& o) {
+             o = asUnprivilegedUser();
+             if (!o.uid)
+                 return "needs root to run as another user";
+             ::chmod(p.c_str(), 0777);
+             ::chmod((p / kSidecar).c_str(), 0666);
+             return "";
+         }, "failed", "Cannot keep the XMP sidecar's owner (root); not replaced"},
         {"immutable sidecar", [&](const fs::path& p, RunOptions&) { return setImmutable(p / kSidecar, true) ? "" : "no immutable flag here"; },
          "failed", "Could not replace \u201CIMG_0001.xmp\u201D with \u201C.IMG_0001.xmp.tmp\u201D: Operation not permitted"},
         {"sidecar is a folder", [&](const fs::path& p, RunOptions&) { return sidecarIs(p / kSidecar, [&] { fs::create_directories(p / kSidecar / "in"); }); },

@@ -267,7 +267,8 @@ TEST(Save, NeverRemovesATemporaryFileALiveSaveIsWriting) {
     SidecarFolder folder;
     const fs::path temp = folder.dir / ".IMG_0001.xmp.tmp";
     writeFile(temp, "being written by another save");
-    ASSERT_EQ(::setxattr(temp.c_str(), sidecar::kTemporaryMark, "1", 1, 0), 0) << "no user attributes here";
+    if (::setxattr(temp.c_str(), sidecar::kTemporaryMark, "1", 1, 0) != 0)
+        GTEST_SKIP() << "no user attributes on " << folder.dir.path();
     const int live = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(live, LOCK_EX), 0);
     const auto outcome = folder.update();
