@@ -197,7 +197,8 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     // Borderless buttons: their label in the link colour, nothing else.
     if (index.row() != rowWithButtons_) {
         painter->setFont(m.buttonFont);
-        painter->setPen(palette.color(QPalette::Link));
+        // On a selected row the link colour would not read on the highlight.
+        painter->setPen(palette.color(selected ? QPalette::HighlightedText : QPalette::Link));
         painter->drawText(buttonRect(row, Button::reveal), Qt::AlignCenter, revealLabel());
         painter->drawText(buttonRect(row, Button::copy), Qt::AlignCenter, copyLabel());
     }

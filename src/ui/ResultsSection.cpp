@@ -212,6 +212,11 @@ void ResultsListView::updateGeometries() {
     placeButtons();
 }
 
+void ResultsListView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QTreeView::selectionChanged(selected, deselected);
+    placeButtons();
+}
+
 void ResultsListView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTreeView::currentChanged(current, previous);
     if (!movingProgrammatically_ && current.isValid() && previous.isValid())
@@ -248,6 +253,12 @@ void ResultsListView::placeButtons() {
     QWidget* host = buttons_->parentWidget();
     buttons_->setGeometry(QRect(viewport()->mapTo(host, both.topLeft()), both.size()));
     buttons_->raise();
+    const bool selected = selectionModel() && selectionModel()->isSelected(row);
+    for (QToolButton* button : {revealButton_, copyButton_}) {
+        QPalette colours = button->palette();
+        colours.setColor(QPalette::ButtonText, palette().color(selected ? QPalette::HighlightedText : QPalette::Link));
+        button->setPalette(colours);
+    }
     revealButton_->setGeometry(reveal.translated(-both.topLeft()));
     copyButton_->setGeometry(copy.translated(-both.topLeft()));
     if (buttonRow_ != row) {

@@ -77,6 +77,7 @@ protected:
     void updateGeometries() override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
     ResultRowDelegate* rowDelegate() const;
