@@ -10,7 +10,7 @@ packages=(
   libxml2-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libheif-dev libheif-examples libimage-exiftool-perl
-  exiv2 exempi libexempi-dev
+  exiv2 exempi libexempi-dev strace
   clang libclang-rt-14-dev
   locales xvfb xauth dbus
   appstream desktop-file-utils lintian
