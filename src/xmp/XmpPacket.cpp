@@ -9,6 +9,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -72,6 +73,20 @@ std::string describe(const LibxmlError* error) {
         return "XML parse error at line " + std::to_string(error->line) + ": " + message;
     return "XML parse error: " + message;
 }
+
+// Hands the parser the text it asks for, chunk by chunk.
+struct MemoryReader {
+    std::string_view text;
+    size_t at = 0;
+
+    static int read(void* context, char* out, int length) {
+        auto* reader = static_cast<MemoryReader*>(context);
+        const size_t count = std::min(static_cast<size_t>(std::max(length, 0)), reader->text.size() - reader->at);
+        std::memcpy(out, reader->text.data() + reader->at, count);
+        reader->at += count;
+        return static_cast<int>(count);
+    }
+};
 
 struct ContextDeleter {
     void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
@@ -530,9 +545,11 @@ Result<XmpPacket> XmpPacket::parse(std::string_view bytes, Detail detail) {
     // No network, no DTD loading, no entity substitution, no validation; the
     // parser's built-in depth and amplification limits stay on (no HUGE).
     const int options = XML_PARSE_NONET | XML_PARSE_NODICT;
-    const char* data = text.empty() ? "" : text.data();
+    // The parser takes the text in chunks as it goes, as it would from a
+    // file: it holds a window of it, not a second copy of the whole.
+    MemoryReader reader{text, 0};
     // Resets the context first: nothing of an earlier parse carries over.
-    xmlDocPtr doc = xmlCtxtReadMemory(context.get(), data, static_cast<int>(text.size()), nullptr, nullptr, options);
+    xmlDocPtr doc = xmlCtxtReadIO(context.get(), &MemoryReader::read, nullptr, &reader, nullptr, nullptr, options);
     const bool wellFormed = context->wellFormed != 0 && doc != nullptr;
     // The document holds only what the DTD declared; no tree was built.
     if (doc)

@@ -205,6 +205,13 @@ std::vector<std::pair<std::string, std::string>> handMadeSidecars() {
              "      <exif:GPSLongitude>20,0.0E</exif:GPSLongitude>\n     </rdf:li>\n    </rdf:Bag>\n"
              "   </Iptc4xmpExt:LocationShown>\n   <exif:GPSLatitude>48,51.5N</exif:GPSLatitude>\n"
              "   <exif:GPSLongitude>2,17.67E</exif:GPSLongitude>\n  </rdf:Description>\n" + close},
+        // As ExifTool writes one: the struct's description comes first.
+        {"location-shown-first.xmp",
+         open + "  <rdf:Description rdf:about='' xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'>\n"
+                "   <Iptc4xmpExt:LocationShown>\n    <rdf:Bag>\n     <rdf:li rdf:parseType='Resource'>\n"
+                "      <exif:GPSLatitude " + exif + ">10,0.0N</exif:GPSLatitude>\n     </rdf:li>\n    </rdf:Bag>\n"
+                "   </Iptc4xmpExt:LocationShown>\n  </rdf:Description>\n  <rdf:Description rdf:about='' " + exif +
+             ">\n   <exif:GPSLatitude>48,51.5N</exif:GPSLatitude>\n  </rdf:Description>\n" + close},
         {"qualified.xmp", open + "  <rdf:Description rdf:about='' " + exif + " " + xmp +
                               ">\n   <exif:GPSLatitude rdf:parseType='Resource'>\n    <rdf:value>48,51.5N</rdf:value>\n"
                               "    <xmp:Label>from the phone</xmp:Label>\n   </exif:GPSLatitude>\n"
