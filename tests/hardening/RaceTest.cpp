@@ -21,6 +21,14 @@ namespace fs = std::filesystem;
 std::string name(int i, const char* extension) { return "IMG_" + std::to_string(1000 + i) + extension; }
 int indexOf(const fs::path& file) { return std::stoi(file.stem().string().substr(4)) - 1000; }
 
+/// How a run ended, for a failure message: a run without rows may have been
+/// killed at the timeout or never started.
+std::string ending(const RunResult& run) {
+    return "started " + std::to_string(run.started) + ", exit code " + std::to_string(run.exitCode) + ", signal " +
+           std::to_string(run.signal) + ", timed out " + std::to_string(run.timedOut) + ", " +
+           std::to_string(run.elapsed.count()) + " ms\n" + run.err;
+}
+
 TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
     testing::TempDir dir;
     const bool fast = mount(dir / "photos", "size=300m").empty();  // no disk flushes: more rounds
@@ -39,7 +47,7 @@ TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
             cases[row.file] += row.resultCase + " ";
         for (const CliRow& row : rows[1])
             cases[row.file] += row.resultCase;
-        ASSERT_EQ(cases.size(), 200u) << runs[0].err << runs[1].err;
+        ASSERT_EQ(cases.size(), 200u) << ending(runs[0]) << ending(runs[1]);
         const std::string fresh = testing::readFile(dir / "photos/IMG_0/IMG_1000.xmp");
         EXPECT_NE(fresh.find("48.85837000N"), std::string::npos);
         for (const auto& [file, both] : cases) {
@@ -90,7 +98,7 @@ TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
     otherProgram.join();
     for (int fd : {toTest[0], toSave[0], toSave[1]})
         ::close(fd);
-    ASSERT_EQ(rows.size(), 30u) << run.err;
+    ASSERT_EQ(rows.size(), 30u) << ending(run);
     for (const CliRow& row : rows) {
         const int i = indexOf(row.file);
         SCOPED_TRACE(row.file);
@@ -139,7 +147,7 @@ TEST(Races, AnEditWithinTheSecondOfTheReadIsKept) {
     otherProgram.join();
     for (int fd : {toTest[0], toSave[0], toSave[1]})
         ::close(fd);
-    ASSERT_EQ(rows.size(), 10u) << run.err;
+    ASSERT_EQ(rows.size(), 10u) << ending(run);
     for (const CliRow& row : rows) {
         SCOPED_TRACE(row.file);
         EXPECT_EQ(row.resultCase, "updated") << row.message;
