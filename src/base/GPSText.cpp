@@ -306,7 +306,8 @@ bool gpstext::sameCoordinateText(std::optional<std::string_view> text, std::stri
     if (format != CoordinateFormat::dm || !hasTrailingHemisphere(canonical))
         return false;
     const std::string letter = text::lastCharacter(canonical);
-    const auto pieces = nonEmptyPieces(text::withoutLastCharacter(canonical), ',');
+    const std::string numberPart = text::withoutLastCharacter(canonical);  // the pieces view it
+    const auto pieces = nonEmptyPieces(numberPart, ',');
     if (pieces.size() != 2 || pieces[0].find_first_not_of("0123456789") != std::string_view::npos)
         return false;
     const auto minutes = parseNumber(pieces[1]);
