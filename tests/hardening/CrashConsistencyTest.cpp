@@ -162,8 +162,10 @@ std::vector<std::string> tracedCalls(const fs::path& trace) {
     std::ifstream in(trace);
     for (std::string line; std::getline(in, line);) {
         const std::string thread = line.substr(0, line.find(' '));
-        std::string call = line.substr(line.find(' ') + 1);
-        if (call.starts_with("<... ")) {
+        // strace pads short process ids: "5270  renameat2(…".
+        std::string call = line.substr(std::min(line.find_first_not_of(' ', line.find(' ')), line.size()));
+        const bool resumed = call.starts_with("<... ");
+        if (resumed) {
             call = pending[thread] + call.substr(call.find('>') + 1);
         } else if (const auto cut = call.find(" <unfinished ...>"); cut != std::string::npos) {
             pending[thread] = call.substr(0, cut);
@@ -173,7 +175,7 @@ std::vector<std::string> tracedCalls(const fs::path& trace) {
             calls.push_back("open " + m[1].str());
         else if (std::regex_search(call, m, flush))
             calls.push_back("flush");
-        else if (std::regex_search(call, m, replace) && m[1] == m[2] && !line.starts_with(thread + " <..."))
+        else if (std::regex_search(call, m, replace) && m[1] == m[2] && !resumed)
             calls.push_back("replace " + m[1].str());
     }
     return calls;
