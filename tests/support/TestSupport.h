@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace meridane::testing {
@@ -33,6 +34,12 @@ private:
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, std::string_view contents);
+
+/// Makes `names` as folders one inside the next below `root` (entering those
+/// already there) through descriptors, so the path may grow past what the
+/// system opens by name; writes `files` (name, bytes) in the last of them.
+void makeNestedFolders(const std::filesystem::path& root, const std::vector<std::string>& names,
+                       const std::vector<std::pair<std::string, std::string>>& files = {});
 
 /// The shared corpus folder (MERIDANE_CORPUS env overrides), or none when absent.
 std::optional<std::filesystem::path> corpusDir();

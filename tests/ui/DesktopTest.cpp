@@ -57,7 +57,7 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
 
     testing::TempDir dir;  // a real write run, then its undo
     testing::writeFile(dir / "IMG_0001.DNG", testing::buildTiff(testing::cameraTiff()));
-    testing::writeFile(dir / "IMG_0001.xmp", testing::sidecarXml("37.7749", "122.4194", "N", "W"));
+    testing::writeFile(dir / "IMG_0001.xmp", testing::kNeedsLettersXml);
     BatchRun run;
     run.setRunsFolder(dir / "runs");
     run.setOptions({.dryRun = false});

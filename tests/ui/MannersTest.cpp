@@ -39,8 +39,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace meridane::testing;
 
-const std::string kNeedsLetters = sidecarXml("37.7749", "122.4194", "N", "W");
-
 // A tree of files and their bytes, to show that nothing was written.
 std::map<std::string, std::string> treeOf(const fs::path& folder) {
     std::map<std::string, std::string> tree;
@@ -59,7 +57,7 @@ protected:
     void photo(const fs::path& stem) {
         fs::create_directories(stem.parent_path());
         writeFile(stem.string() + ".HEIC", buildTiff(cameraTiff()));
-        writeFile(stem.string() + ".xmp", kNeedsLetters);
+        writeFile(stem.string() + ".xmp", kNeedsLettersXml);
     }
     std::vector<std::string> rows() {
         std::vector<std::string> lines;
@@ -127,7 +125,7 @@ TEST(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
         GTEST_SKIP() << "inside a sandbox the window asks, through the portal";
     TempDir dir;
     writeFile(dir / "IMG_0001.HEIC", buildTiff(cameraTiff()));
-    writeFile(dir / "IMG_0001.xmp", kNeedsLetters);
+    writeFile(dir / "IMG_0001.xmp", kNeedsLettersXml);
     ScopedPathAccessCheck readOnly([&](const fs::path& p, int mode) { return errno = EACCES, !(mode == W_OK && p == dir.path()); });
     MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
     window.run().setRunsFolder(dir / "runs");
@@ -309,7 +307,7 @@ TEST(HelpTest, CtrlWAndCtrlQCloseTheWindowAndAskDuringARun) {
 TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
     TempDir dir;
     writeFile(dir / "IMG_0001.HEIC", buildTiff(cameraTiff()));
-    writeFile(dir / "IMG_0001.xmp", kNeedsLetters);
+    writeFile(dir / "IMG_0001.xmp", kNeedsLettersXml);
     const auto start = [&](std::vector<std::string> extra, std::string debugVariable) {
         std::vector<std::string> argv = {MERIDANE_APP_PATH, "--screenshot", (dir / "shot.png").string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
@@ -331,7 +329,7 @@ TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
         // What the desktop entry promises for a photo opened with Meridane.
         EXPECT_NE(told.out.find("[DEBUG] Dry run \u2014 would update IMG_0001.HEIC"), std::string::npos);
     }
-    EXPECT_EQ(readFile(dir / "IMG_0001.xmp"), kNeedsLetters) << "opening a photo only dry-runs it";
+    EXPECT_EQ(readFile(dir / "IMG_0001.xmp"), kNeedsLettersXml) << "opening a photo only dry-runs it";
 }
 
 }  // namespace
