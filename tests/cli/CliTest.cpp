@@ -30,11 +30,7 @@ protected:
     }
 
     fs::path photo(const std::string& stem, const std::optional<std::string>& sidecar, const TiffImage& image = cameraTiff()) {
-        fs::create_directories(photos());
-        writeFile(photos() / (stem + ".HEIC"), buildTiff(image));
-        if (sidecar)
-            writeFile(photos() / (stem + ".xmp"), *sidecar);
-        return photos() / (stem + ".HEIC");
+        return writePhoto(photos() / stem, sidecar, image);
     }
     fs::path photos() const { return dir_ / "photos"; }
     TempDir dir_;

@@ -153,8 +153,7 @@ TEST_F(Pipeline, WholeFileTracesMatchTheirGoldenCopies) {
     for (const auto& [name, options, sidecar] : cases) {
         SCOPED_TRACE(name);
         processingOptions::set(options);
-        writeFile(dir_ / "IMG_0001.HEIC", testing::buildTiff(testing::cameraTiff()));
-        writeFile(dir_ / "IMG_0001.xmp", sidecar);
+        testing::writePhoto(dir_ / "IMG_0001", sidecar);
         diag::LineCapture capture;
         process(dir_ / "IMG_0001.HEIC");
         std::string trace;
@@ -218,8 +217,7 @@ TEST_F(Pipeline, EachFileKeepsTheOptionsItStartedWith) {
     for (const bool startDry : {true, false}) {
         SCOPED_TRACE(startDry ? "switched off during a dry run" : "switched on during a write run");
         processingOptions::set({.dryRun = startDry});
-        writeFile(dir_ / "IMG_0001.HEIC", testing::buildTiff(testing::cameraTiff()));
-        writeFile(dir_ / "IMG_0001.xmp", kNeedsLettersXml);
+        testing::writePhoto(dir_ / "IMG_0001", kNeedsLettersXml);
         const ProcessingResult result =
             process(dir_ / "IMG_0001.HEIC", nullptr, [&] { processingOptions::set({.dryRun = !startDry}); });
         EXPECT_EQ(result, startDry ? R::updated(dryRun(kLetterChanges), true) : R::updated(kLetterChanges));
@@ -307,8 +305,7 @@ public:
 // Whether a grant would help is the access layer's to decide; here, which use
 // each kind of run asks for.
 TEST_F(Pipeline, AReadOnlyFolderIsReadByADryRunAndNamedByAWriteRun) {
-    writeFile(dir_ / "IMG_0001.HEIC", testing::buildTiff(testing::cameraTiff()));
-    writeFile(dir_ / "IMG_0001.xmp", kNeedsLettersXml);
+    testing::writePhoto(dir_ / "IMG_0001", kNeedsLettersXml);
     const fs::path folder = dir_.path();
     ScopedPathAccessCheck readOnly([folder](const fs::path& p, int mode) {
         errno = EROFS;

@@ -61,6 +61,14 @@ void writeFile(const fs::path& path, std::string_view contents) {
         throw std::runtime_error("cannot write " + path.string());
 }
 
+fs::path writePhoto(const fs::path& stem, const std::optional<std::string>& sidecar, const TiffImage& image) {
+    fs::create_directories(stem.parent_path());
+    writeFile(stem.string() + ".HEIC", buildTiff(image));
+    if (sidecar)
+        writeFile(stem.string() + ".xmp", *sidecar);
+    return stem.string() + ".HEIC";
+}
+
 void makeNestedFolders(const fs::path& root, const std::vector<std::string>& names,
                        const std::vector<std::pair<std::string, std::string>>& files) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

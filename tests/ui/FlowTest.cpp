@@ -200,13 +200,11 @@ TEST(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself
         asked.push_back(question);
         return true;
     });
-    for (const char* name : {"IMG_0001", "IMG_0002"}) {
-        writeFile(dir / (std::string(name) + ".DNG"), buildTiff(cameraTiff()));
-        writeFile(dir / (std::string(name) + ".xmp"), kNeedsLettersXml);
-    }
+    for (const char* name : {"IMG_0001", "IMG_0002"})
+        writePhoto(dir / name, kNeedsLettersXml);
     const std::string original = readFile(dir / "IMG_0002.xmp");
-    ASSERT_TRUE(run.processPaths({dir / "IMG_0001.DNG"}) && waitForRunToFinish(run));
-    ASSERT_TRUE(run.processPaths({dir / "IMG_0002.DNG"}) && waitForRunToFinish(run));
+    ASSERT_TRUE(run.processPaths({dir / "IMG_0001.HEIC"}) && waitForRunToFinish(run));
+    ASSERT_TRUE(run.processPaths({dir / "IMG_0002.HEIC"}) && waitForRunToFinish(run));
     const std::string written = readFile(dir / "IMG_0002.xmp");
     ASSERT_NE(written, original);
     const std::vector<KeptRun> kept = RunHistory(dir / "runs").list();

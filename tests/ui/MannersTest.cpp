@@ -54,11 +54,6 @@ protected:
         view.resize(640, 720);
         view.show();
     }
-    void photo(const fs::path& stem) {
-        fs::create_directories(stem.parent_path());
-        writeFile(stem.string() + ".HEIC", buildTiff(cameraTiff()));
-        writeFile(stem.string() + ".xmp", kNeedsLettersXml);
-    }
     std::vector<std::string> rows() {
         std::vector<std::string> lines;
         for (int i = 0; i < view.resultsSection()->model()->rowCount(); ++i)
@@ -82,8 +77,8 @@ public:
 
 TEST_F(MessagesTest, AReadOnlyFolderIsDryRunUnaskedAndAWriteRunSaysSoOncePerFolder) {
     for (const char* stem : {"card/DCIM/IMG_0001", "card/DCIM/IMG_0002", "card/DCIM/IMG_0003", "card/MISC/IMG_0004"})
-        photo(dir / stem);
-    photo(dir / "copy/IMG_0001");  // the same photo on a writable disk
+        writePhoto(dir / stem, kNeedsLettersXml);
+    writePhoto(dir / "copy/IMG_0001", kNeedsLettersXml);  // the same photo on a writable disk
     const fs::path dcim = dir / "card/DCIM", misc = dir / "card/MISC";
     ScopedPathAccessCheck readOnlyCard([&](const fs::path& p, int mode) {
         errno = EROFS;
@@ -124,8 +119,7 @@ TEST(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
     if (folderGrantsCanGiveAccess())
         GTEST_SKIP() << "inside a sandbox the window asks, through the portal";
     TempDir dir;
-    writeFile(dir / "IMG_0001.HEIC", buildTiff(cameraTiff()));
-    writeFile(dir / "IMG_0001.xmp", kNeedsLettersXml);
+    writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     ScopedPathAccessCheck readOnly([&](const fs::path& p, int mode) { return errno = EACCES, !(mode == W_OK && p == dir.path()); });
     MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
     window.run().setRunsFolder(dir / "runs");
@@ -148,7 +142,7 @@ TEST(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
 }
 
 TEST_F(MessagesTest, ADropWithNothingToProcessKeepsTheResultsAndSaysWhy) {
-    photo(dir / "photos/IMG_0001");
+    writePhoto(dir / "photos/IMG_0001", kNeedsLettersXml);
     ASSERT_TRUE(drop({dir / "photos"}));
     const std::vector<std::string> kept = rows();
     ASSERT_EQ(kept.size(), 1u);
@@ -180,7 +174,7 @@ TEST_F(MessagesTest, ADropWithNothingToProcessKeepsTheResultsAndSaysWhy) {
 }
 
 TEST_F(MessagesTest, CopiesAndFailedRevealsAreSaidAndTheBarIsAnAlertWithAName) {
-    photo(dir / "IMG_0001");
+    writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     ASSERT_TRUE(drop({dir / "IMG_0001.HEIC"}));
     view.resultsSection()->copyAllResults();
     EXPECT_EQ(messages(), QStringList{"Copied"});
@@ -306,8 +300,7 @@ TEST(HelpTest, CtrlWAndCtrlQCloseTheWindowAndAskDuringARun) {
 // started from a menu: the lines of every decision only when asked for.
 TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
     TempDir dir;
-    writeFile(dir / "IMG_0001.HEIC", buildTiff(cameraTiff()));
-    writeFile(dir / "IMG_0001.xmp", kNeedsLettersXml);
+    writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     const auto start = [&](std::vector<std::string> extra, std::string debugVariable) {
         std::vector<std::string> argv = {MERIDANE_APP_PATH, "--screenshot", (dir / "shot.png").string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
