@@ -8,7 +8,6 @@
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "base/Diagnostics.h"
-#include "engine/FolderAccessPrompt.h"
 #include "engine/ProcessingOptions.h"
 #include "engine/internal/SidecarLookup.h"
 
@@ -49,16 +48,12 @@ protected:
 
     // The real access, every request and stop counted; `during` runs once the
     // file has been taken up, as if another thread acted meanwhile.
-    ProcessingResult process(const fs::path& file, FolderAccessPrompt* prompt = nullptr,
-                             std::function<void()> during = {}) {
+    ProcessingResult process(const fs::path& file, std::function<void()> during = {}) {
         MediaFileProcessor processor([&](const fs::path& sidecar, SidecarUse use) -> Result<ScopedAccess> {
             ++requests_;
             if (during)
                 during();
-            FolderPrompt ask;
-            if (prompt)
-                ask = [prompt](const fs::path& folder) { return prompt->promptForFolderAccess(folder); };
-            auto access = requestSidecarAccess(sidecar, use, ask);
+            auto access = requestSidecarAccess(sidecar, use, {});
             if (access)
                 access->stop = [this, inner = access->stop] { ++stops_, inner(); };
             return access;
@@ -219,7 +214,7 @@ TEST_F(Pipeline, EachFileKeepsTheOptionsItStartedWith) {
         processingOptions::set({.dryRun = startDry});
         testing::writePhoto(dir_ / "IMG_0001", kNeedsLettersXml);
         const ProcessingResult result =
-            process(dir_ / "IMG_0001.HEIC", nullptr, [&] { processingOptions::set({.dryRun = !startDry}); });
+            process(dir_ / "IMG_0001.HEIC", [&] { processingOptions::set({.dryRun = !startDry}); });
         EXPECT_EQ(result, startDry ? R::updated(dryRun(kLetterChanges), true) : R::updated(kLetterChanges));
         EXPECT_EQ(readFile(dir_ / "IMG_0001.xmp") == kNeedsLettersXml, startDry);
     }
@@ -296,25 +291,15 @@ TEST_F(Pipeline, AFolderIsListedOncePerRunForNamesInOtherLetterCase) {
     EXPECT_EQ(listings.listed(), 2u);
 }
 
-class GrantingPrompt : public FolderAccessPrompt {
-public:
-    std::optional<fs::path> promptForFolderAccess(const fs::path& folder) override { return ++asked, folder; }
-    int asked = 0;
-};
-
-// Whether a grant would help is the access layer's to decide; here, which use
-// each kind of run asks for.
-TEST_F(Pipeline, AReadOnlyFolderIsReadByADryRunAndNamedByAWriteRun) {
+// Which use each kind of run asks for, and what a refusal says, belong to
+// the access layer; here, that a write run stops there and says so.
+TEST_F(Pipeline, AWriteRunInAReadOnlyFolderFailsWithTheFolderAndLeavesTheSidecar) {
     testing::writePhoto(dir_ / "IMG_0001", kNeedsLettersXml);
     const fs::path folder = dir_.path();
     ScopedPathAccessCheck readOnly([folder](const fs::path& p, int mode) {
         errno = EROFS;
         return !(p == folder && mode == W_OK);
     });
-    GrantingPrompt prompt;
-    EXPECT_EQ(process(dir_ / "IMG_0001.HEIC", &prompt), R::updated(dryRun(kLetterChanges), true));
-    EXPECT_EQ(prompt.asked, 0) << "a dry run only reads";
-
     processingOptions::set({.dryRun = false});
     EXPECT_EQ(process(dir_ / "IMG_0001.HEIC"),
               R::failed("Cannot write to folder " + folder.string() + ": read-only file system"));
