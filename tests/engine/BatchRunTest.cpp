@@ -111,25 +111,6 @@ TEST_F(BatchRunTest, TwoFilesAtATimeOffTheOwningThreadGroupAfterGroup) {
     EXPECT_EQ(run_.totalCount(), 7);
 }
 
-TEST_F(BatchRunTest, ResultsAreRecordedInTheOrderTheFilesFinish) {
-    std::mutex mutex;
-    std::condition_variable released;
-    bool secondRecorded = false;
-    processWith([&](const std::string& name) {
-        std::unique_lock lock(mutex);
-        if (name == "f1.heic")
-            released.wait(lock, [&] { return secondRecorded; });
-        return ProcessingResult::alreadyCorrect();
-    });
-    QObject::connect(&run_, &BatchRun::resultRecorded, [&](const ProcessingResultDetail& d) {
-        std::lock_guard lock(mutex);
-        secondRecorded = secondRecorded || d.filePath.filename() == "f2.heic";
-        released.notify_all();
-    });
-    ASSERT_TRUE(runToEnd(mediaFiles(3)));
-    EXPECT_EQ(names(run_.results()), (Names{"f2.heic", "f1.heic", "f3.heic"}));
-}
-
 TEST_F(BatchRunTest, TheWalkKeepsTheDropOrderLogsUnsupportedItemsAndRefusesASecondStart) {
     processWith([](const std::string&) { return ProcessingResult::alreadyCorrect(); });
     fs::create_directories(dir_ / "folder/sub");

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,31 +80,6 @@ TEST_F(CollectMediaFiles, AnEmptyFolderSaysZeroAndOneThatCannotBeOpenedSaysNothi
     EXPECT_EQ(capture_.lines().size(), 1u);
 }
 
-// Builds `depth` nested folders named "d" through descriptors (the path
-// soon passes what the system opens by name) with `leaf` at the bottom;
-// `sideAt` levels down, a folder "e" beside the next "d" holds `side`.
-void makeDeepTree(const fs::path& root, int depth, const std::string& leaf, int sideAt, const std::string& side) {
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    for (int level = 0; level < depth; ++level) {
-        if (level == sideAt) {
-            ASSERT_EQ(::mkdirat(fd, "e", 0755), 0);
-            const int file = ::openat(fd, ("e/" + side).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-            ASSERT_GE(file, 0);
-            ::close(file);
-        }
-        ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
-        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        ASSERT_GE(next, 0);
-        fd = next;
-    }
-    const int file = ::openat(fd, leaf.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ::close(fd);
-    ASSERT_GE(file, 0);
-    ::close(file);
-}
-
 // The walk goes as deep as the tree and as long as its paths, with a bounded
 // number of descriptors: 20,000 nested folders under a limit of 128.
 TEST_F(CollectMediaFiles, GoesToTheBottomOfTwentyThousandNestedFoldersWithFewDescriptors) {
@@ -114,7 +88,10 @@ TEST_F(CollectMediaFiles, GoesToTheBottomOfTwentyThousandNestedFoldersWithFewDes
     // take seconds to make and remove.
     char shm[] = "/dev/shm/meridane-test-XXXXXX";
     const fs::path root = ::mkdtemp(shm) ? fs::path(shm) : dir_.path();
-    makeDeepTree(root, kDepth, "bottom.heic", 1'000, "side.HEIC");
+    std::vector<std::string> sideFolders(1'000, "d");
+    sideFolders.push_back("e");  // beside the next "d"
+    testing::makeNestedFolders(root, sideFolders, {{"side.HEIC", ""}});
+    testing::makeNestedFolders(root, std::vector<std::string>(kDepth, "d"), {{"bottom.heic", ""}});
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     rlimit low = saved;
@@ -136,27 +113,6 @@ TEST_F(CollectMediaFiles, GoesToTheBottomOfTwentyThousandNestedFoldersWithFewDes
     const fs::path made = root == dir_.path() ? root / "d" : root;
     const testing::RunResult removed = testing::runProcess({"/bin/rm", "-rf", made.string()});
     EXPECT_EQ(removed.exitCode, 0) << removed.err;
-}
-
-// A subfolder that cannot be read is named with the reason; the walk goes on
-// with the others.
-TEST_F(CollectMediaFiles, EachSubfolderThatCannotBeReadIsReportedAndTheOthersWalked) {
-    touch("a/1.heic");
-    touch("b/2.heic");
-    touch("c/3.heic");
-    std::vector<UnreadableFolder> unreadable;
-    fs::permissions(dir_ / "b", fs::perms::none);
-    const bool asRoot = ::geteuid() == 0;
-    const std::vector<fs::path> found = collectMediaFiles(dir_.path(), &unreadable);
-    fs::permissions(dir_ / "b", fs::perms::owner_all);
-    if (asRoot) {
-        EXPECT_EQ(found.size(), 3u);  // the mode binds others only; the CLI test runs it as another user
-        GTEST_SKIP() << "a folder of mode 000 is readable by root";
-    }
-    EXPECT_EQ(found, (std::vector<fs::path>{dir_ / "a/1.heic", dir_ / "c/3.heic"}));
-    ASSERT_EQ(unreadable.size(), 1u);
-    EXPECT_EQ(unreadable.front().folder, dir_ / "b");
-    EXPECT_EQ(unreadable.front().reason, "permission denied");
 }
 
 }  // namespace

@@ -55,12 +55,8 @@ TEST(Report, AllResultsCarriesTheUtcTimeTheSettingsAndOneLinePerEntry) {
               "AppleOnly=true SilentSkip=false\n"
               "a.heic: [Dry Run] Would Update:\n\u2022 c1\n\u2022 c2\n"
               "b.dng: Failed: No GPS available");
-}
 
-// The two naming settings appear after the four flags, and only when they
-// are not the defaults.
-TEST(Report, HeaderNamesTheCoordinateFormatAndSidecarNamingOnlyWhenNotDefault) {
-    const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(0));
+    // The two naming settings follow the four flags, only when not the defaults.
     const std::string flags = "Settings: DryRun=true ForceOverwrite=false AppleOnly=true SilentSkip=false";
     const std::pair<ProcessingOptionValues, std::string> cases[] = {
         {{}, flags},
@@ -69,10 +65,10 @@ TEST(Report, HeaderNamesTheCoordinateFormatAndSidecarNamingOnlyWhenNotDefault) {
         {{.coordinateFormat = CoordinateFormat::dm, .sidecarNaming = SidecarNaming::full},
          flags + " CoordinateFormat=dm SidecarName=full"}};
     for (const auto& [options, tail] : cases) {
-        const std::string header = allResultsReport({}, options, at);
+        const std::string header = allResultsReport({}, options, at(0));
         EXPECT_EQ(header.substr(header.find("Settings:")), tail);
     }
-    EXPECT_EQ(allResultsReport({}, {.sidecarNaming = SidecarNaming::full}, at, "R1").find("SidecarName"),
+    EXPECT_EQ(allResultsReport({}, {.sidecarNaming = SidecarNaming::full}, at(0), "R1").find("SidecarName"),
               std::string::npos);
 }
 

@@ -97,37 +97,41 @@ TEST(KeptRuns, TheStateFoldersMadeArePrivateWhateverTheUmaskAndALinkedRunsFolder
     }
 }
 
+std::string littleEndian32(std::uint64_t value) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
 /// A record as a journal frames it: type, little-endian length, payload, CRC-32.
 std::string framed(char type, const std::string& payload) {
-    std::string record(1, type);
-    for (int i = 0; i < 4; ++i)
-        record += static_cast<char>((payload.size() >> (8 * i)) & 0xFF);
-    record += payload;
-    const uLong crc = ::crc32(0, reinterpret_cast<const Bytef*>(record.data()), static_cast<uInt>(record.size()));
-    for (int i = 0; i < 4; ++i)
-        record += static_cast<char>((crc >> (8 * i)) & 0xFF);
-    return record;
+    const std::string record = type + littleEndian32(payload.size()) + payload;
+    return record + littleEndian32(::crc32(0, reinterpret_cast<const Bytef*>(record.data()), static_cast<uInt>(record.size())));
+}
+
+std::string packed(const std::string& bytes, int level) {
+    uLongf size = ::compressBound(static_cast<uLong>(bytes.size()));
+    std::string out(size, '\0');
+    EXPECT_EQ(::compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(bytes.data()),
+                          static_cast<uLong>(bytes.size()), level), Z_OK);
+    out.resize(size);
+    return out;
 }
 
 TEST(KeptRuns, AJournalOfTheFirstFormatIsReadAndUndoneWithoutAFolderToCompare) {
     testing::TempDir runs;
     const std::string old = testing::sidecarXml("1.5N", "2.5E", "N", "E");
     const journal::Digest oldHash = journal::contentHash(old), newHash = journal::contentHash("new");
-    uLongf size = ::compressBound(static_cast<uLong>(old.size()));
-    std::string packed(size, '\0');
-    ASSERT_EQ(::compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(old.data()),
-                          static_cast<uLong>(old.size()), 1), Z_OK);
-    packed.resize(size);
     const std::string sidecar = "/photos/roll/a.xmp";
-    std::string entry = std::string("\x01\0\0\0", 4);
-    for (int i = 0; i < 4; ++i)
-        entry += static_cast<char>((old.size() >> (8 * i)) & 0xFF);
+    std::string entry = littleEndian32(1) + littleEndian32(old.size());
     entry += std::string(reinterpret_cast<const char*>(oldHash.data()), oldHash.size());
     entry += std::string(reinterpret_cast<const char*>(newHash.data()), newHash.size());
-    entry += std::string(1, static_cast<char>(sidecar.size())) + std::string(1, '\0') + sidecar + std::string(2, '\0') + packed;
+    entry += std::string(1, static_cast<char>(sidecar.size())) + std::string(1, '\0') + sidecar + std::string(2, '\0') +
+             packed(old, 1);
     const std::string header = std::string("\x01", 1) + std::string(8, '\0') + std::string(4, '\0') + std::string(2, '\0');
     const fs::path file = runs / "20240101T000000.000000Z-7.journal";
-    testing::writeFile(file, "MRDNRUN1" + framed('H', header) + framed('E', entry) + framed('D', std::string("\x01\0\0\0", 4)) +
+    testing::writeFile(file, "MRDNRUN1" + framed('H', header) + framed('E', entry) + framed('D', littleEndian32(1)) +
                                  framed('F', ""));
     auto opened = journal::OpenedRun::open(file);
     ASSERT_TRUE(opened);
@@ -145,16 +149,11 @@ TEST(KeptRuns, AJournalOfTheFirstFormatIsReadAndUndoneWithoutAFolderToCompare) {
 TEST(KeptRuns, AnEntryClaimingFarMoreThanItsPackedBytesCouldHoldIsDamaged) {
     testing::TempDir runs;
     // Packed as hard as zlib packs: some 16 KB claiming 16 MiB.
-    const std::string zeros(16u << 20, '\0');
-    uLongf size = ::compressBound(static_cast<uLong>(zeros.size()));
-    std::string packed(size, '\0');
-    ASSERT_EQ(::compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(zeros.data()),
-                          static_cast<uLong>(zeros.size()), 9), Z_OK);
-    packed.resize(size);
+    const std::string zeros(16u << 20, '\0'), zerosPacked = packed(zeros, 9);
     const fs::path crafted = keptRun(runs.path(), "/photos/a.xmp");
     std::string journal = testing::readFile(crafted);
-    std::string entry = std::string("\x02\0\0\0", 4) + std::string("\0\0\0\x01", 4) + std::string(64 + 16, '\0');
-    entry += std::string("\x0D\0/photos/b.xmp", 15) + std::string(2, '\0') + packed;
+    std::string entry = littleEndian32(2) + littleEndian32(16u << 20) + std::string(64 + 16, '\0');
+    entry += std::string("\x0D\0/photos/b.xmp", 15) + std::string(2, '\0') + zerosPacked;
     testing::writeFile(crafted, journal + framed('E', entry));
     auto opened = journal::OpenedRun::open(crafted);
     ASSERT_TRUE(opened);
@@ -162,7 +161,7 @@ TEST(KeptRuns, AnEntryClaimingFarMoreThanItsPackedBytesCouldHoldIsDamaged) {
     const Result<std::string> bytes = opened->oldBytes(opened->entry(1));
     ASSERT_FALSE(bytes);
     EXPECT_EQ(bytes.error().message, "The run's journal entry is damaged: its stored content claims to unpack to 16777216 bytes from " +
-                                         std::to_string(packed.size()));
+                                         std::to_string(zerosPacked.size()));
     // What a run packs itself unpacks, even 16 MiB of one byte.
     auto real = journal::OpenedRun::open(keptRun(runs.path(), "/photos/b.xmp", zeros));
     ASSERT_TRUE(real);

@@ -35,4 +35,10 @@ inline std::string sidecarXml(std::optional<std::string> latitude, std::optional
     return xml;
 }
 
+/// Sidecars of the position cameraTiff() records: as written, without the
+/// hemisphere letters on the values, and of another place.
+inline const std::string kCorrectXml = sidecarXml("37.77490000N", "122.41940000W", "N", "W");
+inline const std::string kNeedsLettersXml = sidecarXml("37.7749", "122.4194", "N", "W");
+inline const std::string kElsewhereXml = sidecarXml("48.85837000N", "2.29450000E", "N", "E");
+
 }  // namespace meridane::testing

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -55,6 +59,32 @@ void writeFile(const fs::path& path, std::string_view contents) {
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path.string());
+}
+
+fs::path writePhoto(const fs::path& stem, const std::optional<std::string>& sidecar, const TiffImage& image) {
+    fs::create_directories(stem.parent_path());
+    writeFile(stem.string() + ".HEIC", buildTiff(image));
+    if (sidecar)
+        writeFile(stem.string() + ".xmp", *sidecar);
+    return stem.string() + ".HEIC";
+}
+
+void makeNestedFolders(const fs::path& root, const std::vector<std::string>& names,
+                       const std::vector<std::pair<std::string, std::string>>& files) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const std::string& name : names) {
+        if (::mkdirat(fd, name.c_str(), 0755) != 0 && errno != EEXIST)
+            ADD_FAILURE() << "cannot make folder " << name << ": " << std::strerror(errno);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    for (const auto& [name, bytes] : files) {
+        const int file = ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        EXPECT_EQ(::write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())) << name;
+        ::close(file);
+    }
+    ::close(fd);
 }
 
 std::optional<fs::path> corpusDir() {

@@ -3,6 +3,8 @@
 // real-world corpus, and child processes.
 #pragma once
 
+#include "ImageBuilder.h"
+
 #include <sys/types.h>
 #include <chrono>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace meridane::testing {
@@ -33,6 +36,18 @@ private:
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, std::string_view contents);
+
+/// A photo beside its sidecar: `stem`.HEIC holding `image` as a TIFF block
+/// (the reader goes by content), and `stem`.xmp holding `sidecar` unless none.
+/// Makes the folder when needed; returns the photo's path.
+std::filesystem::path writePhoto(const std::filesystem::path& stem, const std::optional<std::string>& sidecar,
+                                 const TiffImage& image = cameraTiff());
+
+/// Makes `names` as folders one inside the next below `root` (entering those
+/// already there) through descriptors, so the path may grow past what the
+/// system opens by name; writes `files` (name, bytes) in the last of them.
+void makeNestedFolders(const std::filesystem::path& root, const std::vector<std::string>& names,
+                       const std::vector<std::pair<std::string, std::string>>& files = {});
 
 /// The shared corpus folder (MERIDANE_CORPUS env overrides), or none when absent.
 std::optional<std::filesystem::path> corpusDir();

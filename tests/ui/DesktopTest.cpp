@@ -56,12 +56,11 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
     EXPECT_EQ(runSummary(fake.run()), "Meridane finished the dry run: 2 would update, 1 failed");
 
     testing::TempDir dir;  // a real write run, then its undo
-    testing::writeFile(dir / "IMG_0001.DNG", testing::buildTiff(testing::cameraTiff()));
-    testing::writeFile(dir / "IMG_0001.xmp", testing::sidecarXml("37.7749", "122.4194", "N", "W"));
+    const std::filesystem::path photo = testing::writePhoto(dir / "IMG_0001", testing::kNeedsLettersXml);
     BatchRun run;
     run.setRunsFolder(dir / "runs");
     run.setOptions({.dryRun = false});
-    ASSERT_TRUE(run.processPaths({dir / "IMG_0001.DNG"}) && testing::waitForRunToFinish(run));
+    ASSERT_TRUE(run.processPaths({photo}) && testing::waitForRunToFinish(run));
     ASSERT_TRUE(run.undoRun(run.lastJournal().id) && testing::waitForRunToFinish(run));
     EXPECT_EQ(runSummary(run), "Meridane finished the undo: 1 restored, 0 not restored, 0 failed");
 }

@@ -200,13 +200,11 @@ TEST(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself
         asked.push_back(question);
         return true;
     });
-    for (const char* name : {"IMG_0001", "IMG_0002"}) {
-        writeFile(dir / (std::string(name) + ".DNG"), buildTiff(cameraTiff()));
-        writeFile(dir / (std::string(name) + ".xmp"), sidecarXml("37.7749", "122.4194", "N", "W"));
-    }
+    for (const char* name : {"IMG_0001", "IMG_0002"})
+        writePhoto(dir / name, kNeedsLettersXml);
     const std::string original = readFile(dir / "IMG_0002.xmp");
-    ASSERT_TRUE(run.processPaths({dir / "IMG_0001.DNG"}) && waitForRunToFinish(run));
-    ASSERT_TRUE(run.processPaths({dir / "IMG_0002.DNG"}) && waitForRunToFinish(run));
+    ASSERT_TRUE(run.processPaths({dir / "IMG_0001.HEIC"}) && waitForRunToFinish(run));
+    ASSERT_TRUE(run.processPaths({dir / "IMG_0002.HEIC"}) && waitForRunToFinish(run));
     const std::string written = readFile(dir / "IMG_0002.xmp");
     ASSERT_NE(written, original);
     const std::vector<KeptRun> kept = RunHistory(dir / "runs").list();
@@ -245,14 +243,8 @@ TEST(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself
     ::tzset();
 }
 
-class ReviewTest : public ::testing::Test {
+class ReviewTest : public ViewTest {
 protected:
-    ReviewTest() : view(fake.run()) {
-        view.resize(640, 720);
-        view.show();
-    }
-    ResultsSection& section() { return *view.resultsSection(); }
-    ResultsModel& model() { return *section().model(); }
     QStringList names() {
         QStringList shown;
         for (int i = 0; i < model().rowCount(); ++i)
@@ -260,10 +252,6 @@ protected:
         shown.sort();
         return shown;
     }
-    bool runFiles(const Paths& paths) { return view.handleDrop(paths) && waitForRunToFinish(fake.run()); }
-
-    FakeRun fake;
-    ContentView view;
 };
 
 TEST_F(ReviewTest, FilterAndSearchNarrowTheRowsAndTheSummaryCountsThemAll) {
@@ -322,7 +310,6 @@ TEST_F(ReviewTest, SeveralRowsAreCopiedInOrderAndRepeatedNamesShowTheirFolder) {
 
     ResultsListView& list = *section().list();
     list.setFocus();
-    const auto line = [&](int row) { return model().index(row).data(ResultsModel::LineRole).toString(); };
     list.selectionModel()->select(model().index(2), QItemSelectionModel::Select);
     list.selectionModel()->select(model().index(0), QItemSelectionModel::Select);
     QTest::keySequence(&list, QKeySequence::Copy);

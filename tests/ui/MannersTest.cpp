@@ -39,8 +39,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace meridane::testing;
 
-const std::string kNeedsLetters = sidecarXml("37.7749", "122.4194", "N", "W");
-
 // A tree of files and their bytes, to show that nothing was written.
 std::map<std::string, std::string> treeOf(const fs::path& folder) {
     std::map<std::string, std::string> tree;
@@ -55,11 +53,6 @@ protected:
         run.setRunsFolder(dir / "runs");
         view.resize(640, 720);
         view.show();
-    }
-    void photo(const fs::path& stem) {
-        fs::create_directories(stem.parent_path());
-        writeFile(stem.string() + ".HEIC", buildTiff(cameraTiff()));
-        writeFile(stem.string() + ".xmp", kNeedsLetters);
     }
     std::vector<std::string> rows() {
         std::vector<std::string> lines;
@@ -84,8 +77,8 @@ public:
 
 TEST_F(MessagesTest, AReadOnlyFolderIsDryRunUnaskedAndAWriteRunSaysSoOncePerFolder) {
     for (const char* stem : {"card/DCIM/IMG_0001", "card/DCIM/IMG_0002", "card/DCIM/IMG_0003", "card/MISC/IMG_0004"})
-        photo(dir / stem);
-    photo(dir / "copy/IMG_0001");  // the same photo on a writable disk
+        writePhoto(dir / stem, kNeedsLettersXml);
+    writePhoto(dir / "copy/IMG_0001", kNeedsLettersXml);  // the same photo on a writable disk
     const fs::path dcim = dir / "card/DCIM", misc = dir / "card/MISC";
     ScopedPathAccessCheck readOnlyCard([&](const fs::path& p, int mode) {
         errno = EROFS;
@@ -126,8 +119,7 @@ TEST(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
     if (folderGrantsCanGiveAccess())
         GTEST_SKIP() << "inside a sandbox the window asks, through the portal";
     TempDir dir;
-    writeFile(dir / "IMG_0001.HEIC", buildTiff(cameraTiff()));
-    writeFile(dir / "IMG_0001.xmp", kNeedsLetters);
+    writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     ScopedPathAccessCheck readOnly([&](const fs::path& p, int mode) { return errno = EACCES, !(mode == W_OK && p == dir.path()); });
     MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
     window.run().setRunsFolder(dir / "runs");
@@ -150,7 +142,7 @@ TEST(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
 }
 
 TEST_F(MessagesTest, ADropWithNothingToProcessKeepsTheResultsAndSaysWhy) {
-    photo(dir / "photos/IMG_0001");
+    writePhoto(dir / "photos/IMG_0001", kNeedsLettersXml);
     ASSERT_TRUE(drop({dir / "photos"}));
     const std::vector<std::string> kept = rows();
     ASSERT_EQ(kept.size(), 1u);
@@ -182,7 +174,7 @@ TEST_F(MessagesTest, ADropWithNothingToProcessKeepsTheResultsAndSaysWhy) {
 }
 
 TEST_F(MessagesTest, CopiesAndFailedRevealsAreSaidAndTheBarIsAnAlertWithAName) {
-    photo(dir / "IMG_0001");
+    writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     ASSERT_TRUE(drop({dir / "IMG_0001.HEIC"}));
     view.resultsSection()->copyAllResults();
     EXPECT_EQ(messages(), QStringList{"Copied"});
@@ -308,8 +300,7 @@ TEST(HelpTest, CtrlWAndCtrlQCloseTheWindowAndAskDuringARun) {
 // started from a menu: the lines of every decision only when asked for.
 TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
     TempDir dir;
-    writeFile(dir / "IMG_0001.HEIC", buildTiff(cameraTiff()));
-    writeFile(dir / "IMG_0001.xmp", kNeedsLetters);
+    writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     const auto start = [&](std::vector<std::string> extra, std::string debugVariable) {
         std::vector<std::string> argv = {MERIDANE_APP_PATH, "--screenshot", (dir / "shot.png").string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
@@ -331,7 +322,7 @@ TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
         // What the desktop entry promises for a photo opened with Meridane.
         EXPECT_NE(told.out.find("[DEBUG] Dry run \u2014 would update IMG_0001.HEIC"), std::string::npos);
     }
-    EXPECT_EQ(readFile(dir / "IMG_0001.xmp"), kNeedsLetters) << "opening a photo only dry-runs it";
+    EXPECT_EQ(readFile(dir / "IMG_0001.xmp"), kNeedsLettersXml) << "opening a photo only dry-runs it";
 }
 
 }  // namespace

@@ -5,6 +5,11 @@
 
 #include "engine/BatchRun.h"
 #include "engine/ProcessingOptions.h"
+#include "ui/ContentView.h"
+#include "ui/ResultsModel.h"
+#include "ui/ResultsSection.h"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <latch>
@@ -35,5 +40,23 @@ private:
 
 /// Spins the event loop until the run is over and its rows are shown.
 bool waitForRunToFinish(BatchRun& run, int timeoutMs = 5000);
+
+/// The window's content on a FakeRun, at the size of a small window.
+class ViewTest : public ::testing::Test {
+protected:
+    ViewTest() : view(fake.run()) {
+        view.resize(640, 720);
+        view.show();
+    }
+    ui::ResultsSection& section() { return *view.resultsSection(); }
+    ui::ResultsModel& model() { return *section().model(); }
+    QString line(int row) { return model().index(row).data(ui::ResultsModel::LineRole).toString(); }
+    bool runFiles(const std::vector<std::filesystem::path>& paths) {
+        return view.handleDrop(paths) && waitForRunToFinish(fake.run());
+    }
+
+    FakeRun fake;
+    ui::ContentView view;
+};
 
 }  // namespace meridane::testing

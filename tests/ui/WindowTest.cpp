@@ -34,33 +34,18 @@ namespace {
 using namespace meridane::testing;
 using Paths = std::vector<std::filesystem::path>;
 
-class WindowTest : public ::testing::Test {
+class WindowTest : public ViewTest {
 protected:
-    WindowTest() : view(fake.run()) {
-        view.resize(640, 720);
-        view.show();
-        section().setRevealer([this](const std::filesystem::path& file) { revealed.push_back(file); });
-    }
-    ResultsSection& section() { return *view.resultsSection(); }
+    WindowTest() { section().setRevealer([this](const std::filesystem::path& file) { revealed.push_back(file); }); }
     ResultsListView& list() { return *section().list(); }
-    QModelIndex row(int i) { return section().model()->index(i); }
-    QString line(int i) { return row(i).data(ResultsModel::LineRole).toString(); }
+    QModelIndex row(int i) { return model().index(i); }
     QString clipboard() { return QGuiApplication::clipboard()->text(); }
-    void runFiles(const std::vector<std::string>& names) {
-        Paths paths;
-        for (const std::string& name : names)
-            paths.push_back(dir / name);
-        ASSERT_TRUE(view.handleDrop(paths));
-        ASSERT_TRUE(waitForRunToFinish(fake.run()));
-    }
 
-    FakeRun fake;
-    ContentView view;
-    TempDir dir;
     Paths revealed;
 };
 
 TEST_F(WindowTest, ADropAsAFileManagerSendsItReachesALatin1NameAndLeavesOutOtherItems) {
+    TempDir dir;
     writeFile(dir / "caf\xE9.HEIC", "x");
     diag::LineCapture lines;
     QMimeData mime;
@@ -82,7 +67,7 @@ TEST_F(WindowTest, ADropAsAFileManagerSendsItReachesALatin1NameAndLeavesOutOther
 }
 
 TEST_F(WindowTest, RowsWrapTheirWholeTextAndWrapAgainWhenTheWindowIsResized) {
-    runFiles({"long.heic", "failed.heic"});
+    ASSERT_TRUE(runFiles({"/p/long.heic", "/p/failed.heic"}));
     const int longRow = line(0).startsWith("long") ? 0 : 1;
     const auto height = [&](int i) {
         QCoreApplication::processEvents();
@@ -99,13 +84,13 @@ TEST_F(WindowTest, RowsWrapTheirWholeTextAndWrapAgainWhenTheWindowIsResized) {
 }
 
 TEST_F(WindowTest, EveryRowActionIsReachableFromTheKeyboard) {
-    runFiles({"failed1.heic", "failed2.heic"});
+    ASSERT_TRUE(runFiles({"/p/failed1.heic", "/p/failed2.heic"}));
     QTest::keyClick(&list(), Qt::Key_Down);
     QTest::keyClick(&list(), Qt::Key_Down);
     ASSERT_EQ(list().currentIndex(), row(1));
     EXPECT_EQ(list().rowWithButtons(), row(1)) << "the real buttons sit on the current row";
     QTest::keyClick(&list(), Qt::Key_Return);
-    EXPECT_EQ(revealed, Paths{section().model()->detail(1).filePath});
+    EXPECT_EQ(revealed, Paths{model().detail(1).filePath});
     QTest::keySequence(&list(), QKeySequence::Copy);
     EXPECT_EQ(clipboard(), line(1));
     const std::unique_ptr<QMenu> menu(list().rowMenu(row(0)));
@@ -117,7 +102,7 @@ TEST_F(WindowTest, EveryRowActionIsReachableFromTheKeyboard) {
 }
 
 TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) {
-    runFiles({"failed.heic"});
+    ASSERT_TRUE(runFiles({"/p/failed.heic"}));
     list().setCurrentIndex(row(0));
     const std::tuple<QWidget*, QAccessible::Role, QString> controls[] = {
         {view.dropZone(), QAccessible::Button, "Drop files/folders"},
@@ -139,24 +124,6 @@ TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) 
     ASSERT_NE(rows, nullptr);
     EXPECT_EQ(rows->cellAt(0, 0)->text(QAccessible::Name), "failed.heic: Failed: boom");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(list().copyButton())->text(QAccessible::Description), "failed.heic");
-}
-
-TEST(MainWindowTest, ClosingDuringARunAsksAndStopsAfterTheFilesInFlight) {
-    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
-    FakeRun fake(&window.run());
-    bool stop = false;
-    window.setStopQuestion([&] { return stop; });
-    window.show();
-    ASSERT_TRUE(window.content()->handleDrop({"/p/hold1.heic", "/p/hold2.heic", "/p/c.heic", "/p/d.heic"}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fake.started() == 2; }));
-    EXPECT_FALSE(window.close());  // "Keep Running"
-    EXPECT_FALSE(window.run().isStopping());
-    stop = true;
-    EXPECT_FALSE(window.close());  // "Stop and Close": after the two in flight
-    EXPECT_TRUE(window.run().isStopping());
-    fake.release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }));
-    EXPECT_EQ(window.run().processedCount(), 2);
 }
 
 TEST(PathTextTest, CommandLineAndShownTextsFindTheBytesOfALatin1Name) {
