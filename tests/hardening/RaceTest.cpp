@@ -21,6 +21,14 @@ namespace fs = std::filesystem;
 std::string name(int i, const char* extension) { return "IMG_" + std::to_string(1000 + i) + extension; }
 int indexOf(const fs::path& file) { return std::stoi(file.stem().string().substr(4)) - 1000; }
 
+// Two runs of 200 files that flush the journal, beside other tests on a busy
+// machine, may take far longer than the default allows; a hang still shows.
+RunOptions loaded() {
+    RunOptions options;
+    options.timeout = std::chrono::minutes(2);
+    return options;
+}
+
 /// How a run ended, for a failure message: a run without rows may have been
 /// killed at the timeout or never started.
 std::string ending(const RunResult& run) {
@@ -39,8 +47,8 @@ TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
             writePair(dir / "photos/IMG_0" / name(i, ""));
         std::vector<CliRow> rows[2];
         RunResult runs[2];
-        std::thread other([&] { rows[1] = runCli({(dir / "photos").string()}, runs[1]); });
-        rows[0] = runCli({(dir / "photos").string()}, runs[0]);
+        std::thread other([&] { rows[1] = runCli({(dir / "photos").string()}, runs[1], loaded()); });
+        rows[0] = runCli({(dir / "photos").string()}, runs[0], loaded());
         other.join();
         std::map<fs::path, std::string> cases;
         for (const CliRow& row : rows[0])
@@ -90,7 +98,7 @@ TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
             (void)::write(toSave[1], "g", 1);
         }
     });
-    RunOptions options;
+    RunOptions options = loaded();
     options.environment = {"MERIDANE_TEST_SAVE_PAUSE_FDS=" + std::to_string(toTest[1]) + "," + std::to_string(toSave[0])};
     RunResult run;
     const auto rows = runCli({photos.string()}, run, options);
