@@ -61,11 +61,6 @@ struct Reading {
     std::optional<double> lat, lon;
 };
 
-std::optional<double> number(const std::string& text) {
-    const auto value = gpstext::parseNumber(text::trimmed(text));
-    return value;
-}
-
 // "[XMP-exif]      GPSLatitude                     : 30.58036667"
 Reading exiftoolReading(const fs::path& file) {
     const RunResult result = run({"exiftool", "-s", "-n", "-a", "-G1", "-XMP:all", "-Warning", "-Error", file});
@@ -78,9 +73,9 @@ Reading exiftoolReading(const fs::path& file) {
         if (tag.ends_with(" Warning") || tag.ends_with(" Error"))
             reading.warnings.push_back(value);
         else if (tag.ends_with(" GPSLatitude"))
-            reading.lat = number(value);
+            reading.lat = gpstext::parseNumber(text::trimmed(value));
         else if (tag.ends_with(" GPSLongitude"))
-            reading.lon = number(value);
+            reading.lon = gpstext::parseNumber(text::trimmed(value));
         else if (!mentionsGps(line))
             reading.others.push_back(line);
     }

@@ -271,11 +271,8 @@ TEST(SaveGuard, TheNewFileGetsExactlyTheSidecarsOwnerAndAccessList) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "giving a file another owner needs root";
     SidecarFolder folder;
-    // The folder's default ACL grants user 65534 read access to new files (acl_ea format).
-    const unsigned char acl[] = {2, 0, 0, 0,  1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,  2, 0, 4, 0, 0xfe, 0xff, 0, 0,
-                                 4, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,  0x10, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,
-                                 0x20, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
-    if (::setxattr(folder.dir.path().c_str(), "system.posix_acl_default", acl, sizeof acl, 0) != 0)
+    // The folder's default ACL grants user 65534 read access to new files.
+    if (::setxattr(folder.dir.path().c_str(), "system.posix_acl_default", kAcl, sizeof kAcl, 0) != 0)
         GTEST_SKIP() << "no access control lists on " << folder.dir.path();
     ASSERT_EQ(::chown(folder.sidecar.c_str(), 54321, 54322), 0);
     ASSERT_EQ(::chmod(folder.sidecar.c_str(), 0640), 0);

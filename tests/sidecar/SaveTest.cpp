@@ -195,11 +195,7 @@ TEST(Save, KeepsTheSidecarsModeOwnerGroupAndExtendedAttributes) {
     ASSERT_TRUE(!root || ::chown(folder.sidecar.c_str(), 65534, 65534) == 0);
     if (::setxattr(folder.sidecar.c_str(), "user.xdg.tags", "trip,2024", 9, 0) != 0)
         GTEST_SKIP() << "no extended attributes on " << folder.dir.path();
-    // An access control list granting user 65534 read access (acl_ea format).
-    const unsigned char acl[] = {2, 0, 0, 0,  1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,  2, 0, 4, 0, 0xfe, 0xff, 0, 0,
-                                 4, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,  0x10, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,
-                                 0x20, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
-    const bool haveAcl = ::setxattr(folder.sidecar.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) == 0;
+    const bool haveAcl = ::setxattr(folder.sidecar.c_str(), "system.posix_acl_access", kAcl, sizeof kAcl, 0) == 0;
     struct stat before {};
     ::stat(folder.sidecar.c_str(), &before);
 
@@ -216,7 +212,7 @@ TEST(Save, KeepsTheSidecarsModeOwnerGroupAndExtendedAttributes) {
     EXPECT_STREQ(tags, "trip,2024");
     unsigned char copied[64] = {};
     EXPECT_EQ(::getxattr(folder.sidecar.c_str(), "system.posix_acl_access", copied, sizeof copied),
-              haveAcl ? static_cast<ssize_t>(sizeof acl) : -1);
+              haveAcl ? static_cast<ssize_t>(sizeof kAcl) : -1);
 }
 
 TEST(Save, RefusesWhatItCannotReplaceWithoutLoss) {
