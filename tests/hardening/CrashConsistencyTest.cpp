@@ -11,6 +11,7 @@
 #include "HardeningSupport.h"
 #include "SidecarBuilder.h"
 
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -21,7 +22,6 @@
 #include <map>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 namespace meridane::hardening {
@@ -181,18 +181,9 @@ std::vector<std::string> tracedCalls(const fs::path& trace) {
     return calls;
 }
 
-/// A program found on PATH, or none.
-std::optional<fs::path> onPath(const std::string& program) {
-    std::istringstream folders(std::getenv("PATH") ? std::getenv("PATH") : "");
-    for (std::string folder; std::getline(folders, folder, ':');)
-        if (!folder.empty() && ::access((fs::path(folder) / program).c_str(), X_OK) == 0)
-            return fs::path(folder) / program;
-    return std::nullopt;
-}
-
 TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
-    const std::optional<fs::path> strace = onPath("strace");
-    if (!strace || testing::runProcess({strace->string(), "-qq", "-o", "/dev/null", "/bin/true"}).exitCode != 0)
+    const std::string strace = QStandardPaths::findExecutable("strace").toStdString();
+    if (strace.empty() || testing::runProcess({strace, "-qq", "-o", "/dev/null", "/bin/true"}).exitCode != 0)
         GTEST_SKIP() << "strace is not installed or may not trace here";
     testing::TempDir dir, state;
     for (int n = 0; n < 8; ++n)
@@ -200,7 +191,7 @@ TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
     RunOptions options;
     options.environment = {"XDG_STATE_HOME=" + state.path().string()};
     const RunResult run = testing::runProcess(
-        {strace->string(), "-f", "-y", "-qq", "-o", (dir / "trace").string(), "-e",
+        {strace, "-f", "-y", "-qq", "-o", (dir / "trace").string(), "-e",
          "trace=openat,fsync,fdatasync,rename,renameat,renameat2", cliPath().string(), "--write",
          (dir / "photos").string()},
         options);

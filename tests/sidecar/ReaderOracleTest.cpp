@@ -8,9 +8,8 @@
 #include "base/GPSText.h"
 #include "base/UnicodeText.h"
 
+#include <QStandardPaths>
 #include <gmock/gmock.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -25,12 +24,7 @@ constexpr double kTargetLat = 30.58036667, kTargetLon = -88.07390556;
 
 /// The program's path on PATH, or empty.
 std::string toolPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "/usr/bin:/bin");
-    for (std::string folder; std::getline(folders, folder, ':');)
-        if (!folder.empty() && ::access((fs::path(folder) / name).c_str(), X_OK) == 0)
-            return (fs::path(folder) / name).string();
-    return {};
+    return QStandardPaths::findExecutable(QString::fromStdString(name)).toStdString();
 }
 
 bool haveReaders() { return !toolPath("exiftool").empty() && !toolPath("exiv2").empty() && !toolPath("exempi").empty(); }
