@@ -100,11 +100,26 @@ std::string runOf(const fs::path& runs, pid_t pid) {
     return "";
 }
 
+/// MERIDANE_CRASH_SEED, or a fresh seed (each failure message names it).
+unsigned crashSeed() {
+    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");
+    return seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
+}
+
+/// Kills `pid` with SIGKILL after `delay` and returns its wait status.
+int killAfter(pid_t pid, std::chrono::microseconds delay) {
+    std::this_thread::sleep_for(delay);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
 TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar) {
     const char* killsText = std::getenv("MERIDANE_CRASH_KILLS");
-    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");
     const int kills = killsText ? std::atoi(killsText) : 200;
-    const unsigned seed = seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
+    const unsigned seed = crashSeed();
     std::mt19937 random(seed);
     testing::TempDir state;  // the runs' journals, inherited by every child
     ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
@@ -122,11 +137,7 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
     for (int k = 1; k <= kills; ++k) {
         library.restore();
         const pid_t pid = testing::spawnQuiet(argv);
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        const int status = killAfter(pid, std::chrono::microseconds(delay(random)));
         ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
         ASSERT_EQ(library.inspect(fresh, temporary), "") << "kill " << k << ", seed " << seed;
         midRun += fresh > 0 && fresh < changing;
@@ -149,7 +160,6 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
     runCli({"--forget-runs"}, run);
     EXPECT_TRUE(fs::is_empty(state / "meridane/runs")) << run.out;
 }
-
 
 /// The calls of one traced run, in the order they were made: "open NAME",
 /// "flush" (of the run's journal, when it has returned) and "replace NAME".
@@ -213,8 +223,7 @@ TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
 }
 
 TEST(CrashConsistency, AnUndoKilledAtRandomMomentsIsFinishedByTheNextPlainUndo) {
-    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");
-    const unsigned seed = seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
+    const unsigned seed = crashSeed();
     std::mt19937 random(seed);
     testing::TempDir state;
     ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
@@ -227,11 +236,7 @@ TEST(CrashConsistency, AnUndoKilledAtRandomMomentsIsFinishedByTheNextPlainUndo) 
         library.finished = snapshot(library.dir.path());
         const pid_t pid = testing::spawnQuiet({cliPath().string(), "--undo"});
         std::uniform_int_distribution<long> delay(0, run.elapsed.count() * 800);
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        const int status = killAfter(pid, std::chrono::microseconds(delay(random)));
         RunResult undo;
         // An undo that got to note itself in the write run's journal is done,
         // even when the kill came before it exited: the next plain undo takes
