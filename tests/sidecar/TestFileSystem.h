@@ -4,6 +4,7 @@
 
 #include "sidecar/internal/FileSystem.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
