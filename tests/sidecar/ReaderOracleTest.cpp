@@ -172,50 +172,48 @@ Reading exempiReading(const fs::path& file) {
 
 /// Sidecars made by hand for the shapes the corpus lacks.
 std::vector<std::pair<std::string, std::string>> handMadeSidecars() {
-    const std::string open = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>\n <rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n";
-    const std::string close = " </rdf:RDF>\n</x:xmpmeta>\n";
-    const std::string exif = "xmlns:exif='http://ns.adobe.com/exif/1.0/'";
-    const std::string xmp = "xmlns:xmp='http://ns.adobe.com/xap/1.0/'";
+    const std::string exif = "xmlns:exif='http://ns.adobe.com/exif/1.0/'", xmp = "xmlns:xmp='http://ns.adobe.com/xap/1.0/'";
+    const std::string iptc = "xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'";
+    const std::string lat = "   <exif:GPSLatitude>48,51.5N</exif:GPSLatitude>\n";
+    const std::string lon = "   <exif:GPSLongitude>2,17.67E</exif:GPSLongitude>\n";
+    const auto shown = [](const std::string& fields) {
+        return "   <Iptc4xmpExt:LocationShown>\n    <rdf:Bag>\n     <rdf:li rdf:parseType='Resource'>\n" + fields +
+               "     </rdf:li>\n    </rdf:Bag>\n   </Iptc4xmpExt:LocationShown>\n";
+    };
+    // A packet of descriptions, each given by its attributes and its body.
+    const auto rdf = [](std::initializer_list<std::pair<std::string, std::string>> descriptions) {
+        std::string xml = "<x:xmpmeta xmlns:x='adobe:ns:meta/'>\n <rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n";
+        for (const auto& [attributes, body] : descriptions)
+            xml += "  <rdf:Description rdf:about='' " + attributes +
+                   (body.empty() ? "/>\n" : ">\n" + body + "  </rdf:Description>\n");
+        return xml + " </rdf:RDF>\n</x:xmpmeta>\n";
+    };
     return {
         {"photo-library.xmp", sidecarXml("30.58036667", "88.07390556", "N", "W")},
-        {"other-prefix.xmp", open + "  <rdf:Description rdf:about='' xmlns:ex='http://ns.adobe.com/exif/1.0/' " + xmp +
-                                 " xmp:Rating='2' ex:GPSLatitude='48,51.5N' ex:GPSLongitude='2,17.67E'/>\n" + close},
+        {"other-prefix.xmp", rdf({{"xmlns:ex='http://ns.adobe.com/exif/1.0/' " + xmp +
+                                       " xmp:Rating='2' ex:GPSLatitude='48,51.5N' ex:GPSLongitude='2,17.67E'", ""}})},
         {"exif-prefix-elsewhere.xmp",
-         open + "  <rdf:Description rdf:about='' xmlns:exif='urn:example:other' exif:GPSLatitude='12.5N'>\n"
-                "   <exif:Label>kept</exif:Label>\n  </rdf:Description>\n" + close},
-        {"second-description.xmp", open + "  <rdf:Description rdf:about='' " + exif +
-                                       ">\n   <exif:GPSLatitude>48,51.5N</exif:GPSLatitude>\n  </rdf:Description>\n"
-                                       "  <rdf:Description rdf:about='' " + exif + " " + xmp +
-                                       ">\n   <xmp:Label>x</xmp:Label>\n   <exif:GPSLongitude>2,17.67E</exif:GPSLongitude>\n"
-                                       "  </rdf:Description>\n" + close},
+         rdf({{"xmlns:exif='urn:example:other' exif:GPSLatitude='12.5N'", "   <exif:Label>kept</exif:Label>\n"}})},
+        {"second-description.xmp", rdf({{exif, lat}, {exif + " " + xmp, "   <xmp:Label>x</xmp:Label>\n" + lon}})},
         {"location-shown.xmp",
-         open + "  <rdf:Description rdf:about='' " + exif +
-             " xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'>\n   <Iptc4xmpExt:LocationShown>\n"
-             "    <rdf:Bag>\n     <rdf:li rdf:parseType='Resource'>\n      <exif:GPSLatitude>10,0.0N</exif:GPSLatitude>\n"
-             "      <exif:GPSLongitude>20,0.0E</exif:GPSLongitude>\n     </rdf:li>\n    </rdf:Bag>\n"
-             "   </Iptc4xmpExt:LocationShown>\n   <exif:GPSLatitude>48,51.5N</exif:GPSLatitude>\n"
-             "   <exif:GPSLongitude>2,17.67E</exif:GPSLongitude>\n  </rdf:Description>\n" + close},
+         rdf({{exif + " " + iptc, shown("      <exif:GPSLatitude>10,0.0N</exif:GPSLatitude>\n"
+                                        "      <exif:GPSLongitude>20,0.0E</exif:GPSLongitude>\n") + lat + lon}})},
         // As ExifTool writes one: the struct's description comes first.
         {"location-shown-first.xmp",
-         open + "  <rdf:Description rdf:about='' xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'>\n"
-                "   <Iptc4xmpExt:LocationShown>\n    <rdf:Bag>\n     <rdf:li rdf:parseType='Resource'>\n"
-                "      <exif:GPSLatitude " + exif + ">10,0.0N</exif:GPSLatitude>\n     </rdf:li>\n    </rdf:Bag>\n"
-                "   </Iptc4xmpExt:LocationShown>\n  </rdf:Description>\n  <rdf:Description rdf:about='' " + exif +
-             ">\n   <exif:GPSLatitude>48,51.5N</exif:GPSLatitude>\n  </rdf:Description>\n" + close},
-        {"qualified.xmp", open + "  <rdf:Description rdf:about='' " + exif + " " + xmp +
-                              ">\n   <exif:GPSLatitude rdf:parseType='Resource'>\n    <rdf:value>48,51.5N</rdf:value>\n"
-                              "    <xmp:Label>from the phone</xmp:Label>\n   </exif:GPSLatitude>\n"
-                              "   <exif:GPSLongitude>2,17.67E</exif:GPSLongitude>\n  </rdf:Description>\n" + close},
+         rdf({{iptc, shown("      <exif:GPSLatitude " + exif + ">10,0.0N</exif:GPSLatitude>\n")}, {exif, lat}})},
+        {"qualified.xmp", rdf({{exif + " " + xmp, "   <exif:GPSLatitude rdf:parseType='Resource'>\n    <rdf:value>48,51.5N"
+                                                  "</rdf:value>\n    <xmp:Label>from the phone</xmp:Label>\n"
+                                                  "   </exif:GPSLatitude>\n" + lon}})},
         {"seconds.xmp", sidecarXml("30,34,49.32N", "88,4,26.06W")},
         {"crlf-single-quotes.xmp",
          "<?xml version='1.0' encoding='UTF-8'?>\r\n<x:xmpmeta xmlns:x='adobe:ns:meta/'>\r\n<rdf:RDF "
          "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\r\n<rdf:Description rdf:about='' " + exif + " " + xmp +
              "\r\n   xmp:Rating='5'\r\n   exif:GPSLatitude='1,0.0N'/>\r\n</rdf:RDF>\r\n</x:xmpmeta>\r\n"},
         {"padded-bom-comments.xmp",
-         "\xEF\xBB\xBF<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n<!-- before -->\n" + open +
-             "  <rdf:Description rdf:about='' " + exif + " " + xmp + ">\n   <!-- a comment -->\n"
-             "   <xmp:Label><![CDATA[<b>raw</b> & text]]></xmp:Label>\n   <xmp:Nickname>a &amp; b &#x263A; &lt;c&gt;"
-             "</xmp:Nickname>\n   <exif:GPSLatitude/>\n   <?app data?>\n  </rdf:Description>\n" + close +
+         "\xEF\xBB\xBF<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n<!-- before -->\n" +
+             rdf({{exif + " " + xmp, "   <!-- a comment -->\n   <xmp:Label><![CDATA[<b>raw</b> & text]]></xmp:Label>\n"
+                                     "   <xmp:Nickname>a &amp; b &#x263A; &lt;c&gt;</xmp:Nickname>\n"
+                                     "   <exif:GPSLatitude/>\n   <?app data?>\n"}}) +
              std::string(2048, ' ') + "\n<?xpacket end='w'?>"},
     };
 }
