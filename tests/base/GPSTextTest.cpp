@@ -123,16 +123,6 @@ TEST(CoordinateText, CanonicalFormAndTrailingLetter) {
     }
 }
 
-TEST(ExpectedCoordinateText, EightDecimalsAndTheLetterAndReadsBack) {
-    EXPECT_EQ(expectedCoordinateText(-122.4194, expectedLongitudeRef(-122.4194)), "122.41940000W");
-    EXPECT_EQ(expectedCoordinateText(-33.5, expectedLatitudeRef(-33.5)), "33.50000000S");
-    EXPECT_EQ(expectedCoordinateText(-0.0, expectedLatitudeRef(-0.0)), "0.00000000N");
-    EXPECT_EQ(expectedCoordinateText(0.0, expectedLongitudeRef(0.0)), "0.00000000E");
-    diag::LineCapture quiet;
-    const ParsedGPS parsed = gpstext::parseXmpGPS(expectedCoordinateText(-122.4194, "W"));
-    EXPECT_EQ(gpstext::applyHemisphere(parsed.value, parsed.ref), -122.4194);
-}
-
 TEST(CoordinateText, UnderDmTheSameMinutesInOtherDigitsAreTheSameText) {
     const std::tuple<const char*, const char*, CoordinateFormat, bool> cases[] = {
         {"30,34.8220000N", "30,34.822000N", CoordinateFormat::dm, true},
@@ -149,19 +139,23 @@ TEST(CoordinateText, UnderDmTheSameMinutesInOtherDigitsAreTheSameText) {
         EXPECT_EQ(gpstext::sameCoordinateText(std::string_view(text), expected, format), same) << text;
 }
 
-TEST(ExpectedCoordinateText, DegreesAndMinutesWithSixDecimals) {
-    const std::tuple<double, const char*> cases[] = {
-        {30.58036667, "30,34.822000N"}, {-122.4194, "122,25.164000S"}, {0.0, "0,0.000000N"},
+TEST(ExpectedCoordinateText, EightDecimalsOrDegreesAndMinutesWithSixAndReadsBack) {
+    const std::tuple<double, CoordinateFormat, const char*> cases[] = {
+        {-33.5, CoordinateFormat::decimal, "33.50000000S"}, {-0.0, CoordinateFormat::decimal, "0.00000000N"},
+        {30.58036667, CoordinateFormat::dm, "30,34.822000N"}, {-122.4194, CoordinateFormat::dm, "122,25.164000S"},
+        {0.0, CoordinateFormat::dm, "0,0.000000N"}, {-0.5, CoordinateFormat::dm, "0,30.000000S"},
         // Minutes that round up to 60 carry into the degrees.
-        {10.99999999999, "11,0.000000N"}, {-0.5, "0,30.000000S"},
+        {10.99999999999, CoordinateFormat::dm, "11,0.000000N"},
     };
     diag::LineCapture quiet;
-    for (const auto& [value, text] : cases) {
-        const std::string written = expectedCoordinateText(value, expectedLatitudeRef(value), CoordinateFormat::dm);
+    for (const auto& [value, format, text] : cases) {
+        const std::string written = expectedCoordinateText(value, expectedLatitudeRef(value), format);
         EXPECT_EQ(written, text);
         const ParsedGPS parsed = gpstext::parseXmpGPS(written);
         EXPECT_NEAR(gpstext::applyHemisphere(parsed.value, parsed.ref).value_or(1e9), value, 1e-7) << text;
     }
+    EXPECT_EQ(expectedCoordinateText(-122.4194, expectedLongitudeRef(-122.4194)), "122.41940000W");
+    EXPECT_EQ(expectedCoordinateText(0.0, expectedLongitudeRef(0.0)), "0.00000000E");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "HardeningSupport.h"
 #include "SidecarBuilder.h"
 
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -21,7 +22,6 @@
 #include <map>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 namespace meridane::hardening {
@@ -100,11 +100,26 @@ std::string runOf(const fs::path& runs, pid_t pid) {
     return "";
 }
 
+/// MERIDANE_CRASH_SEED, or a fresh seed (each failure message names it).
+unsigned crashSeed() {
+    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");
+    return seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
+}
+
+/// Kills `pid` with SIGKILL after `delay` and returns its wait status.
+int killAfter(pid_t pid, std::chrono::microseconds delay) {
+    std::this_thread::sleep_for(delay);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
 TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar) {
     const char* killsText = std::getenv("MERIDANE_CRASH_KILLS");
-    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");
     const int kills = killsText ? std::atoi(killsText) : 200;
-    const unsigned seed = seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
+    const unsigned seed = crashSeed();
     std::mt19937 random(seed);
     testing::TempDir state;  // the runs' journals, inherited by every child
     ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
@@ -122,11 +137,7 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
     for (int k = 1; k <= kills; ++k) {
         library.restore();
         const pid_t pid = testing::spawnQuiet(argv);
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        const int status = killAfter(pid, std::chrono::microseconds(delay(random)));
         ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
         ASSERT_EQ(library.inspect(fresh, temporary), "") << "kill " << k << ", seed " << seed;
         midRun += fresh > 0 && fresh < changing;
@@ -149,7 +160,6 @@ TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar
     runCli({"--forget-runs"}, run);
     EXPECT_TRUE(fs::is_empty(state / "meridane/runs")) << run.out;
 }
-
 
 /// The calls of one traced run, in the order they were made: "open NAME",
 /// "flush" (of the run's journal, when it has returned) and "replace NAME".
@@ -181,18 +191,9 @@ std::vector<std::string> tracedCalls(const fs::path& trace) {
     return calls;
 }
 
-/// A program found on PATH, or none.
-std::optional<fs::path> onPath(const std::string& program) {
-    std::istringstream folders(std::getenv("PATH") ? std::getenv("PATH") : "");
-    for (std::string folder; std::getline(folders, folder, ':');)
-        if (!folder.empty() && ::access((fs::path(folder) / program).c_str(), X_OK) == 0)
-            return fs::path(folder) / program;
-    return std::nullopt;
-}
-
 TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
-    const std::optional<fs::path> strace = onPath("strace");
-    if (!strace || testing::runProcess({strace->string(), "-qq", "-o", "/dev/null", "/bin/true"}).exitCode != 0)
+    const std::string strace = QStandardPaths::findExecutable("strace").toStdString();
+    if (strace.empty() || testing::runProcess({strace, "-qq", "-o", "/dev/null", "/bin/true"}).exitCode != 0)
         GTEST_SKIP() << "strace is not installed or may not trace here";
     testing::TempDir dir, state;
     for (int n = 0; n < 8; ++n)
@@ -200,7 +201,7 @@ TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
     RunOptions options;
     options.environment = {"XDG_STATE_HOME=" + state.path().string()};
     const RunResult run = testing::runProcess(
-        {strace->string(), "-f", "-y", "-qq", "-o", (dir / "trace").string(), "-e",
+        {strace, "-f", "-y", "-qq", "-o", (dir / "trace").string(), "-e",
          "trace=openat,fsync,fdatasync,rename,renameat,renameat2", cliPath().string(), "--write",
          (dir / "photos").string()},
         options);
@@ -222,8 +223,7 @@ TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
 }
 
 TEST(CrashConsistency, AnUndoKilledAtRandomMomentsIsFinishedByTheNextPlainUndo) {
-    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");
-    const unsigned seed = seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
+    const unsigned seed = crashSeed();
     std::mt19937 random(seed);
     testing::TempDir state;
     ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
@@ -236,11 +236,7 @@ TEST(CrashConsistency, AnUndoKilledAtRandomMomentsIsFinishedByTheNextPlainUndo) 
         library.finished = snapshot(library.dir.path());
         const pid_t pid = testing::spawnQuiet({cliPath().string(), "--undo"});
         std::uniform_int_distribution<long> delay(0, run.elapsed.count() * 800);
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        const int status = killAfter(pid, std::chrono::microseconds(delay(random)));
         RunResult undo;
         // An undo that got to note itself in the write run's journal is done,
         // even when the kill came before it exited: the next plain undo takes

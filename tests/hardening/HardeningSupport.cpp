@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -108,13 +109,8 @@ std::string mountCoarseClockVolume(const fs::path& where) {
         return "no private mount namespace (needs root)";
     const fs::path image = fs::path(where).concat(".ext2");
     fs::create_directories(where);
-    const auto found = [](std::initializer_list<const char*> paths) -> std::string {
-        for (const char* path : paths)
-            if (::access(path, X_OK) == 0)
-                return path;
-        return "";
-    };
-    const std::string mkfs = found({"/usr/sbin/mkfs.ext2", "/sbin/mkfs.ext2"}), mountTool = found({"/usr/bin/mount", "/bin/mount"});
+    const std::string mkfs = QStandardPaths::findExecutable("mkfs.ext2", {"/usr/sbin", "/sbin"}).toStdString();
+    const std::string mountTool = QStandardPaths::findExecutable("mount", {"/usr/bin", "/bin"}).toStdString();
     if (mkfs.empty() || mountTool.empty())
         return "mkfs.ext2 or mount is not installed";
     testing::writeFile(image, "");

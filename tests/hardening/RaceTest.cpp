@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -35,6 +36,33 @@ std::string ending(const RunResult& run) {
     return "started " + std::to_string(run.started) + ", exit code " + std::to_string(run.exitCode) + ", signal " +
            std::to_string(run.signal) + ", timed out " + std::to_string(run.timedOut) + ", " +
            std::to_string(run.elapsed.count()) + " ms\n" + run.err;
+}
+
+/// A write run over `photos` that the test build holds right after each flush
+/// of a temporary file while `edit` runs on the sidecar's path, as another
+/// program would.
+std::vector<CliRow> runWhileEditing(const fs::path& photos, const std::function<void(const std::string&)>& edit,
+                                    RunResult& run) {
+    int toTest[2], toSave[2];
+    if (::pipe(toTest) + ::pipe(toSave) != 0)
+        return {};
+    std::thread otherProgram([&] {
+        std::string line;
+        for (char c; ::read(toTest[0], &c, 1) == 1; line = c == '\n' ? "" : line + c) {
+            if (c != '\n')
+                continue;
+            edit(line);
+            (void)::write(toSave[1], "g", 1);
+        }
+    });
+    RunOptions options = loaded();
+    options.environment = {"MERIDANE_TEST_SAVE_PAUSE_FDS=" + std::to_string(toTest[1]) + "," + std::to_string(toSave[0])};
+    const auto rows = runCli({photos.string()}, run, options);
+    ::close(toTest[1]);
+    otherProgram.join();
+    for (int fd : {toTest[0], toSave[0], toSave[1]})
+        ::close(fd);
+    return rows;
 }
 
 TEST(Races, TwoWriteRunsOverOneTreeUpdateEachSidecarOnce) {
@@ -79,33 +107,18 @@ TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
     }
     const std::string old = testing::readFile(photos / name(0, ".xmp"));
     const std::string edited = testing::sidecarXml("48.85837", "2.294481", "N", "E", "<xmp:Rating>5</xmp:Rating>");
-    int toTest[2], toSave[2];
-    ASSERT_EQ(::pipe(toTest) + ::pipe(toSave), 0);
-    std::thread otherProgram([&] {
-        std::set<std::string> seen;
-        std::map<int, int> tries;
-        std::string line;
-        for (char c; ::read(toTest[0], &c, 1) == 1; line = c == '\n' ? "" : line + c) {
-            if (c != '\n')
-                continue;
-            const int i = indexOf(line);
-            if (seen.insert(line).second && i % 3 == 0)
-                testing::writeFile(line, edited);
-            if (i % 3 == 2)  // a different size each time, so that each edit shows
-                testing::writeFile(line, edited + std::string(static_cast<size_t>(++tries[i]), ' '));
-            if (i % 3 == 1 && fs::remove(line))
-                fs::create_symlink(dir / name(i, ".victim"), line);
-            (void)::write(toSave[1], "g", 1);
-        }
-    });
-    RunOptions options = loaded();
-    options.environment = {"MERIDANE_TEST_SAVE_PAUSE_FDS=" + std::to_string(toTest[1]) + "," + std::to_string(toSave[0])};
+    std::set<std::string> seen;
+    std::map<int, int> tries;
     RunResult run;
-    const auto rows = runCli({photos.string()}, run, options);
-    ::close(toTest[1]);
-    otherProgram.join();
-    for (int fd : {toTest[0], toSave[0], toSave[1]})
-        ::close(fd);
+    const auto rows = runWhileEditing(photos, [&](const std::string& line) {
+        const int i = indexOf(line);
+        if (seen.insert(line).second && i % 3 == 0)
+            testing::writeFile(line, edited);
+        if (i % 3 == 2)  // a different size each time, so that each edit shows
+            testing::writeFile(line, edited + std::string(static_cast<size_t>(++tries[i]), ' '));
+        if (i % 3 == 1 && fs::remove(line))
+            fs::create_symlink(dir / name(i, ".victim"), line);
+    }, run);
     ASSERT_EQ(rows.size(), 30u) << ending(run);
     for (const CliRow& row : rows) {
         const int i = indexOf(row.file);
@@ -123,7 +136,6 @@ TEST(Races, AnotherProgramsEditsAreKeptAndSwappedLinksFailTheFile) {
     }
 }
 
-
 TEST(Races, AnEditWithinTheSecondOfTheReadIsKept) {
     testing::TempDir dir;
     const fs::path photos = dir / "photos";
@@ -134,27 +146,12 @@ TEST(Races, AnEditWithinTheSecondOfTheReadIsKept) {
         writePair(photos / name(i, ""), kPhotos[0], rated);
     std::string edited = rated;
     edited.replace(edited.find("Rating>1<"), 9, "Rating>5<");  // same size, same second: its status shows nothing
-    int toTest[2], toSave[2];
-    ASSERT_EQ(::pipe(toTest) + ::pipe(toSave), 0);
-    std::thread otherProgram([&] {
-        std::set<std::string> seen;
-        std::string line;
-        for (char c; ::read(toTest[0], &c, 1) == 1; line = c == '\n' ? "" : line + c) {
-            if (c != '\n')
-                continue;
-            if (seen.insert(line).second)
-                testing::writeFile(line, edited);
-            (void)::write(toSave[1], "g", 1);
-        }
-    });
-    RunOptions options;
-    options.environment = {"MERIDANE_TEST_SAVE_PAUSE_FDS=" + std::to_string(toTest[1]) + "," + std::to_string(toSave[0])};
+    std::set<std::string> seen;
     RunResult run;
-    const auto rows = runCli({photos.string()}, run, options);
-    ::close(toTest[1]);
-    otherProgram.join();
-    for (int fd : {toTest[0], toSave[0], toSave[1]})
-        ::close(fd);
+    const auto rows = runWhileEditing(photos, [&](const std::string& line) {
+        if (seen.insert(line).second)
+            testing::writeFile(line, edited);
+    }, run);
     ASSERT_EQ(rows.size(), 10u) << ending(run);
     for (const CliRow& row : rows) {
         SCOPED_TRACE(row.file);

@@ -5,8 +5,8 @@
 // and what it must check: the temporary file as written, the journal entry
 // made durable before the sidecar is replaced.
 #include "SidecarTesting.h"
+#include "TestFileSystem.h"
 #include "sidecar/internal/AtomicSave.h"
-#include "sidecar/internal/FileSystem.h"
 
 #include <gmock/gmock.h>
 
@@ -21,64 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kEdited = sidecarXml("37.7749", "122.4194", "N", "X");  // same size, other bytes
-
-/// The real system with hooks: `afterSync` runs after each flush of the
-/// temporary file, `afterStatus` after the stat(2) of the sidecar's path
-/// that ends the check before the replacement, and `coarseClock` makes
-/// every time stamp the same, as a file system whose clock did not tick.
-struct HookedFileSystem : sidecar::FileSystem {
-    std::function<void(int fd)> afterSync;
-    std::function<void()> afterStatus;
-    std::function<Status()> setOwnerResult;
-    bool coarseClock = false;
-    bool noExchange = false;  ///< a file system that cannot swap two names
-    bool noMarks = false;     ///< a file system without user attributes
-    std::vector<std::string>* calls = nullptr;
-    sidecar::ScopedFileSystemOverride installed{*this};
-
-    Result<sidecar::FileInfo> coarse(Result<sidecar::FileInfo> info) const {
-        if (info && coarseClock)
-            info.value().modifiedNs = info.value().changedNs = 0;
-        return info;
-    }
-    Result<sidecar::FileInfo> statusAt(int folder, const std::string& name) override {
-        return coarse(FileSystem::statusAt(folder, name));
-    }
-    Result<sidecar::FileInfo> statusOf(int fd) override { return coarse(FileSystem::statusOf(fd)); }
-    Result<sidecar::FileInfo> status(const fs::path& path) override {
-        auto info = coarse(FileSystem::status(path));
-        if (afterStatus)
-            std::exchange(afterStatus, {})();
-        return info;
-    }
-    Status sync(int fd) override {
-        Status synced = FileSystem::sync(fd);
-        if (afterSync)
-            afterSync(fd);
-        return synced;
-    }
-    Status setOwner(int fd, uid_t owner, gid_t group) override {
-        return setOwnerResult ? setOwnerResult() : FileSystem::setOwner(fd, owner, group);
-    }
-    Status renameAt(int folder, const std::string& from, const std::string& to) override {
-        if (calls)
-            calls->push_back("replace");
-        return FileSystem::renameAt(folder, from, to);
-    }
-    Status exchangeAt(int folder, const std::string& first, const std::string& second) override {
-        if (noExchange)
-            return sidecar::systemError(EINVAL);
-        if (calls)
-            calls->push_back("replace");
-        return FileSystem::exchangeAt(folder, first, second);
-    }
-    Status markTemporary(int fd) override {
-        return noMarks ? Status(sidecar::systemError(ENOTSUP)) : FileSystem::markTemporary(fd);
-    }
-    Result<bool> isMarkedTemporary(int fd) override {
-        return noMarks ? Result<bool>(sidecar::systemError(ENOTSUP)) : FileSystem::isMarkedTemporary(fd);
-    }
-};
 
 /// A journal that notes each call in `calls`; makeDurable fails with `refusal` when one is set.
 struct NotingLog : ReplacementLog {
@@ -150,7 +92,7 @@ TEST(SaveGuard, AnEditTheChecksCannotSeeByTimeIsKept) {
             writeFile(folder.dir / "sed.tmp", kEdited);
             fs::rename(folder.dir / "sed.tmp", folder.sidecar);
         };
-        HookedFileSystem hooked;
+        TestFileSystem hooked;
         hooked.coarseClock = c.coarseClock;
         hooked.noExchange = c.noExchange;
         if (c.betweenCheckAndReplacement)
@@ -188,7 +130,7 @@ TEST(SaveGuard, TheTemporaryFileIsCheckedAsWritten) {
         SCOPED_TRACE(c.name);
         SidecarFolder folder;
         const std::string before = readFile(folder.sidecar);
-        HookedFileSystem hooked;
+        TestFileSystem hooked;
         hooked.afterSync = c.afterFlush;
         Status saved = Done{};
         if (c.restore) {
@@ -216,7 +158,7 @@ TEST(SaveGuard, TheJournalEntryIsDurableBeforeTheSidecarIsReplaced) {
         SidecarFolder folder;
         const std::string before = readFile(folder.sidecar);
         std::vector<std::string> calls;
-        HookedFileSystem hooked;
+        TestFileSystem hooked;
         hooked.calls = &calls;
         hooked.noExchange = c.noExchange;
         NotingLog log(calls);
@@ -258,7 +200,7 @@ TEST(SaveGuard, ASidecarWhoseOwnerCannotBeKeptIsNotReplaced) {
         struct stat st {};
         ASSERT_EQ(::stat(folder.sidecar.c_str(), &st), 0);
         const std::string name = root ? c.name : groupName(st.st_gid);  // not root: the group is at stake
-        HookedFileSystem hooked;
+        TestFileSystem hooked;
         hooked.setOwnerResult = [] { return Status(sidecar::systemError(EPERM)); };
         const auto outcome = folder.update();
         EXPECT_EQ(errorOf(outcome).message, "Cannot keep the XMP sidecar's owner (" + name + "); not replaced");
@@ -271,11 +213,8 @@ TEST(SaveGuard, TheNewFileGetsExactlyTheSidecarsOwnerAndAccessList) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "giving a file another owner needs root";
     SidecarFolder folder;
-    // The folder's default ACL grants user 65534 read access to new files (acl_ea format).
-    const unsigned char acl[] = {2, 0, 0, 0,  1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,  2, 0, 4, 0, 0xfe, 0xff, 0, 0,
-                                 4, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,  0x10, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,
-                                 0x20, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
-    if (::setxattr(folder.dir.path().c_str(), "system.posix_acl_default", acl, sizeof acl, 0) != 0)
+    // The folder's default ACL grants user 65534 read access to new files.
+    if (::setxattr(folder.dir.path().c_str(), "system.posix_acl_default", kAcl, sizeof kAcl, 0) != 0)
         GTEST_SKIP() << "no access control lists on " << folder.dir.path();
     ASSERT_EQ(::chown(folder.sidecar.c_str(), 54321, 54322), 0);
     ASSERT_EQ(::chmod(folder.sidecar.c_str(), 0640), 0);
@@ -317,7 +256,7 @@ TEST(SaveGuard, RemovesOnlyTemporaryFilesASaveMade) {
         const fs::path temp = folder.dir / ".IMG_0001.xmp.tmp";
         c.make(temp);
         const std::string before = readFile(folder.sidecar);
-        HookedFileSystem hooked;
+        TestFileSystem hooked;
         hooked.noMarks = c.noMarks;
         const auto outcome = folder.update();
         EXPECT_EQ(outcome.ok(), c.cleared);

@@ -3,8 +3,8 @@
 // what keeps a save from losing anything: the sidecar's lock, the check that
 // the file replaced is the file read, its metadata and its links.
 #include "SidecarTesting.h"
+#include "TestFileSystem.h"
 #include "sidecar/internal/AtomicSave.h"
-#include "sidecar/internal/FileSystem.h"
 
 #include <gmock/gmock.h>
 
@@ -21,48 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-/// The real system, except that the named call fails with `code` from its
-/// `after`-th use on, and the volume reports `capacity` when one is set.
-struct FaultyFileSystem : sidecar::FileSystem {
-    std::string failing;
-    int code = 0;
-    int after = 0;
-    std::optional<Result<std::optional<std::uint64_t>>> capacity;
-    sidecar::ScopedFileSystemOverride installed{*this};
-
-    Status fault(const char* call) {
-        if (failing == call && after-- <= 0)
-            return sidecar::systemError(code);
-        return Done{};
-    }
-    Result<std::optional<std::uint64_t>> availableCapacity(int folder) override {
-        return capacity ? *capacity : FileSystem::availableCapacity(folder);
-    }
-    Result<std::size_t> write(int fd, std::string_view bytes) override {
-        if (Status s = fault("write"); !s)
-            return s.error();
-        return FileSystem::write(fd, bytes.substr(0, std::max<size_t>(1, bytes.size() / 2)));
-    }
-    Status sync(int fd) override {
-        if (Status s = fault("sync"); !s)
-            return s;
-        return FileSystem::sync(fd);
-    }
-    Status renameAt(int folder, const std::string& from, const std::string& to) override {
-        if (Status s = fault("rename"); !s)
-            return s;
-        return FileSystem::renameAt(folder, from, to);
-    }
-    /// A file system that cannot swap two names, when `failing` is "rename".
-    Status exchangeAt(int folder, const std::string& first, const std::string& second) override {
-        if (failing == "rename")
-            return sidecar::systemError(EINVAL);
-        if (Status s = fault("exchange"); !s)
-            return s;
-        return FileSystem::exchangeAt(folder, first, second);
-    }
-};
 
 TEST(Save, FreeSpaceCountsTheMarginAndTheNewDocument) {
     constexpr std::uint64_t MB = 1'048'576;
@@ -82,7 +40,7 @@ TEST(Save, FreeSpaceCountsTheMarginAndTheNewDocument) {
         SCOPED_TRACE(c.failure);
         SidecarFolder folder(sidecarXml("37.7749", "122.4194", "N", "W", c.body));
         const std::string before = readFile(folder.sidecar);
-        FaultyFileSystem faulty;
+        TestFileSystem faulty;
         faulty.capacity = c.available;
         diag::LineCapture capture;
         auto file = folder.open();
@@ -172,10 +130,11 @@ TEST(Save, AFailedCallLeavesTheSidecarAndNoHalfWrittenFile) {
         SidecarFolder folder;
         const std::string before = readFile(folder.sidecar);
         {
-            FaultyFileSystem faulty;
+            TestFileSystem faulty;
             faulty.failing = c.call;
             faulty.code = c.code;
             faulty.after = c.after;
+            faulty.noExchange = c.call == std::string("rename");
             const auto outcome = folder.update();
             ASSERT_FALSE(outcome);
             EXPECT_EQ(outcome.error().message, c.message);
@@ -195,11 +154,7 @@ TEST(Save, KeepsTheSidecarsModeOwnerGroupAndExtendedAttributes) {
     ASSERT_TRUE(!root || ::chown(folder.sidecar.c_str(), 65534, 65534) == 0);
     if (::setxattr(folder.sidecar.c_str(), "user.xdg.tags", "trip,2024", 9, 0) != 0)
         GTEST_SKIP() << "no extended attributes on " << folder.dir.path();
-    // An access control list granting user 65534 read access (acl_ea format).
-    const unsigned char acl[] = {2, 0, 0, 0,  1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff,  2, 0, 4, 0, 0xfe, 0xff, 0, 0,
-                                 4, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,  0x10, 0, 4, 0, 0xff, 0xff, 0xff, 0xff,
-                                 0x20, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
-    const bool haveAcl = ::setxattr(folder.sidecar.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) == 0;
+    const bool haveAcl = ::setxattr(folder.sidecar.c_str(), "system.posix_acl_access", kAcl, sizeof kAcl, 0) == 0;
     struct stat before {};
     ::stat(folder.sidecar.c_str(), &before);
 
@@ -216,7 +171,7 @@ TEST(Save, KeepsTheSidecarsModeOwnerGroupAndExtendedAttributes) {
     EXPECT_STREQ(tags, "trip,2024");
     unsigned char copied[64] = {};
     EXPECT_EQ(::getxattr(folder.sidecar.c_str(), "system.posix_acl_access", copied, sizeof copied),
-              haveAcl ? static_cast<ssize_t>(sizeof acl) : -1);
+              haveAcl ? static_cast<ssize_t>(sizeof kAcl) : -1);
 }
 
 TEST(Save, RefusesWhatItCannotReplaceWithoutLoss) {

@@ -61,6 +61,11 @@ inline std::array<std::string, 4> gpsOf(const std::string& bytes) {
     return values;
 }
 
+/// An access control list granting user 65534 read access (acl_ea format).
+inline constexpr unsigned char kAcl[] = {2, 0, 0, 0, 1, 0, 6, 0, 0xff, 0xff, 0xff, 0xff, 2, 0, 4, 0, 0xfe, 0xff, 0, 0, 4, 0,
+                                         4, 0, 0xff, 0xff, 0xff, 0xff, 0x10, 0, 4, 0, 0xff, 0xff, 0xff, 0xff, 0x20, 0, 0,
+                                         0, 0xff, 0xff, 0xff, 0xff};
+
 inline const std::array<std::string, 4> kExpectedGps = {"37.77490000N", "122.41940000W", "N", "W"};
 
 }  // namespace meridane::testing

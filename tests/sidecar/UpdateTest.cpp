@@ -15,15 +15,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Texts = std::vector<std::string>;
 
-/// A description holding the GPS properties as attributes, as Exiv2 and
-/// darktable write them, with `prefix` bound to the exif namespace.
-std::string attributeSidecar(const std::string& lat, const std::string& lon, const std::string& prefix = "exif") {
-    return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
-           "  <rdf:Description rdf:about=\"\"\n    xmlns:" + prefix + "=\"http://ns.adobe.com/exif/1.0/\"\n    " +
-           prefix + ":GPSLatitude=\"" + lat + "\"\n    " + prefix + ":GPSLongitude=\"" + lon +
-           "\"/>\n </rdf:RDF>\n</x:xmpmeta>\n";
-}
-
 struct PrecheckCase {
     const char* name;
     std::string xml;
@@ -49,10 +40,6 @@ TEST(Precheck, DecidesFromWhatTheSidecarSays) {
          {"Longitude: 122.4194 \u2192 122.41940000W"}},
         {"no GPS", sidecarXml(std::nullopt, std::nullopt), true, Verdict::noGPS, {}},
         {"not XML", "<x:xmpmeta", false, Verdict::proceed, {}},
-        // Attributes are properties like elements, under any prefix.
-        {"attributes", attributeSidecar("37.77490000N", "122.41940000W", "ex"), false, Verdict::alreadyCorrect, {}},
-        {"attributes elsewhere", attributeSidecar("30,34.822000N", "104,3.5W"), false, Verdict::differentPlace,
-         {"Latitude: 30,34.822000N \u2192 37.77490000N", "Longitude: 104,3.5W \u2192 122.41940000W"}},
         // The standard's form with seconds names the same place.
         {"seconds", sidecarXml("37,46,29.64N", "122,25,9.84W", "N", "W"), false, Verdict::withinTolerance,
          {"Latitude format: 37,46,29.64N \u2192 37.77490000N", "Longitude format: 122,25,9.84W \u2192 122.41940000W"}},

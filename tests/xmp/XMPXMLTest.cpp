@@ -68,11 +68,7 @@ TEST(XMPXML, ReadsAndWritesByNamespaceWhereThePropertyStands) {
     EXPECT_EQ(propertyText("exif:GPSLongitudeRef", written.value()), "W");
     EXPECT_NE(edit.result().find("<exif:GPSLongitude>2</exif:GPSLongitude><exif:GPSLongitudeRef>W"),
               std::string::npos);
-    EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.begin() + 7),
-                ElementsAre("[DEBUG] XMPXML: Found element containing GPS data",
-                            "[DEBUG] XMPXML: GPS Container contents:", "[DEBUG]   Element name: rdf:Description",
-                            "[DEBUG]   Children count: 4", "[DEBUG]     [0] ex:GPSLatitudeRef = 'north'",
-                            "[DEBUG]     [1] xmp:GPSLatitude = '9'", "[DEBUG]     [2] ex:GPSLatitude = '1.5N'"));
+    // The container's listing is in the golden traces; how each value was set is not.
     EXPECT_THAT(std::vector<std::string>(lines.end() - 4, lines.end()),
                 ElementsAre("[DEBUG] XMPXML: Setting 'exif:GPSLatitudeRef' = 'S'",
                             "[DEBUG] XMPXML: Updated existing attribute 'ex:GPSLatitudeRef'",

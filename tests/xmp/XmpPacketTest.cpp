@@ -156,7 +156,7 @@ TEST(XmpPacket, OtherEncodingsAreReadAsUtf8) {
                              "<rdf:Description " + kExif + " exif:GPSLatitude='1N'>\xC3\xA9</rdf:Description>" +
                              kClose;
     std::string utf16 = "\xFF\xFE";
-    for (unsigned char c : std::string(kOpen).substr(0, 0) + utf8) {
+    for (unsigned char c : utf8) {
         // The text is ASCII but for one é, written as U+00E9.
         if (c == 0xC3)
             continue;
