@@ -37,6 +37,17 @@ int rowWidthFor(const QStyleOptionViewItem& option) {
     return 0;
 }
 
+// A theme's highlight can be too light for its own highlighted text (white
+// on Fusion's blue reads at 3.7:1). The row's text and its buttons' labels
+// are read on it, so it is deepened just enough, in every colour group.
+QPalette withReadableHighlight(QPalette palette) {
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setColor(group, QPalette::Highlight,
+                         readableOn(palette.color(group, QPalette::Highlight),
+                                    palette.color(group, QPalette::HighlightedText)));
+    return palette;
+}
+
 // The report's own line breaks become forced breaks of the layout.
 QString layoutText(QString text) { return text.replace(QLatin1Char('\n'), QChar::LineSeparator); }
 
@@ -133,6 +144,7 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const Metrics& m = metrics();
     QStyleOptionViewItem background = option;
     initStyleOption(&background, index);
+    background.palette = withReadableHighlight(option.palette);
     background.text.clear();
     background.icon = {};
     const QWidget* widget = option.widget;
@@ -143,7 +155,7 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->setRenderHint(QPainter::SmoothPixmapTransform);
     const QRect row = option.rect;
     const bool selected = option.state & QStyle::State_Selected;
-    const QPalette& palette = option.palette;
+    const QPalette& palette = background.palette;
     const QColor textColor = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
     const QColor secondary = selected ? textColor : detailTextColor(palette);
 

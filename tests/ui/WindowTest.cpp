@@ -11,6 +11,7 @@
 #include "ui/ProgressBlock.h"
 #include "ui/ResultsModel.h"
 #include "ui/ResultsSection.h"
+#include "ui/UiStyle.h"
 #include "ui/UpdateChecker.h"
 
 #include <QAccessible>
@@ -27,6 +28,9 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
 
 namespace meridane::ui {
 namespace {
@@ -99,6 +103,35 @@ TEST_F(WindowTest, EveryRowActionIsReachableFromTheKeyboard) {
     EXPECT_EQ(clipboard(), line(0));
     list().copyButton()->click();
     EXPECT_EQ(clipboard(), line(1));
+}
+
+// The real buttons' labels on a selected row are judged by the pixels drawn
+// on the highlight (the commonest colour there), whatever colour role the
+// style takes for them and however light the theme's highlight is.
+TEST_F(WindowTest, TheButtonsOnASelectedRowAreReadableOnTheHighlight) {
+    ASSERT_TRUE(runFiles({"/p/failed1.heic", "/p/failed2.heic"}));
+    const QPoint first = list().visualRect(row(0)).center();
+    QTest::mouseMove(list().viewport(), first);
+    QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, first);
+    QTest::keyClick(&list(), Qt::Key_Down);
+    QTest::mouseMove(&view, QPoint(view.width() - 2, view.height() - 2));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(list().rowWithButtons(), row(1));
+    ASSERT_TRUE(list().selectionModel()->isSelected(row(1)));
+    for (QToolButton* button : {list().revealButton(), list().copyButton()}) {
+        ASSERT_TRUE(button->isVisible());
+        const QImage pixels = section().grab(QRect(button->mapTo(&section(), QPoint(0, 0)), button->size())).toImage();
+        std::map<QRgb, int> counts;
+        for (int y = 0; y < pixels.height(); ++y)
+            for (int x = 0; x < pixels.width(); ++x)
+                ++counts[pixels.pixel(x, y)];
+        const QColor background(std::ranges::max_element(counts, {}, &std::pair<const QRgb, int>::second)->first);
+        ASSERT_NE(background, list().palette().color(QPalette::Base)) << "the row is drawn selected";
+        double best = 1.0;
+        for (const auto& drawn : counts)
+            best = std::max(best, contrastRatio(QColor(drawn.first), background));
+        EXPECT_GE(best, kMinimumTextContrast) << button->text().toStdString();
+    }
 }
 
 TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) {
