@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 #include <random>
 #include <sstream>
 
@@ -227,8 +228,10 @@ std::vector<fs::path> sidecarsIn(const fs::path& dir, bool withGenerated) {
         files.push_back(dir / name);
     }
     const auto corpus = corpusDir();
-    if (!corpus)
+    if (!corpus) {
+        std::cout << "corpus not present (../shared/corpus): hand-made and generated sidecars only\n";
         return files;
+    }
     for (const char* folder : {"xmp", "heic", "dng", "odd"})
         for (const auto& entry : fs::directory_iterator(*corpus / folder))
             if (entry.path().extension() == ".xmp") {
