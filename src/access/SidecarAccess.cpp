@@ -2,6 +2,7 @@
 #include "access/SidecarAccess.h"
 
 #include "base/Diagnostics.h"
+#include "base/Error.h"
 #include "base/Utf8Text.h"
 
 #include <QByteArray>
@@ -172,21 +173,15 @@ std::optional<Error> directAccessProblem(const std::filesystem::path& sidecarPat
     return std::nullopt;
 }
 
-// Error texts in words of their own: strerror follows the user's locale once
-// Qt has set it, and a row's text should not switch language midway.
+// The system's words, but for what this program calls a folder.
 std::string reasonInWords(int error) {
     switch (error) {
-    case EROFS:
-        return "read-only file system";
-    case EACCES:
-    case EPERM:
-        return "permission denied";
     case ENOENT:
         return "no such folder";
     case ENOTDIR:
         return "not a folder";
     default:
-        return "error " + std::to_string(error);
+        return systemErrorInWords(error);
     }
 }
 

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "base/Error.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace meridane {
 
 std::string_view domainName(ErrorDomain domain) {
@@ -22,6 +25,18 @@ std::string_view domainName(ErrorDomain domain) {
 std::string describe(const Error& error) {
     return "Error Domain=" + std::string(domainName(error.domain)) + " Code=" + std::to_string(error.code) + " \"" +
            error.message + "\"";
+}
+
+std::string systemErrorText(int errorNumber) {
+    const char* description = strerrordesc_np(errorNumber);
+    return description ? description : "Unknown error " + std::to_string(errorNumber);
+}
+
+std::string systemErrorInWords(int errorNumber) {
+    std::string text = systemErrorText(errorNumber == EPERM ? EACCES : errorNumber);
+    if (!text.empty() && text.front() >= 'A' && text.front() <= 'Z')
+        text.front() = static_cast<char>(text.front() - 'A' + 'a');
+    return text;
 }
 
 }  // namespace meridane

@@ -51,6 +51,14 @@ struct Error {
     bool operator==(const Error&) const = default;
 };
 
+/// The system's English description of an errno value ("Permission denied"),
+/// whatever the locale: strerror follows LC_MESSAGES once Qt has set it, and
+/// a row's or a log line's text must not switch language midway.
+std::string systemErrorText(int errorNumber);
+/// The same for the middle of a sentence ("…: read-only file system"), with
+/// EPERM said as "permission denied" like EACCES.
+std::string systemErrorInWords(int errorNumber);
+
 /// The error's full rendering for diagnostics:
 /// Error Domain=DiskSpace Code=1 "Insufficient disk space. …".
 std::string describe(const Error& error);

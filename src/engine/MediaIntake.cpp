@@ -2,6 +2,7 @@
 #include "engine/MediaIntake.h"
 
 #include "base/Diagnostics.h"
+#include "base/Error.h"
 #include "base/UnicodeText.h"
 
 #include <dirent.h>
@@ -82,21 +83,13 @@ constexpr size_t kHeldFolders = 32;
 
 std::string reasonText(int errorNumber) {
     switch (errorNumber) {
-    case EACCES:
-    case EPERM:
-        return "permission denied";
     case ENOENT:
         return "it was removed during the search";
-    case EMFILE:
     case ENFILE:
         return "too many open files";
     default:
-        break;
+        return systemErrorInWords(errorNumber);
     }
-    std::string text = strerrordesc_np(errorNumber) ? strerrordesc_np(errorNumber) : "error " + std::to_string(errorNumber);
-    if (!text.empty() && text.front() >= 'A' && text.front() <= 'Z')
-        text.front() = static_cast<char>(text.front() - 'A' + 'a');
-    return text;
 }
 
 // Opens a folder below `parent` (or at `path` when there is none) without

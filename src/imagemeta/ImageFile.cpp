@@ -19,14 +19,6 @@ Error fileError(int errorNumber, std::string message) {
 
 }  // namespace
 
-std::string systemErrorText(int errorNumber) {
-    // strerror follows LC_MESSAGES; the English description keeps log lines
-    // the same on every machine.
-    if (const char* text = strerrordesc_np(errorNumber))
-        return text;
-    return "error " + std::to_string(errorNumber);
-}
-
 std::string unreadableFileText(const Error& openError) {
     switch (openError.code) {
     case ENOENT:

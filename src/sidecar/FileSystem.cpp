@@ -93,11 +93,7 @@ Result<std::string> attributeValue(int fd, const char* name) {
 }  // namespace
 
 Error systemError(int code) {
-    // strerrordesc_np is the untranslated text: under LC_ALL=de_DE strerror()
-    // would answer in German while every other message is English.
-    const char* description = strerrordesc_np(code);
-    std::string message = description ? description : "Unknown error " + std::to_string(code);
-    return Error{ErrorDomain::fileSystem, code, std::move(message)};
+    return Error{ErrorDomain::fileSystem, code, systemErrorText(code)};
 }
 
 Error withContext(Error error, std::string_view what) {

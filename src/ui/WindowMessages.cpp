@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/WindowMessages.h"
 
+#include "base/Error.h"
 #include "engine/FolderAccessPrompt.h"
 #include "engine/BatchRun.h"
 #include "engine/MediaIntake.h"
@@ -17,20 +18,15 @@ namespace {
 
 constexpr int kListedPaths = 3;
 
-// In words of their own, whatever the locale (see the sidecar texts).
+// The system's words, whatever the locale, but for what this program calls a folder.
 QString reasonInWords(int error) {
     switch (error) {
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("permission denied");
     case ENOENT:
         return QStringLiteral("no such file or folder");
     case ELOOP:
         return QStringLiteral("too many symbolic links");
-    case EIO:
-        return QStringLiteral("input/output error");
     default:
-        return QStringLiteral("error %1").arg(error);
+        return QString::fromStdString(systemErrorInWords(error));
     }
 }
 

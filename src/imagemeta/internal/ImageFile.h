@@ -67,9 +67,6 @@ private:
     std::uint64_t callsLeft_ = UINT64_MAX;
 };
 
-/// Text of an errno value in English, whatever the process locale.
-std::string systemErrorText(int errorNumber);
-
 /// Why open() refused a file, in words for a row: "file not found",
 /// "permission denied", "not a regular file", ...
 std::string unreadableFileText(const Error& openError);
