@@ -2,7 +2,6 @@
 // Getting from one step of a run to the next in the window: choosing files,
 // dropping anywhere, writing what a dry run found, holding a run while the
 // stop question is open, undo and redo by name, and reviewing a big run.
-#include "ImageBuilder.h"
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
@@ -35,7 +34,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <ctime>
 
@@ -341,12 +339,8 @@ TEST_F(ReviewTest, TheNewestRowIsCurrentUntilTheUserMoves) {
     EXPECT_EQ(list.currentIndex().row(), 1) << "a new run follows again";
 }
 
-TEST(WindowSizeTest, TheWindowFitsASmallScreenAndCanBeMadeSmall) {
-    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
-    FakeRun fake(&window.run());
-    window.show();
-    ASSERT_TRUE(window.content()->handleDrop({"/p/a.heic", "/p/failed.heic"}));
-    ASSERT_TRUE(waitForRunToFinish(window.run()));
+TEST_F(FlowTest, TheWindowFitsASmallScreenAndCanBeMadeSmall) {
+    ASSERT_TRUE(runFiles({"/p/a.heic", "/p/failed.heic"}));
     const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
     EXPECT_LE(least.width(), 480);
     EXPECT_LE(least.height(), 360);
