@@ -2,7 +2,6 @@
 // What the window asks of the desktop and the network: the file manager, the
 // notification's text, and the update check against a tiny HTTP server on
 // the loopback interface.
-#include "ImageBuilder.h"
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
@@ -37,7 +36,6 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
     QSignalSpy failed(&reveal, &FileManagerReveal::revealFailed);
     reveal.reveal(photos / "caf\xE9/IMG 1.HEIC");  // no file manager on the bus: its folder opens
     EXPECT_EQ(opened, std::vector<QUrl>{fileUrl(photos / "caf\xE9")});
-    EXPECT_TRUE(opened.front().toEncoded().endsWith("/caf%E9"));
     EXPECT_EQ(fileUrl("/photos/caf\xE9/IMG 1.HEIC").toEncoded(), "file:///photos/caf%E9/IMG%201.HEIC");
     EXPECT_EQ(failed.count(), 0);
     // Nothing opens folders, or the file went: said, not swallowed.

@@ -2,7 +2,6 @@
 // Getting from one step of a run to the next in the window: choosing files,
 // dropping anywhere, writing what a dry run found, holding a run while the
 // stop question is open, undo and redo by name, and reviewing a big run.
-#include "ImageBuilder.h"
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
@@ -35,8 +34,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <ctime>
 
 namespace meridane::ui {
@@ -55,7 +54,9 @@ Paths rowPaths(const BatchRun& run) {
 
 class FlowTest : public ::testing::Test {
 protected:
-    FlowTest() : window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0"))), fake(&window.run()) {
+    explicit FlowTest(bool realPipeline = false) : window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0"))) {
+        if (!realPipeline)
+            fake.emplace(&window.run());
         window.run().setRunsFolder({});
         flow().setConfirmation([this](const QString&, const QString& question, const QString& detail, const QString&) {
             asked.push_back(question + QLatin1Char('\n') + detail);
@@ -70,7 +71,7 @@ protected:
     }
 
     MainWindow window;
-    FakeRun fake;
+    std::optional<FakeRun> fake;
     std::vector<QString> asked;
     bool answer = true;
 };
@@ -183,23 +184,21 @@ TEST_F(FlowTest, TheStopQuestionHoldsBackNewFilesAndKeepRunningGoesOn) {
     }
 }
 
-TEST(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself) {
+class UndoRedoTest : public FlowTest {
+protected:
+    UndoRedoTest() : FlowTest(/*realPipeline=*/true) {}
+};
+
+TEST_F(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself) {
     // Times are shown in the local zone: one far from UTC shows it.
     const QByteArray savedZone = qgetenv("TZ");
     qputenv("TZ", "Asia/Kolkata");
     ::tzset();
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
     TempDir dir;
-    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
     BatchRun& run = window.run();
     run.setRunsFolder(dir / "runs");
     run.setOptions({.dryRun = false});
-    RunFlow& flow = *window.flow();
-    std::vector<QString> asked;
-    flow.setConfirmation([&](const QString&, const QString& question, const QString&, const QString&) {
-        asked.push_back(question);
-        return true;
-    });
     for (const char* name : {"IMG_0001", "IMG_0002"})
         writePhoto(dir / name, kNeedsLettersXml);
     const std::string original = readFile(dir / "IMG_0002.xmp");
@@ -215,11 +214,11 @@ TEST(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself
             .toString(QStringLiteral("HH:mm"));
     };
 
-    flow.refresh();
-    EXPECT_EQ(flow.undoAction()->text(), "Undo Write Run of " + shown(kept[1]) + " (1 sidecar)\u2026");
-    EXPECT_EQ(flow.undoAction()->shortcut(), QKeySequence(QKeySequence::Undo));
-    EXPECT_FALSE(flow.redoAction()->isEnabled());
-    flow.undoAction()->trigger();
+    flow().refresh();
+    EXPECT_EQ(flow().undoAction()->text(), "Undo Write Run of " + shown(kept[1]) + " (1 sidecar)\u2026");
+    EXPECT_EQ(flow().undoAction()->shortcut(), QKeySequence(QKeySequence::Undo));
+    EXPECT_FALSE(flow().redoAction()->isEnabled());
+    flow().undoAction()->trigger();
     ASSERT_TRUE(waitForRunToFinish(run));
     EXPECT_EQ(readFile(dir / "IMG_0002.xmp"), original);
     EXPECT_EQ(window.content()->resultsSection()->originLabel()->text(), "Undo of a write run");
@@ -227,13 +226,13 @@ TEST(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself
     EXPECT_TRUE(asked[0].contains("write run of " + shown(kept[1]))) << asked[0].toStdString();
 
     // Ctrl+Z now offers the older write run; Redo puts the undone one back.
-    EXPECT_EQ(flow.undoAction()->text(), "Undo Write Run of " + shown(kept[0]) + " (1 sidecar)\u2026");
-    EXPECT_EQ(flow.redoAction()->text(), "Redo Write Run of " + shown(kept[1]) + "\u2026");
-    EXPECT_EQ(flow.redoAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
-    flow.redoAction()->trigger();
+    EXPECT_EQ(flow().undoAction()->text(), "Undo Write Run of " + shown(kept[0]) + " (1 sidecar)\u2026");
+    EXPECT_EQ(flow().redoAction()->text(), "Redo Write Run of " + shown(kept[1]) + "\u2026");
+    EXPECT_EQ(flow().redoAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    flow().redoAction()->trigger();
     ASSERT_TRUE(waitForRunToFinish(run));
     EXPECT_EQ(readFile(dir / "IMG_0002.xmp"), written);
-    EXPECT_FALSE(flow.redoAction()->isEnabled());
+    EXPECT_FALSE(flow().redoAction()->isEnabled());
 
     QLocale::setDefault(QLocale::c());
     if (savedZone.isNull())
@@ -341,12 +340,8 @@ TEST_F(ReviewTest, TheNewestRowIsCurrentUntilTheUserMoves) {
     EXPECT_EQ(list.currentIndex().row(), 1) << "a new run follows again";
 }
 
-TEST(WindowSizeTest, TheWindowFitsASmallScreenAndCanBeMadeSmall) {
-    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
-    FakeRun fake(&window.run());
-    window.show();
-    ASSERT_TRUE(window.content()->handleDrop({"/p/a.heic", "/p/failed.heic"}));
-    ASSERT_TRUE(waitForRunToFinish(window.run()));
+TEST_F(FlowTest, TheWindowFitsASmallScreenAndCanBeMadeSmall) {
+    ASSERT_TRUE(runFiles({"/p/a.heic", "/p/failed.heic"}));
     const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
     EXPECT_LE(least.width(), 480);
     EXPECT_LE(least.height(), 360);

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <latch>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace meridane::testing {
@@ -41,10 +42,13 @@ private:
 /// Spins the event loop until the run is over and its rows are shown.
 bool waitForRunToFinish(BatchRun& run, int timeoutMs = 5000);
 
-/// The window's content on a FakeRun, at the size of a small window.
+/// The window's content at the size of a small window, on a FakeRun unless
+/// the test reads and writes its files for real.
 class ViewTest : public ::testing::Test {
 protected:
-    ViewTest() : view(fake.run()) {
+    explicit ViewTest(bool realPipeline = false) : view(run) {
+        if (!realPipeline)
+            fake.emplace(&run);
         view.resize(640, 720);
         view.show();
     }
@@ -52,10 +56,12 @@ protected:
     ui::ResultsModel& model() { return *section().model(); }
     QString line(int row) { return model().index(row).data(ui::ResultsModel::LineRole).toString(); }
     bool runFiles(const std::vector<std::filesystem::path>& paths) {
-        return view.handleDrop(paths) && waitForRunToFinish(fake.run());
+        return view.handleDrop(paths) && waitForRunToFinish(run);
     }
 
-    FakeRun fake;
+    ScopedProcessingOptions savedOptions{ProcessingOptionValues{}};
+    BatchRun run;
+    std::optional<FakeRun> fake;
     ui::ContentView view;
 };
 

@@ -6,13 +6,11 @@
 #include "base/Diagnostics.h"
 #include "ui/ContentView.h"
 #include "ui/DropZone.h"
-#include "ui/MainWindow.h"
 #include "ui/PathText.h"
 #include "ui/ProgressBlock.h"
 #include "ui/ResultsModel.h"
 #include "ui/ResultsSection.h"
 #include "ui/UiStyle.h"
-#include "ui/UpdateChecker.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -62,9 +60,9 @@ TEST_F(WindowTest, ADropAsAFileManagerSendsItReachesALatin1NameAndLeavesOutOther
         QCoreApplication::sendEvent(view.dropZone(), event);
         EXPECT_TRUE(event->isAccepted());
     }
-    ASSERT_TRUE(waitForRunToFinish(fake.run()));
-    ASSERT_EQ(fake.run().totalCount(), 1);
-    EXPECT_EQ(fake.run().results().at(0).filePath, dir / "caf\xE9.HEIC");
+    ASSERT_TRUE(waitForRunToFinish(run));
+    ASSERT_EQ(run.totalCount(), 1);
+    EXPECT_EQ(run.results().at(0).filePath, dir / "caf\xE9.HEIC");
     EXPECT_TRUE(lines.contains("[DEBUG] notes.txt is not a supported media file"));
     EXPECT_EQ(line(0).toStdString(), "caf\uFFFD.HEIC: [Dry Run] Would Update:\n\u2022 a\n\u2022 b");
     EXPECT_EQ(progressText(1, 9876543210, "a\nb\x1B"), QStringLiteral("Processed 1/9876543210 \u2022 a\\x0Ab\\x1B"));
