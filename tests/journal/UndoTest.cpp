@@ -181,13 +181,12 @@ TEST_F(UndoTest, ADamagedJournalFailsOnlyTheRowsOfDamagedEntriesAndWritesNothing
         testing::writeFile(file, journal);
         const std::vector<std::string> rows = undo(file.stem().string());
         size_t restored = 0, failed = 0;
+        std::string all;
         for (const std::string& row : rows) {
             restored += row.find(": Restored:") != std::string::npos;
             failed += !damage.row.empty() && row.ends_with(": " + damage.row);
-        }
-        std::string all;
-        for (const std::string& row : rows)
             all += row + '\n';
+        }
         EXPECT_EQ(restored, damage.restored) << all;
         EXPECT_EQ(failed, damage.row.empty() ? 0u : 1u) << all;
         // Restored sidecars are as before the run, the others as the run left them; nothing else moved.
@@ -291,10 +290,22 @@ TEST_F(UndoTest, TheWindowsUndoAndRedoFollowUndosRedosAndNewRuns) {
     EXPECT_EQ(history.latestRedoable().value_or(KeptRun{}).id, "") << "a new write run ends what can be redone";
 }
 
-TEST_F(UndoTest, AnUndoThatRestoredNothingLeavesItsRunNotUndone) {
+// Whether its own journal cannot be made or every sidecar changed since, an
+// undo that put nothing back leaves its run the one to undo.
+TEST_F(UndoTest, AnUndoThatPutNothingBackLeavesItsRunToUndo) {
     makeLibrary();
     write();
-    const std::string id = run.lastJournal().id;
+    const std::string id = latest();
+    if (setImmutable(state / "runs", true)) {
+        const std::vector<std::string> rows = undo(id);
+        setImmutable(state / "runs", false);
+        ASSERT_EQ(rows.size(), 8u);
+        for (const std::string& row : rows)
+            EXPECT_NE(row.find(": Failed: "), std::string::npos) << row;
+        EXPECT_EQ(latest(), id);
+    } else {
+        std::cout << "[ skipped  ] a runs folder that takes no journal: no immutable flag here\n";
+    }
     for (const auto& item : fs::recursive_directory_iterator(photos))
         if (item.path().extension() == ".xmp" && item.is_regular_file())
             testing::writeFile(item.path(), testing::readFile(item.path()) + "<!-- edited -->\n");
@@ -322,20 +333,6 @@ TEST_F(UndoTest, ASidecarWhoseFolderPathNowLeadsElsewhereIsNotRestored) {
     EXPECT_EQ(all.find("Restored"), std::string::npos) << all;
     EXPECT_NE(all.find("IMG_1000.xmp: Failed: The sidecar's folder is not the folder the run wrote in\n"), std::string::npos) << all;
     EXPECT_EQ(snapshot(photosDir / "other"), other);
-}
-
-TEST_F(UndoTest, AnUndoThatCouldPutNothingBackLeavesTheRunToUndo) {
-    makeLibrary();
-    write();
-    const std::string id = latest();
-    if (!setImmutable(state / "runs", true))  // the undo's own journal cannot be made
-        GTEST_SKIP() << "no immutable flag here";
-    const std::vector<std::string> rows = undo(id);
-    setImmutable(state / "runs", false);
-    ASSERT_EQ(rows.size(), 8u);
-    for (const std::string& row : rows)
-        EXPECT_NE(row.find(": Failed: "), std::string::npos) << row;
-    EXPECT_EQ(latest(), id);
 }
 
 TEST(RunJournal, AJournalNamingAReplacedSidecarIsKeptWhateverBreaksAndFreeOnceItsRunEnds) {
