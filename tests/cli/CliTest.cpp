@@ -84,8 +84,6 @@ TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailed) {
     EXPECT_NE(written.err.find(" ms \u2014 1 updated, 1 already correct, 1 skipped: missing"), std::string::npos) << written.err;
 }
 
-// The naming option reaches the run: the long name is found in other
-// letters too, and the header names the setting.
 TEST_F(Cli, SidecarNameFullFindsTheLongNamesAndTheHeaderSaysSo) {
     photo("IMG_0001", std::nullopt);
     writeFile(photos() / "IMG_0001.heic.XMP", kNeedsLettersXml);

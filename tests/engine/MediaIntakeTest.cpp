@@ -78,8 +78,6 @@ TEST_F(CollectMediaFiles, AnEmptyFolderSaysZeroAndOneThatCannotBeOpenedSaysNothi
     EXPECT_EQ(capture_.lines().size(), 1u);
 }
 
-// The walk goes as deep as the tree and as long as its paths, with a bounded
-// number of descriptors: 20,000 nested folders under a limit of 128.
 TEST_F(CollectMediaFiles, GoesToTheBottomOfTwentyThousandNestedFoldersWithFewDescriptors) {
     constexpr int kDepth = 20'000;
     // On a tmpfs when there is one: a disk's journal makes 20,000 folders

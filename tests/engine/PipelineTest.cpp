@@ -232,8 +232,6 @@ TEST_F(Pipeline, SidecarPathReplacesTheLastExtensionWithLowerCaseXmp) {
     EXPECT_EQ(MediaFileProcessor::sidecarPath("/p/a.b.dng", SidecarNaming::full), fs::path("/p/a.b.dng.xmp"));
 }
 
-// Which file is the sidecar under each naming, when the exact name is
-// absent and another differs only in letter case, and when two do.
 TEST_F(Pipeline, SidecarNamingAndNamesThatDifferOnlyInLetterCase) {
     const SidecarNaming stem = SidecarNaming::stem, full = SidecarNaming::full;
     const struct {
@@ -268,8 +266,6 @@ TEST_F(Pipeline, SidecarNamingAndNamesThatDifferOnlyInLetterCase) {
     EXPECT_EQ(caseVariantsIn(names, "caf\xC3\xA9.xmp"), std::vector<std::string>{"CAF\xC3\x89.XMP"});
 }
 
-// Images without a sidecar of the exact name cost one listing of their
-// folder per run, not one each.
 TEST_F(Pipeline, AFolderIsListedOncePerRunForNamesInOtherLetterCase) {
     for (int i = 0; i < 3; ++i)
         writeFile(dir_ / ("IMG_000" + std::to_string(i) + ".HEIC"), testing::buildTiff(testing::cameraTiff()));

@@ -30,12 +30,6 @@ fs::path keptRun(const fs::path& runs, const fs::path& sidecar, std::string_view
     return writer.file();
 }
 
-mode_t modeOf(const fs::path& path) {
-    struct stat st {};
-    ::lstat(path.c_str(), &st);
-    return st.st_mode & 07777;
-}
-
 TEST(KeptRuns, OtherFilesInTheRunsFolderAreListedApartEscapedAndNeverUndone) {
     testing::TempDir runs;
     const fs::path journal = keptRun(runs.path(), "/photos/\x1b]0;title\x07/a.xmp");
@@ -65,7 +59,7 @@ TEST(KeptRuns, TheStateFoldersMadeArePrivateWhateverTheUmaskAndALinkedRunsFolder
     EXPECT_FALSE(journal.empty());
     EXPECT_FALSE(second.empty());
     for (const char* folder : {"state", "state/meridane", "state/meridane/runs", "other", "other/runs"})
-        EXPECT_EQ(modeOf(home / folder), 0700u) << folder;
+        EXPECT_EQ(fs::symlink_status(home / folder).permissions(), fs::perms::owner_all) << folder;
 
     struct Case {
         const char* name;
