@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <csignal>
 #include <unistd.h>
 
 namespace meridane {
