@@ -18,14 +18,13 @@ using namespace testing;
 
 class Cli : public ::testing::Test {
 protected:
-    /// Runs meridane-cli; with `interrupt`, sends it SIGINT once it has
-    /// started on its files.
-    RunResult run(const std::vector<std::string>& arguments, bool interrupt = false) {
+    /// Runs meridane-cli with its own home and state folder.
+    RunResult run(const std::vector<std::string>& arguments, RunOptions options = {}) {
         std::vector<std::string> argv = {MERIDANE_CLI_PATH};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        return runProcess(argv, {.environment = {"HOME=" + dir_.path().string(), "LANG=C.UTF-8",
-                                                 "XDG_STATE_HOME=" + (dir_ / "state").string()},
-                                 .interruptWhenErrShows = interrupt ? "[DEBUG] Processing" : ""});
+        options.environment = {"HOME=" + dir_.path().string(), "LANG=C.UTF-8",
+                               "XDG_STATE_HOME=" + (dir_ / "state").string()};
+        return runProcess(argv, options);
     }
 
     fs::path photo(const std::string& stem, const std::optional<std::string>& sidecar, const TiffImage& image = cameraTiff()) {
@@ -133,11 +132,10 @@ TEST_F(Cli, FoldersTheWalkCannotReadAndPathsTooLongToOpenAreFailedRows) {
     makeNestedFolders(photos(), names, {{"IMG_0001.HEIC", readFile(photos() / "IMG_0001.HEIC")},
                                         {"IMG_0001.xmp", readFile(photos() / "IMG_0001.xmp")}});
     fs::permissions(photos(), fs::perms::all);  // the other user's photos
-    RunOptions options;
-    options.environment = {"HOME=" + dir_.path().string(), "LANG=C.UTF-8"};
+    RunOptions asOtherUser;
     if (::geteuid() == 0)
-        options.uid = options.gid = 65534;
-    const RunResult result = runProcess({MERIDANE_CLI_PATH, photos()}, options);
+        asOtherUser.uid = asOtherUser.gid = 65534;
+    const RunResult result = run({photos()}, asOtherUser);
     fs::permissions(photos() / "locked", fs::perms::owner_all);
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_EQ(entries(result.out),
@@ -173,7 +171,8 @@ TEST_F(Cli, TheFirstSigintStopsAfterTheFilesInFlightAndPrintsTheReport) {
         fs::create_hard_link(first, photos() / ("IMG_" + std::to_string(i) + ".HEIC"));
         fs::create_hard_link(photos() / "IMG_0000.xmp", photos() / ("IMG_" + std::to_string(i) + ".xmp"));
     }
-    const RunResult result = run({"--debug", photos()}, true);
+    const RunResult result =
+        run({"--debug", photos()}, {.environment = {}, .interruptWhenErrShows = "[DEBUG] Processing"});
     EXPECT_EQ(result.exitCode, 130);
     EXPECT_TRUE(result.out.starts_with("Results \u2014 "));
     const size_t done = entries(result.out).size();
