@@ -111,7 +111,7 @@ TEST_F(BatchRunTest, TwoFilesAtATimeOffTheOwningThreadGroupAfterGroup) {
     EXPECT_EQ(run_.totalCount(), 7);
 }
 
-TEST_F(BatchRunTest, TheWalkKeepsTheDropOrderLogsUnsupportedItemsAndRefusesASecondStart) {
+TEST_F(BatchRunTest, TheWalkKeepsTheDropOrderLogsUnsupportedItemsAndRefusesASecondStartOrStartsNone) {
     processWith([](const std::string&) { return ProcessingResult::alreadyCorrect(); });
     fs::create_directories(dir_ / "folder/sub");
     for (const char* name : {"folder/b.heic", "folder/a.DNG", "folder/sub/c.heif", "folder/x.jpg"})
@@ -135,6 +135,13 @@ TEST_F(BatchRunTest, TheWalkKeepsTheDropOrderLogsUnsupportedItemsAndRefusesASeco
                                        "[DEBUG] x.jpg is not a supported media file",
                                        "[DEBUG] Enumerated 3 media files under " + (dir_ / "folder").string(),
                                        "[DEBUG] c.txt is not a supported media file"}));
+    // A drop without media files clears the previous run at once and starts nothing.
+    fs::create_directories(dir_ / "empty");
+    EXPECT_TRUE(run_.processPaths({media("notes.txt"), dir_ / "empty"}));
+    EXPECT_TRUE(run_.results().empty());
+    ASSERT_TRUE(waitUntilIdle(run_));
+    EXPECT_EQ(run_.totalCount(), 0);
+    EXPECT_EQ(events, (Names{"4", "started", "0"}));
 
     processWith([](const std::string&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -145,19 +152,6 @@ TEST_F(BatchRunTest, TheWalkKeepsTheDropOrderLogsUnsupportedItemsAndRefusesASeco
     run_.resetRunState();                                     // ignored while running
     ASSERT_TRUE(waitUntilIdle(run_));
     EXPECT_EQ(run_.processedCount(), 3);
-}
-
-TEST_F(BatchRunTest, ADropWithoutMediaFilesClearsThePreviousRunAndStartsNothing) {
-    processWith([](const std::string&) { return ProcessingResult::alreadyCorrect(); });
-    ASSERT_TRUE(runToEnd(mediaFiles(2)));
-    fs::create_directories(dir_ / "empty");
-    int started = 0;
-    QObject::connect(&run_, &BatchRun::runStarted, [&] { ++started; });
-    EXPECT_TRUE(run_.processPaths({media("notes.txt"), dir_ / "empty"}));
-    EXPECT_TRUE(run_.results().empty());  // cleared at once
-    ASSERT_TRUE(waitUntilIdle(run_));
-    EXPECT_EQ(run_.totalCount(), 0);
-    EXPECT_EQ(started, 0);
 }
 
 TEST_F(BatchRunTest, AnExceptionBecomesThatFilesFailureAndSilentSkipHidesOnlySkippedKinds) {

@@ -16,8 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 namespace meridane {
 namespace {
 
@@ -181,25 +179,22 @@ TEST_F(Pipeline, AnImageThatCannotBeReadFailsWithTheReason) {
     const std::string heic = buildHeif(heif), dng = testing::buildTiff(testing::cameraTiff());
     ASSERT_EQ(::mkfifo((dir_ / "pipe.HEIC").c_str(), 0600), 0);
     fs::create_directory(dir_ / "folder.heic");
-    const std::pair<std::string, std::optional<std::string>> files[] = {
-        {"empty.HEIC", ""},
-        {"cut-in-exif.HEIC", heic.substr(0, heic.size() - 20)},
-        {"cut-in-meta.HEIC", heic.substr(0, 60)},
-        {"cut.DNG", dng.substr(0, 12)},
-        {"vanished.HEIC", std::nullopt},
-        {"pipe.HEIC", std::nullopt},
-        {"folder.heic", std::nullopt}};
-    const char* reasons[] = {"file is empty",  "file is truncated",  "file is truncated", "file is truncated",
-                             "file not found", "not a regular file", "it is a folder"};
+    const std::tuple<std::string, std::optional<std::string>, std::string> files[] = {
+        {"empty.HEIC", "", "file is empty"},
+        {"cut-in-exif.HEIC", heic.substr(0, heic.size() - 20), "file is truncated"},
+        {"cut-in-meta.HEIC", heic.substr(0, 60), "file is truncated"},
+        {"cut.DNG", dng.substr(0, 12), "file is truncated"},
+        {"vanished.HEIC", std::nullopt, "file not found"},
+        {"pipe.HEIC", std::nullopt, "not a regular file"},
+        {"folder.heic", std::nullopt, "it is a folder"}};
     for (const ProcessingOptionValues& options :
          {ProcessingOptionValues{}, ProcessingOptionValues{.appleOnly = false, .silentlyIgnoreSkipped = true}}) {
         processingOptions::set(options);
-        for (size_t i = 0; i < std::size(files); ++i) {
-            if (files[i].second)
-                writeFile(dir_ / files[i].first, *files[i].second);
-            writeFile(dir_ / (fs::path(files[i].first).stem().string() + ".xmp"), kNeedsLettersXml);
-            EXPECT_EQ(process(dir_ / files[i].first), R::failed(std::string("Cannot read image: ") + reasons[i]))
-                << files[i].first;
+        for (const auto& [name, bytes, reason] : files) {
+            if (bytes)
+                writeFile(dir_ / name, *bytes);
+            writeFile(dir_ / (fs::path(name).stem().string() + ".xmp"), kNeedsLettersXml);
+            EXPECT_EQ(process(dir_ / name), R::failed("Cannot read image: " + reason)) << name;
         }
     }
     // The whole file is there: the same container reads.
@@ -232,8 +227,6 @@ TEST_F(Pipeline, SidecarPathReplacesTheLastExtensionWithLowerCaseXmp) {
     EXPECT_EQ(MediaFileProcessor::sidecarPath("/p/a.b.dng", SidecarNaming::full), fs::path("/p/a.b.dng.xmp"));
 }
 
-// Which file is the sidecar under each naming, when the exact name is
-// absent and another differs only in letter case, and when two do.
 TEST_F(Pipeline, SidecarNamingAndNamesThatDifferOnlyInLetterCase) {
     const SidecarNaming stem = SidecarNaming::stem, full = SidecarNaming::full;
     const struct {
@@ -268,8 +261,6 @@ TEST_F(Pipeline, SidecarNamingAndNamesThatDifferOnlyInLetterCase) {
     EXPECT_EQ(caseVariantsIn(names, "caf\xC3\xA9.xmp"), std::vector<std::string>{"CAF\xC3\x89.XMP"});
 }
 
-// Images without a sidecar of the exact name cost one listing of their
-// folder per run, not one each.
 TEST_F(Pipeline, AFolderIsListedOncePerRunForNamesInOtherLetterCase) {
     for (int i = 0; i < 3; ++i)
         writeFile(dir_ / ("IMG_000" + std::to_string(i) + ".HEIC"), testing::buildTiff(testing::cameraTiff()));
