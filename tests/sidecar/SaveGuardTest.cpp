@@ -40,12 +40,6 @@ struct NotingLog : ReplacementLog {
     }
 };
 
-Result<SidecarUpdateOutcome> updateWith(const SidecarFolder& folder, ReplacementLog* log) {
-    diag::ScopedSink quiet([](std::string_view) {});
-    auto file = folder.open();
-    return updateSidecarGPS(file, kLat, kLon, {false, false, {}, log});
-}
-
 /// The error, or an empty one for a success, so that a loop over cases goes on.
 template <typename T>
 Error errorOf(const Result<T>& result) {
@@ -164,7 +158,7 @@ TEST(SaveGuard, TheJournalEntryIsDurableBeforeTheSidecarIsReplaced) {
         NotingLog log(calls);
         if (c.refused)
             log.refusal = Error{ErrorDomain::journal, 5, "journal full"};
-        const auto outcome = updateWith(folder, &log);
+        const auto outcome = folder.update(false, false, {}, CoordinateFormat::decimal, &log);
         EXPECT_EQ(outcome.ok(), !c.refused);
         EXPECT_THAT(calls, ::testing::ElementsAreArray(
                                c.refused ? std::vector<std::string>{"record", "durable 7", "settle 7 dropped"}

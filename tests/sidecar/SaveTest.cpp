@@ -19,7 +19,6 @@
 namespace meridane::testing {
 namespace {
 namespace fs = std::filesystem;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 TEST(Save, FreeSpaceCountsTheMarginAndTheNewDocument) {

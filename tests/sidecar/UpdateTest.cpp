@@ -11,7 +11,6 @@ namespace meridane::testing {
 namespace {
 namespace fs = std::filesystem;
 using Verdict = SidecarComparison::Verdict;
-using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Texts = std::vector<std::string>;
 
