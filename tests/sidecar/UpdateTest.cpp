@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+
 namespace meridane::testing {
 namespace {
 namespace fs = std::filesystem;
@@ -76,22 +78,18 @@ TEST(Precheck, DecidesFromWhatTheSidecarSays) {
 }
 
 TEST(Precheck, ToleranceIsPerCoordinateAndInclusive) {
-    const struct {
-        double lat, lon;
-        const char *latText, *lonText;
-        bool within;
-    } cases[] = {
+    const std::tuple<double, double, const char*, const char*, bool> cases[] = {
         {0, 10, "0.0001N", "10.00000000E", true},          // exactly the tolerance away
         {45, 10, "45.0005N", "10.00000000E", false},       // five times the tolerance
         {45, 10, "45.00000000N", "11.00000000E", false},   // the latitude right, the longitude a degree off
         {45, 10, "45.00000000N", "10.0001E", true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.latText) + " " + c.lonText);
-        SidecarFolder folder(sidecarXml(c.latText, c.lonText, "N", "E"));
+    for (const auto& [lat, lon, latText, lonText, within] : cases) {
+        SCOPED_TRACE(std::string(latText) + " " + lonText);
+        SidecarFolder folder(sidecarXml(latText, lonText, "N", "E"));
         diag::ScopedSink quiet([](std::string_view) {});
-        const auto result = precheckSidecarGPS("a.HEIC", c.lat, c.lon, folder.open(false), false);
-        EXPECT_EQ(result.verdict == Verdict::differentPlace, !c.within);
+        const auto result = precheckSidecarGPS("a.HEIC", lat, lon, folder.open(false), false);
+        EXPECT_EQ(result.verdict == Verdict::differentPlace, !within);
     }
 }
 
@@ -158,13 +156,11 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
 TEST(Update, ASidecarOfExactlySixteenMebibytesIsRead) {
     // Comments in the description fill the file to the limit exactly.
     const size_t limit = 16 * 1024 * 1024;
+    const size_t room = limit - kNeedsLettersXml.size();
     std::string filler;
-    const size_t room = limit - sidecarXml("37.7749", "122.4194", "N", "W").size();
-    while (filler.size() < room) {
-        const size_t left = room - filler.size();
-        const size_t size = left > 1'000'000 + 16 ? 1'000'000 : left - 7;
-        filler += "<!--" + std::string(size, 'x') + "-->";
-    }
+    while (room - filler.size() > 1'000'000 + 16)
+        filler += "<!--" + std::string(1'000'000, 'x') + "-->";
+    filler += "<!--" + std::string(room - filler.size() - 7, 'x') + "-->";
     const std::string xml = sidecarXml("37.7749", "122.4194", "N", "W", filler);
     ASSERT_EQ(xml.size(), limit);
     SidecarFolder folder(xml);
