@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 #include <map>
 #include <random>
@@ -291,25 +292,19 @@ TEST(Readers, SeeOnePositionAndEverythingElseAsBefore) {
                 if (!readable)
                     continue;  // a file a reader refused before proves nothing here
                 EXPECT_EQ(after.others, before[i].others) << readFile(file);
-                const auto hadWarning = [&](const std::string& warning) {
-                    return std::count(before[i].warnings.begin(), before[i].warnings.end(), warning) > 0;
-                };
                 bool exiv2CouldNotConvert = false;
                 for (const std::string& warning : after.warnings) {
                     const bool expected = !dm && std::string(name) == "exiv2" && isExifConversionWarning(warning);
-                    EXPECT_TRUE(expected || hadWarning(warning)) << "new warning: " << warning;
+                    EXPECT_TRUE(expected || std::ranges::count(before[i].warnings, warning) > 0)
+                        << "new warning: " << warning;
                     exiv2CouldNotConvert = exiv2CouldNotConvert || isExifConversionWarning(warning);
                 }
                 // Exiv2 converts only the standard's forms to a position, and
                 // none in a file whose "exif" prefix names another namespace.
                 if (std::string(name) == "exiv2" && (!dm || exiv2CouldNotConvert))
                     continue;
-                if (!after.lat || !after.lon) {
-                    ADD_FAILURE() << "no position:\n" << readFile(file);
-                    continue;
-                }
-                EXPECT_NEAR(*after.lat, kTargetLat, 1e-6);
-                EXPECT_NEAR(*after.lon, kTargetLon, 1e-6);
+                EXPECT_NEAR(after.lat.value_or(NAN), kTargetLat, 1e-6) << readFile(file);
+                EXPECT_NEAR(after.lon.value_or(NAN), kTargetLon, 1e-6) << readFile(file);
             }
             judged += readable ? 1 : 0;
         }
