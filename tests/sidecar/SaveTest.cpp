@@ -60,7 +60,6 @@ TEST(Save, FreeSpaceCountsTheMarginAndTheNewDocument) {
 
 TEST(Save, ValidationRunsItsChecksInOrder) {
     TempDir dir;
-    const std::string good = sidecarXml("37.77490000N", "122.41940000W", "N", "W");
     const std::string padding(100, ' ');
     struct Case {
         std::optional<std::string> temp;
@@ -204,17 +203,16 @@ TEST(Save, WaitsForAnotherProgramsSaveAndReadsWhatItLeft) {
     EXPECT_TRUE(folder.open(false)) << "reading alone needs no lock";
 
     // The other program replaces the sidecar and lets go while this one waits.
-    const std::string theirs = sidecarXml("37.77490000N", "122.41940000W", "N", "W");
     std::thread other([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        writeFile(folder.dir / "theirs.tmp", theirs);
+        writeFile(folder.dir / "theirs.tmp", kCorrectXml);
         fs::rename(folder.dir / "theirs.tmp", folder.sidecar);
         ::close(held);
     });
     const auto waited = folder.open();
     other.join();
     ASSERT_TRUE(waited);
-    EXPECT_EQ(waited->bytes(), theirs);
+    EXPECT_EQ(waited->bytes(), kCorrectXml);
 }
 
 TEST(Save, NeverRemovesATemporaryFileALiveSaveIsWriting) {

@@ -27,12 +27,12 @@ struct PrecheckCase {
 
 TEST(Precheck, DecidesFromWhatTheSidecarSays) {
     const PrecheckCase cases[] = {
-        {"exact", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, Verdict::alreadyCorrect, {}},
+        {"exact", kCorrectXml, false, Verdict::alreadyCorrect, {}},
         {"other spelling", sidecarXml("37,46.494N", "122.4194W", "N", "W"), false, Verdict::withinTolerance,
          {"Latitude format: 37,46.494N \u2192 37.77490000N", "Longitude format: 122.4194W \u2192 122.41940000W"}},
-        {"no letters", sidecarXml("37.7749", "122.4194", "N", "W"), false, Verdict::proceed, {}},
-        {"exact, forced", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), true, Verdict::proceed, {}},
-        {"elsewhere", sidecarXml("48.85837000N", "2.29450000E", "N", "E"), false, Verdict::differentPlace,
+        {"no letters", kNeedsLettersXml, false, Verdict::proceed, {}},
+        {"exact, forced", kCorrectXml, true, Verdict::proceed, {}},
+        {"elsewhere", kElsewhereXml, false, Verdict::differentPlace,
          {"Latitude: 48.85837000N \u2192 37.77490000N", "Longitude: 2.29450000E \u2192 122.41940000W"}},
         // What the file holds is quoted, never the image's value in its place.
         {"longitude missing", sidecarXml("37.7749N", std::nullopt), false, Verdict::differentPlace,
@@ -47,7 +47,7 @@ TEST(Precheck, DecidesFromWhatTheSidecarSays) {
         // Under dm the degrees-and-minutes text is the correct one.
         {"dm", sidecarXml("37,46.494000N", "122,25.164000W", "N", "W"), false, Verdict::alreadyCorrect, {},
          CoordinateFormat::dm},
-        {"dm, decimal text", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, Verdict::withinTolerance,
+        {"dm, decimal text", kCorrectXml, false, Verdict::withinTolerance,
          {"Latitude format: 37.77490000N \u2192 37,46.494000N", "Longitude format: 122.41940000W \u2192 122,25.164000W"},
          CoordinateFormat::dm},
         // A struct or an array is not a coordinate: the update fails the row.
@@ -103,13 +103,13 @@ struct UpdateCase {
 
 TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
     const UpdateCase cases[] = {
-        {"nothing differs", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, {}},
-        {"nothing differs, forced", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), true, {}},
+        {"nothing differs", kCorrectXml, false, {}},
+        {"nothing differs, forced", kCorrectXml, true, {}},
         {"no GPS at all", sidecarXml(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
                                      "   <exif:GPSAltitude>10/1</exif:GPSAltitude>\n"), true,
          {"exif:GPSLatitude: (empty) \u2192 37.77490000N", "exif:GPSLongitude: (empty) \u2192 122.41940000W",
           "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: (empty) \u2192 W"}},
-        {"letters missing", sidecarXml("37.7749", "122.4194", "N", "W"), false,
+        {"letters missing", kNeedsLettersXml, false,
          {"exif:GPSLatitude: 37.7749 \u2192 37.77490000N", "exif:GPSLongitude: 122.4194 \u2192 122.41940000W"}},
         {"lower-case letter kept", sidecarXml("37.77490000 n", "122.4194W", "north", "W"), true,
          {"exif:GPSLongitude: 122.4194W \u2192 122.41940000W"}},
@@ -123,7 +123,7 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
                                   " exif:GPSLongitudeRef=\"E\""), true,
          {"exif:GPSLatitude: 48,51.5N \u2192 37.77490000N", "exif:GPSLongitude: 2,17.67E \u2192 122.41940000W",
           "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: E \u2192 W"}},
-        {"dm", sidecarXml("37.7749", "122.4194", "N", "W"), false,
+        {"dm", kNeedsLettersXml, false,
          {"exif:GPSLatitude: 37.7749 \u2192 37,46.494000N", "exif:GPSLongitude: 122.4194 \u2192 122,25.164000W"},
          CoordinateFormat::dm},
     };
