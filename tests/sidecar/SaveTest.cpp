@@ -181,12 +181,10 @@ TEST(Save, RefusesWhatItCannotReplaceWithoutLoss) {
     EXPECT_EQ(hardLinked.error().message, "XMP sidecar has 2 hard links; replacing it would separate them");
     EXPECT_EQ(readFile(linked.dir / "copy.xmp"), before);
 
-    TempDir dir;
-    const fs::path longName = dir / (std::string(247, 'n') + ".xmp");
-    writeFile(longName, before);
-    diag::ScopedSink quiet([](std::string_view) {});
-    auto file = SidecarFile::open(longName, {.forSaving = true});
-    const auto tooLong = updateSidecarGPS(file, kLat, kLon, {false, false, {}});
+    SidecarFolder named;
+    named.sidecar = named.dir / (std::string(247, 'n') + ".xmp");
+    writeFile(named.sidecar, before);
+    const auto tooLong = named.update();
     ASSERT_FALSE(tooLong);
     EXPECT_EQ(tooLong.error().message, "XMP sidecar name is too long for its temporary file (251 bytes; at most 250)");
 }
