@@ -213,22 +213,6 @@ TEST(Save, WaitsForAnotherProgramsSaveAndReadsWhatItLeft) {
     EXPECT_EQ(waited->bytes(), kCorrectXml);
 }
 
-TEST(Save, NeverRemovesATemporaryFileALiveSaveIsWriting) {
-    SidecarFolder folder;
-    const fs::path temp = folder.dir / ".IMG_0001.xmp.tmp";
-    writeFile(temp, "being written by another save");
-    if (::setxattr(temp.c_str(), sidecar::kTemporaryMark, "1", 1, 0) != 0)
-        GTEST_SKIP() << "no user attributes on " << folder.dir.path();
-    const int live = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(live, LOCK_EX), 0);
-    const auto outcome = folder.update();
-    ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error().message, "XMP sidecar is being saved by another program");
-    EXPECT_EQ(readFile(temp), "being written by another save");
-    ::close(live);
-    EXPECT_TRUE(folder.update()) << "a stale one is cleared";
-}
-
 TEST(Save, ReplacesOnlyTheFileReadWhereItWasRead) {
     // Each case changes something at the last moment before the rename.
     struct Case {
