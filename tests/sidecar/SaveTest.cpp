@@ -173,17 +173,9 @@ TEST(Save, KeepsTheSidecarsModeOwnerGroupAndExtendedAttributes) {
 }
 
 TEST(Save, RefusesWhatItCannotReplaceWithoutLoss) {
-    SidecarFolder linked;
-    fs::create_hard_link(linked.sidecar, linked.dir / "copy.xmp");
-    const std::string before = readFile(linked.sidecar);
-    const auto hardLinked = linked.update();
-    ASSERT_FALSE(hardLinked);
-    EXPECT_EQ(hardLinked.error().message, "XMP sidecar has 2 hard links; replacing it would separate them");
-    EXPECT_EQ(readFile(linked.dir / "copy.xmp"), before);
-
     SidecarFolder named;
     named.sidecar = named.dir / (std::string(247, 'n') + ".xmp");
-    writeFile(named.sidecar, before);
+    writeFile(named.sidecar, kNeedsLettersXml);
     const auto tooLong = named.update();
     ASSERT_FALSE(tooLong);
     EXPECT_EQ(tooLong.error().message, "XMP sidecar name is too long for its temporary file (251 bytes; at most 250)");

@@ -186,6 +186,9 @@ TEST(Update, FailuresLeaveTheSidecarAsItWas) {
         {"not XML", [](const fs::path& p) { writeFile(p, "<x:xmpmeta>"); }, "XML parse error at line 1: "},
         {"no description", [](const fs::path& p) { writeFile(p, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>"); },
          "Invalid XMP structure: missing rdf:Description"},
+        // Replacing one name of a file with two would separate them.
+        {"hard link", [](const fs::path& p) { fs::create_hard_link(p, p.parent_path() / "copy.xmp"); },
+         "XMP sidecar has 2 hard links; replacing it would separate them"},
         {"over 16 MiB", [](const fs::path& p) { fs::resize_file(p, 16 * 1024 * 1024 + 1); },
          "XMP sidecar is too large (16777217 bytes; the limit is 16 MiB)"},
         // A GPS property that is not a text, or one the file holds twice.
