@@ -12,6 +12,8 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -39,12 +41,6 @@ struct NotingLog : ReplacementLog {
         calls.push_back("settle " + std::to_string(entry) + (replaced ? " replaced" : " dropped"));
     }
 };
-
-Result<SidecarUpdateOutcome> updateWith(const SidecarFolder& folder, ReplacementLog* log) {
-    diag::ScopedSink quiet([](std::string_view) {});
-    auto file = folder.open();
-    return updateSidecarGPS(file, kLat, kLon, {false, false, {}, log});
-}
 
 /// The error, or an empty one for a success, so that a loop over cases goes on.
 template <typename T>
@@ -164,7 +160,7 @@ TEST(SaveGuard, TheJournalEntryIsDurableBeforeTheSidecarIsReplaced) {
         NotingLog log(calls);
         if (c.refused)
             log.refusal = Error{ErrorDomain::journal, 5, "journal full"};
-        const auto outcome = updateWith(folder, &log);
+        const auto outcome = folder.update(false, false, {}, CoordinateFormat::decimal, &log);
         EXPECT_EQ(outcome.ok(), !c.refused);
         EXPECT_THAT(calls, ::testing::ElementsAreArray(
                                c.refused ? std::vector<std::string>{"record", "durable 7", "settle 7 dropped"}
@@ -232,43 +228,52 @@ TEST(SaveGuard, TheNewFileGetsExactlyTheSidecarsOwnerAndAccessList) {
 TEST(SaveGuard, RemovesOnlyTemporaryFilesASaveMade) {
     if (!keepsMarks())
         GTEST_SKIP() << "the test folders' volume keeps no user attributes";
+    const Error inTheWay{ErrorDomain::xmp, kTemporaryInTheWay, "A file named .IMG_0001.xmp.tmp is in the way"};
     struct Case {
         const char* name;
         std::function<void(const fs::path&)> make;
-        bool cleared;
+        Error refusal;         ///< none: the file is cleared and the sidecar saved
         bool noMarks = false;  ///< a volume without user attributes: the content tells
     };
+    int live = -1;  // the lock of a save still writing its temporary file
     const auto marked = [](const fs::path& p) {
         writeFile(p, "left by a save that failed");
         return ::setxattr(p.c_str(), sidecar::kTemporaryMark, "1", 1, 0) == 0;
     };
     const Case cases[] = {
-        {"the user's own file", [](const fs::path& p) { writeFile(p, "my notes"); }, false},
-        {"a link", [](const fs::path& p) { fs::create_symlink("IMG_0001.xmp", p); }, false},
-        {"a save's leftover", [&](const fs::path& p) { ASSERT_TRUE(marked(p)); }, true},
-        {"a save stopped before marking it", [](const fs::path& p) { writeFile(p, ""); }, true},
-        {"a save's leftover, no marks", [](const fs::path& p) { writeFile(p, sidecarXml("1", "2", "N", "E")); }, true, true},
-        {"the user's own file, no marks", [](const fs::path& p) { writeFile(p, "my notes"); }, false, true},
+        {"the user's own file", [](const fs::path& p) { writeFile(p, "my notes"); }, inTheWay},
+        {"a link", [](const fs::path& p) { fs::create_symlink("IMG_0001.xmp", p); }, inTheWay},
+        {"a save's leftover", [&](const fs::path& p) { ASSERT_TRUE(marked(p)); }, {}},
+        {"a live save's file", [&](const fs::path& p) {
+             ASSERT_TRUE(marked(p));
+             live = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+             ASSERT_EQ(::flock(live, LOCK_EX), 0);
+         }, Error{ErrorDomain::xmp, kSidecarBusy, "XMP sidecar is being saved by another program"}},
+        {"a save stopped before marking it", [](const fs::path& p) { writeFile(p, ""); }, {}},
+        {"a save's leftover, no marks", [](const fs::path& p) { writeFile(p, sidecarXml("1", "2", "N", "E")); }, {},
+         true},
+        {"the user's own file, no marks", [](const fs::path& p) { writeFile(p, "my notes"); }, inTheWay, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SidecarFolder folder;
         const fs::path temp = folder.dir / ".IMG_0001.xmp.tmp";
         c.make(temp);
-        const std::string before = readFile(folder.sidecar);
+        const std::string before = readFile(folder.sidecar), tempBefore = readFile(temp);
         TestFileSystem hooked;
         hooked.noMarks = c.noMarks;
         const auto outcome = folder.update();
-        EXPECT_EQ(outcome.ok(), c.cleared);
-        if (c.cleared) {
+        if (live >= 0)
+            ::close(std::exchange(live, -1));
+        EXPECT_EQ(errorOf(outcome), c.refusal);
+        if (c.refusal.message.empty()) {
             EXPECT_EQ(gpsOf(readFile(folder.sidecar)), kExpectedGps);
             EXPECT_FALSE(temporaryLeft(folder));
             continue;
         }
-        EXPECT_EQ(errorOf(outcome), (Error{ErrorDomain::xmp, kTemporaryInTheWay,
-                                          "A file named .IMG_0001.xmp.tmp is in the way"}));
         EXPECT_EQ(readFile(folder.sidecar), before);
         EXPECT_TRUE(temporaryLeft(folder));
+        EXPECT_EQ(readFile(temp), tempBefore);
     }
 }
 

@@ -32,7 +32,7 @@ struct SidecarFolder {
     TempDir dir;
     std::filesystem::path sidecar = dir / "IMG_0001.xmp";
 
-    explicit SidecarFolder(const std::string& xml = sidecarXml("37.7749", "122.4194", "N", "W")) {
+    explicit SidecarFolder(const std::string& xml = kNeedsLettersXml) {
         writeFile(sidecar, xml);
     }
     Result<SidecarFile> open(bool forSaving = true) const {
@@ -41,12 +41,13 @@ struct SidecarFolder {
     /// Reads, compares and updates as the pipeline does, quietly.
     Result<SidecarUpdateOutcome> update(bool dryRun = false, bool alwaysOverwrite = false,
                                         SidecarReplaceHook hook = {},
-                                        CoordinateFormat format = CoordinateFormat::decimal) const {
+                                        CoordinateFormat format = CoordinateFormat::decimal,
+                                        ReplacementLog* log = nullptr) const {
         diag::ScopedSink quiet([](std::string_view) {});
         auto file = open(!dryRun);
         return updateSidecarGPS(file, kLat, kLon,
                                 {.dryRun = dryRun, .alwaysOverwrite = alwaysOverwrite, .beforeReplace = std::move(hook),
-                                 .log = nullptr, .coordinateFormat = format});
+                                 .log = log, .coordinateFormat = format});
     }
 };
 

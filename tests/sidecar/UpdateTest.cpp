@@ -7,11 +7,12 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+
 namespace meridane::testing {
 namespace {
 namespace fs = std::filesystem;
 using Verdict = SidecarComparison::Verdict;
-using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Texts = std::vector<std::string>;
 
@@ -26,12 +27,12 @@ struct PrecheckCase {
 
 TEST(Precheck, DecidesFromWhatTheSidecarSays) {
     const PrecheckCase cases[] = {
-        {"exact", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, Verdict::alreadyCorrect, {}},
+        {"exact", kCorrectXml, false, Verdict::alreadyCorrect, {}},
         {"other spelling", sidecarXml("37,46.494N", "122.4194W", "N", "W"), false, Verdict::withinTolerance,
          {"Latitude format: 37,46.494N \u2192 37.77490000N", "Longitude format: 122.4194W \u2192 122.41940000W"}},
-        {"no letters", sidecarXml("37.7749", "122.4194", "N", "W"), false, Verdict::proceed, {}},
-        {"exact, forced", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), true, Verdict::proceed, {}},
-        {"elsewhere", sidecarXml("48.85837000N", "2.29450000E", "N", "E"), false, Verdict::differentPlace,
+        {"no letters", kNeedsLettersXml, false, Verdict::proceed, {}},
+        {"exact, forced", kCorrectXml, true, Verdict::proceed, {}},
+        {"elsewhere", kElsewhereXml, false, Verdict::differentPlace,
          {"Latitude: 48.85837000N \u2192 37.77490000N", "Longitude: 2.29450000E \u2192 122.41940000W"}},
         // What the file holds is quoted, never the image's value in its place.
         {"longitude missing", sidecarXml("37.7749N", std::nullopt), false, Verdict::differentPlace,
@@ -46,7 +47,7 @@ TEST(Precheck, DecidesFromWhatTheSidecarSays) {
         // Under dm the degrees-and-minutes text is the correct one.
         {"dm", sidecarXml("37,46.494000N", "122,25.164000W", "N", "W"), false, Verdict::alreadyCorrect, {},
          CoordinateFormat::dm},
-        {"dm, decimal text", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, Verdict::withinTolerance,
+        {"dm, decimal text", kCorrectXml, false, Verdict::withinTolerance,
          {"Latitude format: 37.77490000N \u2192 37,46.494000N", "Longitude format: 122.41940000W \u2192 122,25.164000W"},
          CoordinateFormat::dm},
         // A struct or an array is not a coordinate: the update fails the row.
@@ -77,22 +78,18 @@ TEST(Precheck, DecidesFromWhatTheSidecarSays) {
 }
 
 TEST(Precheck, ToleranceIsPerCoordinateAndInclusive) {
-    const struct {
-        double lat, lon;
-        const char *latText, *lonText;
-        bool within;
-    } cases[] = {
+    const std::tuple<double, double, const char*, const char*, bool> cases[] = {
         {0, 10, "0.0001N", "10.00000000E", true},          // exactly the tolerance away
         {45, 10, "45.0005N", "10.00000000E", false},       // five times the tolerance
         {45, 10, "45.00000000N", "11.00000000E", false},   // the latitude right, the longitude a degree off
         {45, 10, "45.00000000N", "10.0001E", true},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.latText) + " " + c.lonText);
-        SidecarFolder folder(sidecarXml(c.latText, c.lonText, "N", "E"));
+    for (const auto& [lat, lon, latText, lonText, within] : cases) {
+        SCOPED_TRACE(std::string(latText) + " " + lonText);
+        SidecarFolder folder(sidecarXml(latText, lonText, "N", "E"));
         diag::ScopedSink quiet([](std::string_view) {});
-        const auto result = precheckSidecarGPS("a.HEIC", c.lat, c.lon, folder.open(false), false);
-        EXPECT_EQ(result.verdict == Verdict::differentPlace, !c.within);
+        const auto result = precheckSidecarGPS("a.HEIC", lat, lon, folder.open(false), false);
+        EXPECT_EQ(result.verdict == Verdict::differentPlace, !within);
     }
 }
 
@@ -106,13 +103,13 @@ struct UpdateCase {
 
 TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
     const UpdateCase cases[] = {
-        {"nothing differs", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), false, {}},
-        {"nothing differs, forced", sidecarXml("37.77490000N", "122.41940000W", "N", "W"), true, {}},
+        {"nothing differs", kCorrectXml, false, {}},
+        {"nothing differs, forced", kCorrectXml, true, {}},
         {"no GPS at all", sidecarXml(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
                                      "   <exif:GPSAltitude>10/1</exif:GPSAltitude>\n"), true,
          {"exif:GPSLatitude: (empty) \u2192 37.77490000N", "exif:GPSLongitude: (empty) \u2192 122.41940000W",
           "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: (empty) \u2192 W"}},
-        {"letters missing", sidecarXml("37.7749", "122.4194", "N", "W"), false,
+        {"letters missing", kNeedsLettersXml, false,
          {"exif:GPSLatitude: 37.7749 \u2192 37.77490000N", "exif:GPSLongitude: 122.4194 \u2192 122.41940000W"}},
         {"lower-case letter kept", sidecarXml("37.77490000 n", "122.4194W", "north", "W"), true,
          {"exif:GPSLongitude: 122.4194W \u2192 122.41940000W"}},
@@ -126,7 +123,7 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
                                   " exif:GPSLongitudeRef=\"E\""), true,
          {"exif:GPSLatitude: 48,51.5N \u2192 37.77490000N", "exif:GPSLongitude: 2,17.67E \u2192 122.41940000W",
           "exif:GPSLatitudeRef: (empty) \u2192 N", "exif:GPSLongitudeRef: E \u2192 W"}},
-        {"dm", sidecarXml("37.7749", "122.4194", "N", "W"), false,
+        {"dm", kNeedsLettersXml, false,
          {"exif:GPSLatitude: 37.7749 \u2192 37,46.494000N", "exif:GPSLongitude: 122.4194 \u2192 122,25.164000W"},
          CoordinateFormat::dm},
     };
@@ -159,13 +156,11 @@ TEST(Update, ChangesWhatDiffersAndReportsItDryRunOrNot) {
 TEST(Update, ASidecarOfExactlySixteenMebibytesIsRead) {
     // Comments in the description fill the file to the limit exactly.
     const size_t limit = 16 * 1024 * 1024;
+    const size_t room = limit - kNeedsLettersXml.size();
     std::string filler;
-    const size_t room = limit - sidecarXml("37.7749", "122.4194", "N", "W").size();
-    while (filler.size() < room) {
-        const size_t left = room - filler.size();
-        const size_t size = left > 1'000'000 + 16 ? 1'000'000 : left - 7;
-        filler += "<!--" + std::string(size, 'x') + "-->";
-    }
+    while (room - filler.size() > 1'000'000 + 16)
+        filler += "<!--" + std::string(1'000'000, 'x') + "-->";
+    filler += "<!--" + std::string(room - filler.size() - 7, 'x') + "-->";
     const std::string xml = sidecarXml("37.7749", "122.4194", "N", "W", filler);
     ASSERT_EQ(xml.size(), limit);
     SidecarFolder folder(xml);
@@ -191,6 +186,9 @@ TEST(Update, FailuresLeaveTheSidecarAsItWas) {
         {"not XML", [](const fs::path& p) { writeFile(p, "<x:xmpmeta>"); }, "XML parse error at line 1: "},
         {"no description", [](const fs::path& p) { writeFile(p, "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>"); },
          "Invalid XMP structure: missing rdf:Description"},
+        // Replacing one name of a file with two would separate them.
+        {"hard link", [](const fs::path& p) { fs::create_hard_link(p, p.parent_path() / "copy.xmp"); },
+         "XMP sidecar has 2 hard links; replacing it would separate them"},
         {"over 16 MiB", [](const fs::path& p) { fs::resize_file(p, 16 * 1024 * 1024 + 1); },
          "XMP sidecar is too large (16777217 bytes; the limit is 16 MiB)"},
         // A GPS property that is not a text, or one the file holds twice.
