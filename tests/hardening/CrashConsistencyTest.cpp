@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Kills the real program with SIGKILL at random moments of write runs over 24
-// pairs (some sidecars behind links) and checks after every kill that each
-// sidecar is byte for byte what it was or the finished new document, and that
-// nothing but a hidden temporary file was added, which the next run clears,
-// and that undoing the killed run (when it kept a journal) puts back every
-// sidecar it replaced. MERIDANE_CRASH_KILLS (default 200) and MERIDANE_CRASH_SEED tune it.
-// What a kill cannot show, since the page cache survives it, the order of the
-// system calls under strace does: each journal entry is flushed before its
-// sidecar is replaced.
+// SIGKILL at random moments of write runs and undos over 24 pairs (some sidecars behind links):
+// each sidecar stays byte for byte old or new, only hidden temporary files are added, and undoing
+// a killed run puts back what it replaced. MERIDANE_CRASH_KILLS (default 200) and MERIDANE_CRASH_SEED
+// tune it. A kill leaves the page cache intact, so the flush order is checked under strace.
 #include "HardeningSupport.h"
 #include "SidecarBuilder.h"
 
@@ -116,15 +111,20 @@ int killAfter(pid_t pid, std::chrono::microseconds delay) {
     return status;
 }
 
-TEST(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar) {
-    const char* killsText = std::getenv("MERIDANE_CRASH_KILLS");
-    const int kills = killsText ? std::atoi(killsText) : 200;
+/// The runs' journals go to `state`, which every child inherits.
+struct CrashConsistency : ::testing::Test {
     const unsigned seed = crashSeed();
-    std::mt19937 random(seed);
-    testing::TempDir state;  // the runs' journals, inherited by every child
-    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+    std::mt19937 random{seed};
+    testing::TempDir state;
     Library library;
     RunResult run;
+    CrashConsistency() { ::setenv("XDG_STATE_HOME", state.path().c_str(), 1); }
+    ~CrashConsistency() override { ::unsetenv("XDG_STATE_HOME"); }
+};
+
+TEST_F(CrashConsistency, SigkillAtRandomMomentsNeverLeavesAMissingOrPartialSidecar) {
+    const char* killsText = std::getenv("MERIDANE_CRASH_KILLS");
+    const int kills = killsText ? std::atoi(killsText) : 200;
     ASSERT_EQ(runCli(library.arguments(), run).size(), 24u) << run.err;
     library.finished = snapshot(library.dir.path());
     int fresh = 0, temporary = 0, midRun = 0, undone = 0;
@@ -191,18 +191,18 @@ std::vector<std::string> tracedCalls(const fs::path& trace) {
     return calls;
 }
 
-TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
+TEST_F(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
     const std::string strace = QStandardPaths::findExecutable("strace").toStdString();
     if (strace.empty() || testing::runProcess({strace, "-qq", "-o", "/dev/null", "/bin/true"}).exitCode != 0)
         GTEST_SKIP() << "strace is not installed or may not trace here";
-    testing::TempDir dir, state;
+    testing::TempDir dir;
     for (int n = 0; n < 8; ++n)
         writePair(dir / "photos" / ("IMG_" + std::to_string(1000 + n)), kPhotos[n % 3]);
     RunOptions options;
     // LeakSanitizer's end-of-run check traces the process itself, which a
     // process already under strace cannot: the sanitized build skips it here.
-    options.environment = {"XDG_STATE_HOME=" + state.path().string(), "ASAN_OPTIONS=detect_leaks=0"};
-    const RunResult run = testing::runProcess(
+    options.environment = {"ASAN_OPTIONS=detect_leaks=0"};
+    run = testing::runProcess(
         {strace, "-f", "-y", "-qq", "-o", (dir / "trace").string(), "-e",
          "trace=openat,fsync,fdatasync,rename,renameat,renameat2", cliPath().string(), "--write",
          (dir / "photos").string()},
@@ -224,13 +224,7 @@ TEST(CrashConsistency, EachJournalEntryIsFlushedBeforeItsSidecarIsReplaced) {
     EXPECT_EQ(replaced, 8) << testing::readFile(dir / "trace");
 }
 
-TEST(CrashConsistency, AnUndoKilledAtRandomMomentsIsFinishedByTheNextPlainUndo) {
-    const unsigned seed = crashSeed();
-    std::mt19937 random(seed);
-    testing::TempDir state;
-    ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
-    Library library;
-    RunResult run;
+TEST_F(CrashConsistency, AnUndoKilledAtRandomMomentsIsFinishedByTheNextPlainUndo) {
     int partly = 0;
     for (int k = 1; k <= 15; ++k) {
         library.restore();
@@ -259,7 +253,6 @@ TEST(CrashConsistency, AnUndoKilledAtRandomMomentsIsFinishedByTheNextPlainUndo) 
         runCli({"--forget-runs"}, undo);
     }
     EXPECT_GT(partly, 0) << "some kills must land inside the undo (seed " << seed << ")";
-    ::unsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace

@@ -28,6 +28,11 @@ struct Fault {
 
 TEST(Faults, EndInTheirRowAndChangeNothingElse) {
     const fs::path kSidecar = "IMG_0001.xmp";
+    const auto linkSidecarTo = [&](const fs::path& p, const char* target) {
+        fs::remove(p / kSidecar);
+        fs::create_symlink(target, p / kSidecar);
+        return "";
+    };
     const Fault faults[] = {
         {"full volume", [](const fs::path& p, RunOptions&) {
              return mount(p, "size=2m").empty() ? (writePair(p / "IMG_0001"), "") : "cannot mount";
@@ -47,10 +52,8 @@ TEST(Faults, EndInTheirRowAndChangeNothingElse) {
         {"read-only mount", [](const fs::path& p, RunOptions&) { return mount(p, "", true); }, "failed",
          "Cannot write to folder <photos>: read-only file system"},
         {"loop of links", [&](const fs::path& p, RunOptions&) {
-             fs::remove(p / kSidecar);
-             fs::create_symlink("other.xmp", p / kSidecar);
              fs::create_symlink(kSidecar, p / "other.xmp");
-             return "";
+             return linkSidecarTo(p, "other.xmp");
          }, "failed", "Could not read \u201CIMG_0001.xmp\u201D: Too many levels of symbolic links"},
         {"unreadable sidecar", [&](const fs::path& p, RunOptions& o) { o = asUnprivilegedUser(); ::chmod((p / kSidecar).c_str(), 0); return ""; },
          "failed", "Permission denied for XMP sidecar"},
@@ -65,11 +68,7 @@ TEST(Faults, EndInTheirRowAndChangeNothingElse) {
          }, "failed", "Cannot keep the XMP sidecar's owner (root); not replaced"},
         {"immutable sidecar", [&](const fs::path& p, RunOptions&) { return setImmutable(p / kSidecar, true) ? "" : "no immutable flag here"; },
          "failed", "Could not replace \u201CIMG_0001.xmp\u201D with \u201C.IMG_0001.xmp.tmp\u201D: Operation not permitted"},
-        {"dangling link", [&](const fs::path& p, RunOptions&) {
-             fs::remove(p / kSidecar);
-             fs::create_symlink("gone.xmp", p / kSidecar);
-             return "";
-         },
+        {"dangling link", [&](const fs::path& p, RunOptions&) { return linkSidecarTo(p, "gone.xmp"); },
          "skippedMissing", "No XMP sidecar file"},
         {"folder on the temporary name", [](const fs::path& p, RunOptions&) { fs::create_directories(p / ".IMG_0001.xmp.tmp/mine"); return ""; },
          "failed", "Could not create \u201C.IMG_0001.xmp.tmp\u201D: File exists"},

@@ -301,9 +301,6 @@ TEST(HeifContainer, AnExtentOfLengthZeroRunsToTheEndOfTheFile) {
     toTheEnd.replace(length, 4, Bytes(4, '\0'));
     writeFile(dir / "IMG_0001.HEIC", toTheEnd);
     EXPECT_EQ(walkedPrimaryExif(dir / "IMG_0001.HEIC"), exif);
-    const Reading reading = readWithinBounds(dir / "IMG_0001.HEIC");
-    EXPECT_TRUE(reading.position.has_value());
-    EXPECT_EQ(reading.device.value_or(DeviceData{}).make, std::optional<std::string>("Apple"));
 }
 
 const HeifLayout kLayouts[] = {
@@ -416,10 +413,6 @@ TEST(HostileImages, EachEndsWithItsReasonWithinTheBounds) {
         if (sparseSize)
             std::filesystem::resize_file(path, sparseSize);
         const Reading reading = readWithinBounds(path);
-        std::printf("[ cost     ] %-38s %4llu reads %8.1f KiB read %8.1f KiB peak\n", name,
-                    static_cast<unsigned long long>(reading.stats.readCalls),
-                    static_cast<double>(reading.stats.bytesRead) / 1024,
-                    static_cast<double>(g_peak) / 1024);
         EXPECT_FALSE(reading.position);
         const auto says = [why = reason](const std::string& line) { return line.find(why) != std::string::npos; };
         EXPECT_TRUE(std::any_of(reading.cameraLines.begin(), reading.cameraLines.end(), says));
