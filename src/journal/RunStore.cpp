@@ -193,10 +193,11 @@ std::chrono::system_clock::time_point timeOfId(const std::string& id) {
 }
 
 using Indexed = OpenedRun::Indexed;
+static_assert(sizeof(Indexed) == 16);
 
 /// Reads the whole journal in one pass. The summary's memory does not grow
 /// with the journal; the entries' index, when asked for, is kept in `entries`.
-RunSummary scan(int fd, const std::filesystem::path& file, std::vector<Indexed>* entries) {
+RunSummary scan(int fd, const std::filesystem::path& file, std::deque<Indexed>* entries) {
     RunSummary summary;
     summary.file = file;
     summary.id = file.stem().native();
@@ -236,10 +237,10 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<Indexed>*
             summary.damaged = true;
             if (entries)
                 entries->push_back({.offset = 0,
-                                    .length = 0,
-                                    .number = entries->empty() ? 0 : entries->back().number,
                                     .damage = kUnreadableAfter,
-                                    .replaced = false});
+                                    .replaced = 0,
+                                    .length = 0,
+                                    .number = entries->empty() ? 0 : entries->back().number});
             ++entryCount;
             break;
         }
@@ -265,10 +266,10 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<Indexed>*
             countFolder(parsed.entry.sidecarPath);
             if (entries)
                 entries->push_back({.offset = record.offset,
-                                    .length = record.length,
-                                    .number = parsed.entry.number,
                                     .damage = parsed.damage,
-                                    .replaced = false});
+                                    .replaced = 0,
+                                    .length = record.length,
+                                    .number = parsed.entry.number});
             break;
         }
         case RecordType::done:
@@ -314,11 +315,10 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::vector<Indexed>*
         const auto* note = entry.damage == kUnreadableAfter ? nullptr : noteOf(entry.number);
         if (entry.damage == kIntact && note && !note->second)
             continue;  // its save failed: the run did not replace this sidecar
-        entry.replaced = note && note->second;
+        entry.replaced = note && note->second ? 1 : 0;
         (*entries)[kept++] = entry;
     }
     entries->resize(kept);
-    entries->shrink_to_fit();
     summary.sidecars = kept;
     return summary;
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -84,20 +85,21 @@ public:
     /// at once; entry() and oldBytes() no longer read.
     void close();
 
-    /// Where an entry's record lies and what the first reading found.
+    /// Where an entry's record lies and what the first reading found: 16
+    /// bytes, so that the index of a million entries stays small.
     struct Indexed {
-        std::uint64_t offset = 0;
+        std::uint64_t offset : 48 = 0;  ///< journals are far below 256 TiB
+        std::uint64_t damage : 8 = 0;
+        std::uint64_t replaced : 1 = 0;
         std::uint32_t length = 0;
         std::uint32_t number = 0;
-        std::uint8_t damage = 0;
-        bool replaced = false;
     };
 
 private:
     OpenedRun() = default;
     int fd_ = -1;
     RunSummary summary_;
-    std::vector<Indexed> index_;
+    std::deque<Indexed> index_;  // grows without copying itself
 };
 
 class RunStore {
