@@ -104,7 +104,7 @@ public:
     }
 
     void clear() {
-        if (drawn_) {
+        if (std::exchange(drawn_, false)) {
             write(err_, "\r\x1b[2K");
             std::fflush(err_);
         }
@@ -133,9 +133,7 @@ private:
 std::string summary(const BatchRun& run, double seconds) {
     if (run.totalCount() == 0)
         return "Summary: no media files found\n";
-    std::array<std::int64_t, ProcessingResult::kCaseCount> counts{};
-    for (const ProcessingResultDetail& detail : run.results())
-        ++counts[static_cast<size_t>(detail.result.resultCase())];
+    const BatchRun::CaseCounts& counts = run.resultCounts();
     std::string text = "Summary: " + std::to_string(run.processedCount()) +
                        (run.processedCount() == 1 ? " file in " : " files in ") +
                        std::to_string(static_cast<long>(seconds * 1000 + 0.5)) + " ms \u2014";
@@ -162,7 +160,11 @@ std::string summary(const BatchRun& run, double seconds) {
         text += (first ? " " : ", ") + std::to_string(count) + " " + std::string(word);
         first = false;
     }
-    const auto hidden = static_cast<std::int64_t>(run.results().size() - run.visibleResults().size());
+    std::int64_t hidden = 0;
+    if (run.options().silentlyIgnoreSkipped)
+        for (size_t i = 0; i < counts.size(); ++i)
+            if (BatchRun::isHiddenWhenSilent(static_cast<ProcessingResult::Case>(i)))
+                hidden += counts[i];
     if (hidden > 0)
         text += " (" + std::to_string(hidden) + " left out of the report by --silently-ignore-skipped)";
     text += "\n";
@@ -198,11 +200,17 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
             run.stopAfterFilesInFlight();
     });
     run.setOptions(options.processing);  // the CLI has no folder prompt
+    // Each row is printed as it comes and then forgotten, so that an undo of
+    // a million sidecars runs in the memory of a few.
+    run.setKeepsResults(false);
     const bool silent = options.processing.silentlyIgnoreSkipped;
     ProgressLine progress(err, output.progress && !options.debug);
+    const bool rowsOnTerminal = ::isatty(::fileno(output.out)) == 1;
     QObject::connect(&run, &BatchRun::resultRecorded, &run, [&](const ProcessingResultDetail& detail) {
-        if (options.json && !(silent && BatchRun::isHiddenWhenSilent(detail.result))) {
-            write(output.out, jsonLine(detail));
+        if (!(silent && BatchRun::isHiddenWhenSilent(detail.result.resultCase()))) {
+            if (rowsOnTerminal)
+                progress.clear();  // a row must not be written after the progress text
+            write(output.out, options.json ? jsonLine(detail) : resultLine(detail));
             std::fputc('\n', output.out);
         }
         progress.update(run.processedCount(), run.totalCount(), run.currentFile());
@@ -224,6 +232,8 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     } else {
         run.processPaths(options.paths);
     }
+    if (!options.json)
+        write(output.out, reportHeader(run.options(), std::chrono::system_clock::now(), run.undoneRunId()) + "\n");
     if (run.isProcessing()) {
         // The paths are searched first; when they hold no media file the run
         // ends with that search and no runFinished follows.
@@ -239,11 +249,6 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     progress.clear();
 
-    if (!options.json) {
-        write(output.out, allResultsReport(run.visibleResults(), run.options(), std::chrono::system_clock::now(),
-                                           run.undoneRunId()));
-        std::fputc('\n', output.out);
-    }
     std::fflush(output.out);
     write(err, summary(run, seconds));
     if (run.lastJournal().replaced > 0)
@@ -260,10 +265,7 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
 
     if (unreadable)
         return 1;
-    for (const ProcessingResultDetail& detail : run.results())
-        if (detail.result.resultCase() == ProcessingResult::Case::failed)
-            return 1;
-    return 0;
+    return run.resultCounts()[static_cast<size_t>(ProcessingResult::Case::failed)] > 0 ? 1 : 0;
 }
 
 int cliMain(int argc, char** argv) {

@@ -33,6 +33,24 @@
 #include <utility>
 
 namespace meridane {
+
+// The files of a run: a list, or for an undo a count and a look-up in the
+// run's journal, which holds the paths already (a million of them held for
+// the whole undo would cost some 100 MB).
+struct RunItems {
+    std::vector<std::filesystem::path> paths;
+    std::size_t lookedUpCount = 0;
+    std::function<std::filesystem::path(std::size_t)> lookUp;
+
+    static RunItems listed(std::vector<std::filesystem::path> paths) { return {std::move(paths), 0, {}}; }
+    static RunItems lookedUp(std::size_t count, std::function<std::filesystem::path(std::size_t)> lookUp) {
+        return {{}, count, std::move(lookUp)};
+    }
+
+    std::size_t size() const { return lookUp ? lookedUpCount : paths.size(); }
+    std::filesystem::path at(std::size_t index) const { return lookUp ? lookUp(index) : paths[index]; }
+};
+
 namespace {
 
 bool isDirectory(const std::filesystem::path& path) {
@@ -162,13 +180,13 @@ private:
 // a busy owning thread.
 struct RunQueue {
     std::mutex mutex;
-    std::vector<std::filesystem::path> files;  // fixed for the run
+    RunItems files;  // fixed for the run
     size_t next = 0;
     int unfinishedInGroup = 0;
     bool cancelled = false;  // the owner is gone: nothing more is delivered
     bool stopping = false;   // no new file starts; the run still ends normally
     bool paused = false;     // no new group starts until resumed
-    bool parked = false;     // paused between groups: nothing is in flight
+    bool parked = false;     // held between groups: nothing is in flight
 
     // Results not yet taken by the owning thread, in the order the files
     // finished, and whether the owner has been told of them: it is told
@@ -206,8 +224,12 @@ struct RunQueue {
     std::vector<size_t> takeGroup() {
         std::vector<size_t> group;
         while (!cancelled && !stopping && next < files.size() && group.size() < static_cast<size_t>(BatchRun::filesPerGroup)) {
-            if (std::any_of(group.begin(), group.end(), [&](size_t taken) { return sameSidecar(files[taken], files[next]); }))
-                break;
+            if (!group.empty()) {
+                const std::filesystem::path candidate = files.at(next);
+                if (std::any_of(group.begin(), group.end(),
+                                [&](size_t taken) { return sameSidecar(files.at(taken), candidate); }))
+                    break;
+            }
             group.push_back(next++);
             // Counted before any of them starts, so the first save's journal
             // flush waits for the entries of the others in flight.
@@ -261,6 +283,12 @@ void startFile(const std::shared_ptr<RunQueue>& queue, size_t index);
 // keeps it busy: far below what a person notices in a list or a count.
 constexpr std::chrono::milliseconds kResultsInterval{4};
 
+// Files that end faster than the owning thread records them (an undo of a
+// run whose sidecars are gone, say) hold their results in the queue; beyond
+// this many the workers wait for the owner, so that the queue stays small
+// however long the run.
+constexpr size_t kMostResultsWaiting = 4096;
+
 // One worker waits for the second file of the next group; see RunQueue::HandOff.
 static_assert(BatchRun::filesPerGroup == 2);
 
@@ -305,8 +333,10 @@ void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
             if (--queue->unfinishedInGroup > 0) {
                 waitForNext = true;
                 queue->waitingWorker = &handOff;
-            } else if (queue->paused && !queue->cancelled && !queue->stopping) {
-                // The next group waits for resume(); the other worker is let go.
+            } else if ((queue->paused || queue->finishedFiles.size() >= kMostResultsWaiting) && !queue->cancelled &&
+                       !queue->stopping) {
+                // The next group waits for resume(), or for the owner to take
+                // the results waiting; the other worker is let go.
                 queue->parked = true;
                 if (RunQueue::HandOff* waiter = std::exchange(queue->waitingWorker, nullptr)) {
                     waiter->file.store(waiter->kNoFileLeft, std::memory_order_release);
@@ -349,31 +379,51 @@ void startFile(const std::shared_ptr<RunQueue>& queue, size_t index) {
     queue->pool->start([queue, index] { runFiles(queue, index); });
 }
 
+// A run held between groups goes on, from the owning thread, with its next
+// group or its end, unless it is paused or its results still wait.
+void continueHeldRun(const std::shared_ptr<RunQueue>& queue) {
+    std::vector<size_t> group;
+    bool runOver = false;
+    {
+        std::lock_guard lock(queue->mutex);
+        if (!queue->parked || queue->paused || queue->finishedFiles.size() >= kMostResultsWaiting)
+            return;
+        queue->parked = false;
+        group = queue->takeGroup();
+        runOver = group.empty() && !queue->cancelled;
+    }
+    if (runOver)
+        queue->finished();
+    for (size_t index : group)
+        startFile(queue, index);
+}
+
 // Records, on the owning thread, the results waiting by now, and returns how
 // many there were. Later ones are left for the next call, so that the owner
 // gets back to its other events between them; with `quietWhileTaking`, files
 // that finish meanwhile do not tell the owner (it is to call again soon).
 // Each result is taken from the queue just before it is recorded: a slot
 // that runs a nested event loop, and takes results in there, keeps their order.
-size_t takeFinishedFiles(BatchRun& run, RunQueue& queue, bool quietWhileTaking) {
+size_t takeFinishedFiles(BatchRun& run, const std::shared_ptr<RunQueue>& queue, bool quietWhileTaking) {
     size_t waiting = 0;
     {
-        std::lock_guard lock(queue.mutex);
-        waiting = queue.finishedFiles.size();
-        queue.ownerTold = quietWhileTaking && waiting > 0;
+        std::lock_guard lock(queue->mutex);
+        waiting = queue->finishedFiles.size();
+        queue->ownerTold = quietWhileTaking && waiting > 0;
     }
     const size_t taken = waiting;
     for (; waiting > 0; --waiting) {
         std::optional<std::pair<size_t, ProcessingResult>> next;
         {
-            std::lock_guard lock(queue.mutex);
-            if (queue.finishedFiles.empty())
-                return taken;
-            next.emplace(std::move(queue.finishedFiles.front()));
-            queue.finishedFiles.pop_front();
+            std::lock_guard lock(queue->mutex);
+            if (queue->finishedFiles.empty())
+                break;
+            next.emplace(std::move(queue->finishedFiles.front()));
+            queue->finishedFiles.pop_front();
         }
-        run.recordResult(queue.files[next->first], std::move(next->second));
+        run.recordResult(queue->files.at(next->first), std::move(next->second));
     }
+    continueHeldRun(queue);
     return taken;
 }
 
@@ -389,6 +439,8 @@ struct BatchRun::State {
     std::int64_t totalCount = 0;
     std::int64_t processedCount = 0;
     std::vector<ProcessingResultDetail> results;
+    CaseCounts counts{};
+    bool keepsResults = true;
 
     FileProcessor processor;
     std::shared_ptr<PromptBridge> bridge;
@@ -412,7 +464,7 @@ BatchRun::BatchRun(QObject* parent) : QObject(parent), state_(std::make_unique<S
     state_->resultsTimer.setSingleShot(true);
     state_->resultsTimer.setInterval(kResultsInterval);
     connect(&state_->resultsTimer, &QTimer::timeout, this, [this] {
-        if (state_->run && takeFinishedFiles(*this, *state_->run, true) > 0)
+        if (state_->run && takeFinishedFiles(*this, state_->run, true) > 0)
             state_->resultsTimer.start();
     });
     syncProcessingOptions();
@@ -453,7 +505,7 @@ bool BatchRun::processPaths(const std::vector<std::filesystem::path>& urls) {
     state_->walkFailures = walkFailures;
     state_->dropped = urls;
     startCollecting([urls, walkFailures](const std::atomic<bool>& abandoned) {
-        return mediaFilesOf(urls, abandoned, *walkFailures);
+        return RunItems::listed(mediaFilesOf(urls, abandoned, *walkFailures));
     });
     return true;
 }
@@ -476,22 +528,19 @@ bool BatchRun::undoRun(const std::string& runId) {
             *opened = journal::OpenedRun::open(file);
         if (*opened && opened->value().entryCount() == 0 && opened->value().summary().damaged)
             *opened = Error{ErrorDomain::journal, kJournalDamaged, "The run's journal is damaged: no entry in it can be read"};
-        std::vector<std::filesystem::path> items;
         if (!*opened)
-            return std::vector<std::filesystem::path>{file};
+            return RunItems::listed({file});
         // Latest first: a sidecar the run wrote twice goes back to its first state.
-        const journal::OpenedRun& undone = opened->value();
-        items.reserve(undone.entryCount());
-        for (std::size_t i = undone.entryCount(); i-- > 0;) {
-            const std::filesystem::path sidecar = undone.entry(i).sidecarPath;
-            items.push_back(sidecar.empty() ? file : sidecar);
-        }
-        return items;
+        const std::size_t count = opened->value().entryCount();
+        return RunItems::lookedUp(count, [opened, file, count](std::size_t index) {
+            std::filesystem::path sidecar = opened->value().entry(count - 1 - index).sidecarPath;
+            return sidecar.empty() ? file : sidecar;
+        });
     });
     return true;
 }
 
-void BatchRun::startCollecting(std::function<std::vector<std::filesystem::path>(const std::atomic<bool>&)> collect) {
+void BatchRun::startCollecting(std::function<RunItems(const std::atomic<bool>&)> collect) {
     // In progress from now on, so a second drop during the walk is refused.
     state_->isProcessing = true;
     state_->isCollecting = true;
@@ -503,7 +552,7 @@ void BatchRun::startCollecting(std::function<std::vector<std::filesystem::path>(
     // Folders on a slow or network disk can take seconds to walk; the owning
     // thread only hears of the outcome.
     state_->pool.start([this, collect = std::move(collect), abandoned] {
-        std::vector<std::filesystem::path> files = collect(*abandoned);
+        RunItems files = collect(*abandoned);
         if (abandoned->load())
             return;
         // A stop can come after the outcome was queued: it is asked again here.
@@ -517,12 +566,12 @@ void BatchRun::startCollecting(std::function<std::vector<std::filesystem::path>(
     });
 }
 
-void BatchRun::collectingEnded(std::vector<std::filesystem::path> files) {
+void BatchRun::collectingEnded(RunItems files) {
     state_->isCollecting = false;
     state_->stopping = false;
     state_->walkAbandoned.reset();
     state_->totalCount = static_cast<std::int64_t>(files.size());
-    if (files.empty()) {
+    if (files.size() == 0) {
         state_->undo.reset();
         state_->isProcessing = false;
         Q_EMIT collectingFinished();
@@ -532,8 +581,9 @@ void BatchRun::collectingEnded(std::vector<std::filesystem::path> files) {
     startRun(std::move(files));
 }
 
-void BatchRun::startRun(std::vector<std::filesystem::path> files) {
-    state_->results.reserve(files.size());
+void BatchRun::startRun(RunItems files) {
+    if (state_->keepsResults)
+        state_->results.reserve(files.size());
     auto run = std::make_shared<RunQueue>();
     run->files = std::move(files);
     if (!state_->runsFolder.empty()) {
@@ -565,7 +615,7 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
             if (walkFailures)
                 if (const auto failure = walkFailures->find(index); failure != walkFailures->end())
                     return ProcessingResult::failed(failure->second);
-            return processor((*files)[index], prompt);
+            return processor(files->at(index), prompt);
         };
     }
     run->pool = &state_->pool;
@@ -578,7 +628,7 @@ void BatchRun::startRun(std::vector<std::filesystem::path> files) {
             this,
             [this, weakRun] {
                 if (const std::shared_ptr<RunQueue> current = weakRun.lock(); current && current == state_->run)
-                    if (takeFinishedFiles(*this, *current, true) > 0 && !state_->resultsTimer.isActive())
+                    if (takeFinishedFiles(*this, current, true) > 0 && !state_->resultsTimer.isActive())
                         state_->resultsTimer.start();
             },
             Qt::QueuedConnection);
@@ -611,25 +661,17 @@ void BatchRun::resume() {
 
 bool BatchRun::isPaused() const { return state_->paused; }
 
-// A parked run goes on from the owning thread: its next group, or its end.
+// Sets the pause; a run held by it goes on from the owning thread when it is lifted.
 void BatchRun::setQueuePaused(bool paused) {
     const std::shared_ptr<RunQueue> run = state_->run;
     if (!run)
         return;
-    std::vector<size_t> group;
-    bool runOver = false;
     {
         std::lock_guard lock(run->mutex);
         run->paused = paused;
-        if (paused || !std::exchange(run->parked, false))
-            return;
-        group = run->takeGroup();
-        runOver = group.empty() && !run->cancelled;
     }
-    if (runOver)
-        run->finished();
-    for (size_t index : group)
-        startFile(run, index);
+    if (!paused)
+        continueHeldRun(run);
 }
 
 void BatchRun::stopAfterFilesInFlight() {
@@ -640,7 +682,7 @@ void BatchRun::stopAfterFilesInFlight() {
         // Nothing has started yet: the walk is abandoned and the run ends with
         // no files, as a drop without media files does.
         state_->walkAbandoned->store(true);
-        collectingEnded({});
+        collectingEnded(RunItems::listed({}));
         return;
     }
     bool parked = false;
@@ -664,20 +706,27 @@ void BatchRun::resetRunState() {
     state_->totalCount = 0;
     state_->processedCount = 0;
     state_->results.clear();
+    state_->counts = {};
     state_->undoneRun.clear();
     Q_EMIT runReset();
 }
 
 void BatchRun::recordResult(const std::filesystem::path& filePath, ProcessingResult result) {
     state_->currentFile = filePath.filename().native();
-    state_->results.push_back(ProcessingResultDetail::make(filePath, std::move(result)));
+    ++state_->counts[static_cast<size_t>(result.resultCase())];
     ++state_->processedCount;
+    ProcessingResultDetail detail = ProcessingResultDetail::make(filePath, std::move(result));
+    if (!state_->keepsResults) {
+        Q_EMIT resultRecorded(detail);
+        return;
+    }
+    state_->results.push_back(std::move(detail));
     Q_EMIT resultRecorded(state_->results.back());
 }
 
 void BatchRun::runEnded() {
     state_->resultsTimer.stop();
-    takeFinishedFiles(*this, *state_->run, false);
+    takeFinishedFiles(*this, state_->run, false);
     if (const std::shared_ptr<journal::RunWriter>& writer = state_->run->writer) {
         // Entries are on disk already; what finishing adds is only a note.
         (void)writer->finish();
@@ -685,12 +734,12 @@ void BatchRun::runEnded() {
         // An undo stopped halfway is not done: the next undo takes it up
         // again; nor is one that put nothing back while something was left
         // to put back (every sidecar changed since the run, say).
-        const bool putNothingBack = writer->replacedCount() == 0 && !writer->continuesEarlierUndo() &&
-                                    std::any_of(state_->results.begin(), state_->results.end(), [](const auto& detail) {
-                                        const ProcessingResult::Case outcome = detail.result.resultCase();
-                                        return outcome == ProcessingResult::Case::failed ||
-                                               outcome == ProcessingResult::Case::notRestored;
-                                    });
+        const auto count = [this](ProcessingResult::Case outcome) {
+            return state_->counts[static_cast<size_t>(outcome)];
+        };
+        const bool putNothingBack =
+            writer->replacedCount() == 0 && !writer->continuesEarlierUndo() &&
+            count(ProcessingResult::Case::failed) + count(ProcessingResult::Case::notRestored) > 0;
         if (state_->undo && *state_->undo && !state_->stopping && !putNothingBack)
             (void)state_->undo->value().markUndone(writer->id());
     }
@@ -716,6 +765,8 @@ const std::string& BatchRun::currentFile() const { return state_->currentFile; }
 std::int64_t BatchRun::totalCount() const { return state_->totalCount; }
 std::int64_t BatchRun::processedCount() const { return state_->processedCount; }
 const std::vector<ProcessingResultDetail>& BatchRun::results() const { return state_->results; }
+const BatchRun::CaseCounts& BatchRun::resultCounts() const { return state_->counts; }
+void BatchRun::setKeepsResults(bool keep) { state_->keepsResults = keep; }
 
 std::vector<const ProcessingResultDetail*> BatchRun::visibleResults() const {
     std::vector<const ProcessingResultDetail*> visible;
@@ -727,8 +778,8 @@ std::vector<const ProcessingResultDetail*> BatchRun::visibleResults() const {
     return visible;
 }
 
-bool BatchRun::isHiddenWhenSilent(const ProcessingResult& result) {
-    switch (result.resultCase()) {
+bool BatchRun::isHiddenWhenSilent(ProcessingResult::Case resultCase) {
+    switch (resultCase) {
     case ProcessingResult::Case::withinTolerance:
     case ProcessingResult::Case::skippedMissing:
     case ProcessingResult::Case::skippedNonApple:

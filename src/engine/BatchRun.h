@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+#include <array>
 #include <atomic>
 
 #include <cstdint>
@@ -21,6 +22,7 @@
 namespace meridane {
 
 class FolderAccessPrompt;
+struct RunItems;
 
 /// What the last run kept for undo.
 struct RunJournalInfo {
@@ -110,13 +112,22 @@ public:
     const std::string& currentFile() const;
     std::int64_t totalCount() const;
     std::int64_t processedCount() const;
+    /// Empty when results are not kept.
     const std::vector<ProcessingResultDetail>& results() const;
+    /// How many results of each case this run has recorded, kept or not.
+    using CaseCounts = std::array<std::int64_t, ProcessingResult::kCaseCount>;
+    const CaseCounts& resultCounts() const;
+    /// A front end that handles each result as it is recorded (the CLI
+    /// prints it) need not keep them: a run over a million files then holds
+    /// no row in memory. On by default.
+    void setKeepsResults(bool keep);
 
     /// results without the hidden kinds when the front end's
     /// silentlyIgnoreSkipped is on.
     std::vector<const ProcessingResultDetail*> visibleResults() const;
     /// withinTolerance, skippedMissing, skippedNonApple and alreadyCorrect.
-    static bool isHiddenWhenSilent(const ProcessingResult& result);
+    static bool isHiddenWhenSilent(ProcessingResult::Case resultCase);
+    static bool isHiddenWhenSilent(const ProcessingResult& result) { return isHiddenWhenSilent(result.resultCase()); }
 
 Q_SIGNALS:
     void runReset();
@@ -133,9 +144,9 @@ Q_SIGNALS:
     void optionsChanged();
 
 private:
-    void startCollecting(std::function<std::vector<std::filesystem::path>(const std::atomic<bool>&)> collect);
-    void collectingEnded(std::vector<std::filesystem::path> files);
-    void startRun(std::vector<std::filesystem::path> files);
+    void startCollecting(std::function<RunItems(const std::atomic<bool>&)> collect);
+    void collectingEnded(RunItems files);
+    void startRun(RunItems files);
     void runEnded();
     void setQueuePaused(bool paused);
 

@@ -101,9 +101,8 @@ std::string resultLine(const ProcessingResultDetail& detail) {
     return fileNameText(detail.filePath) + ": " + reportText(detail.result);
 }
 
-std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& visible,
-                             const ProcessingOptionValues& options, std::chrono::system_clock::time_point now,
-                             const std::string& undoneRun) {
+std::string reportHeader(const ProcessingOptionValues& options, std::chrono::system_clock::time_point now,
+                         const std::string& undoneRun) {
     std::string report = "Results " + std::string(kEmDash) + " " + utcTimeText(now) + " " + std::string(kEmDash);
     if (!undoneRun.empty())
         report += " Undo of run " + text::escapedControls(undoneRun);
@@ -117,6 +116,13 @@ std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& v
         report += " CoordinateFormat=dm";
     if (undoneRun.empty() && options.sidecarNaming != SidecarNaming::stem)
         report += " SidecarName=full";
+    return report;
+}
+
+std::string allResultsReport(const std::vector<const ProcessingResultDetail*>& visible,
+                             const ProcessingOptionValues& options, std::chrono::system_clock::time_point now,
+                             const std::string& undoneRun) {
+    std::string report = reportHeader(options, now, undoneRun);
     for (const ProcessingResultDetail* detail : visible)
         report.append("\n").append(resultLine(*detail));
     return report;

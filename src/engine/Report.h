@@ -27,6 +27,11 @@ std::string fileNameText(const std::filesystem::path& filePath);
 /// fileNameText + ": " + reportText.
 std::string resultLine(const ProcessingResultDetail& detail);
 
+/// The report's first line: the UTC time and the settings (for an undo:
+/// "Undo of run " + the run's id instead of the settings).
+std::string reportHeader(const ProcessingOptionValues& options, std::chrono::system_clock::time_point now,
+                         const std::string& undoneRun = {});
+
 /// Header line with the UTC time and settings (for an undo: "Undo of run " +
 /// the run's id instead of the settings), then one line per entry; joined
 /// with single newlines, no newline at the end.

@@ -266,6 +266,49 @@ TEST_F(BatchRunTest, StoppingLetsTheFilesInFlightFinishAndStartsNoOther) {
     EXPECT_EQ(run_.processedCount(), 0);
 }
 
+TEST_F(BatchRunTest, WorkersWaitForAnOwnerThatFallsBehindAndAPauseHoldsThemStill) {
+    // Files that end at once, and an owner busy elsewhere: the results
+    // waiting for it must not pile up for the whole run.
+    std::atomic<int> processed{0};
+    processWith([&](const std::string&) {
+        ++processed;
+        return ProcessingResult::alreadyCorrect();
+    });
+    run_.setKeepsResults(false);
+    constexpr int kFiles = 20000;
+    std::vector<fs::path> paths;
+    for (int i = 0; i < kFiles; ++i)
+        paths.push_back(dir_ / ("IMG_" + std::to_string(i) + ".heic"));
+    int recorded = 0;
+    QObject::connect(&run_, &BatchRun::resultRecorded, [&] { ++recorded; });
+    QEventLoop started;
+    QObject::connect(&run_, &BatchRun::runStarted, &started, &QEventLoop::quit);
+    ASSERT_TRUE(run_.processPaths(paths));
+    started.exec();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int beforeOwnerCaughtUp = processed.load();
+    EXPECT_GT(beforeOwnerCaughtUp, 0);
+    EXPECT_LE(beforeOwnerCaughtUp, 4096 + 2 * BatchRun::filesPerGroup);
+
+    // Taking the waiting results lets the workers go on, but not past a pause.
+    run_.pause();
+    for (int round = 0; round < 20; ++round) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const int whilePaused = processed.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(processed.load(), whilePaused);
+    EXPECT_LT(whilePaused, kFiles);
+    run_.resume();
+    ASSERT_TRUE(waitUntilIdle(run_));
+    EXPECT_EQ(processed.load(), kFiles);
+    EXPECT_EQ(recorded, kFiles);
+    EXPECT_TRUE(run_.results().empty());
+    EXPECT_EQ(run_.resultCounts()[static_cast<size_t>(ProcessingResult::Case::alreadyCorrect)], kFiles);
+}
+
 TEST(BatchRunLifetime, DestroyingTheRunWhileAFileWaitsOrDuringTheWalkDoesNotHang) {
     diag::LineCapture quiet;
     testing::TempDir dir;
