@@ -188,10 +188,11 @@ struct RunQueue {
     bool paused = false;     // no new group starts until resumed
     bool parked = false;     // held between groups: nothing is in flight
 
-    // Results not yet taken by the owning thread, in the order the files
-    // finished, and whether the owner has been told of them: it is told
-    // once and then takes every result that is waiting by then.
-    std::deque<std::pair<size_t, ProcessingResult>> finishedFiles;
+    // Results not yet taken by the owning thread, with their files, in the
+    // order the files finished, and whether the owner has been told of them:
+    // it is told once and then takes every result that is waiting by then.
+    // The worker names the file, as an undo's names are read from its journal.
+    std::deque<std::pair<std::filesystem::path, ProcessingResult>> finishedFiles;
     bool ownerTold = false;
 
     // The worker whose file ends before the other of its group waits for
@@ -318,6 +319,7 @@ std::int64_t awaitHandOff(RunQueue& queue, const RunQueue::HandOff& handOff) {
 void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
     for (;;) {
         ProcessingResult result = processOne(*queue, index);
+        std::filesystem::path file = queue->files.at(index);
         if (queue->writer)
             queue->writer->fileEnded();
         std::vector<size_t> group;
@@ -328,7 +330,7 @@ void runFiles(const std::shared_ptr<RunQueue>& queue, size_t index) {
         std::optional<size_t> startOnPool;
         {
             std::lock_guard lock(queue->mutex);
-            queue->finishedFiles.emplace_back(index, std::move(result));
+            queue->finishedFiles.emplace_back(std::move(file), std::move(result));
             tellOwner = !std::exchange(queue->ownerTold, true);
             if (--queue->unfinishedInGroup > 0) {
                 waitForNext = true;
@@ -413,7 +415,7 @@ size_t takeFinishedFiles(BatchRun& run, const std::shared_ptr<RunQueue>& queue, 
     }
     const size_t taken = waiting;
     for (; waiting > 0; --waiting) {
-        std::optional<std::pair<size_t, ProcessingResult>> next;
+        std::optional<std::pair<std::filesystem::path, ProcessingResult>> next;
         {
             std::lock_guard lock(queue->mutex);
             if (queue->finishedFiles.empty())
@@ -421,7 +423,7 @@ size_t takeFinishedFiles(BatchRun& run, const std::shared_ptr<RunQueue>& queue, 
             next.emplace(std::move(queue->finishedFiles.front()));
             queue->finishedFiles.pop_front();
         }
-        run.recordResult(queue->files.at(next->first), std::move(next->second));
+        run.recordResult(next->first, std::move(next->second));
     }
     continueHeldRun(queue);
     return taken;
