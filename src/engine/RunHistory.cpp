@@ -72,20 +72,21 @@ void relate(std::vector<KeptRun>& runs) {
 
 std::filesystem::path RunHistory::defaultFolder() { return journal::defaultRunsFolder(); }
 
-RunHistory::RunHistory(std::filesystem::path folder) : folder_(std::move(folder)) {}
+RunHistory::RunHistory(std::filesystem::path folder)
+    : folder_(std::move(folder)), store_(std::make_shared<const journal::RunStore>(folder_)) {}
 
 std::vector<KeptRun> RunHistory::list() const {
     std::vector<KeptRun> runs;
-    for (journal::RunSummary& summary : journal::RunStore(folder_).list())
+    for (journal::RunSummary& summary : store_->list())
         runs.push_back(kept(std::move(summary)));
     relate(runs);
     return runs;
 }
 
-std::vector<std::string> RunHistory::unknownFiles() const { return journal::RunStore(folder_).unknownFiles(); }
+std::vector<std::string> RunHistory::unknownFiles() const { return store_->unknownFiles(); }
 
 std::optional<KeptRun> RunHistory::latestUndoable() const {
-    std::optional<KeptRun> run = kept(journal::RunStore(folder_).latestUndoable());
+    std::optional<KeptRun> run = kept(store_->latestUndoable());
     if (!run)
         return run;
     // The same run, with what the others say of it.
@@ -128,9 +129,9 @@ std::optional<KeptRun> RunHistory::find(const std::string& id) const {
             return std::move(run);
     return std::nullopt;
 }
-std::uint64_t RunHistory::totalBytes() const { return journal::RunStore(folder_).totalBytes(); }
-std::size_t RunHistory::keptCount() const { return journal::RunStore(folder_).count(); }
-std::size_t RunHistory::forgetAll() const { return journal::RunStore(folder_).forgetAll(); }
+std::uint64_t RunHistory::totalBytes() const { return store_->totalBytes(); }
+std::size_t RunHistory::keptCount() const { return store_->count(); }
+std::size_t RunHistory::forgetAll() const { return store_->forgetAll(); }
 
 std::string runListLine(const KeptRun& run) {
     std::string line = text::escapedControls(run.id) + "  " + utcTimeText(run.started) + "  ";

@@ -6,11 +6,15 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace meridane {
+namespace journal {
+class RunStore;
+}
 
 struct KeptRun {
     std::string id;
@@ -32,6 +36,8 @@ struct KeptRun {
     bool unfinishedUndo = false;
 };
 
+/// One history remembers what it has read of each journal until the journal
+/// changes: keep one to ask it again and again.
 class RunHistory {
 public:
     /// $XDG_STATE_HOME/meridane/runs, or ~/.local/state/meridane/runs.
@@ -63,6 +69,7 @@ public:
 
 private:
     std::filesystem::path folder_;
+    std::shared_ptr<const journal::RunStore> store_;
 };
 
 /// One line of --list-runs: id, time, what it was, sidecars, undone or not, folders.

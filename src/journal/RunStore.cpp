@@ -16,6 +16,8 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -361,14 +363,54 @@ std::vector<KeptFile> keptFiles(const std::filesystem::path& folder, std::vector
     return files;
 }
 
-std::optional<RunSummary> summaryOf(const KeptFile& kept) {
-    const int fd = openJournal(kept.file, O_RDONLY);
-    if (fd < 0)
-        return std::nullopt;
-    RunSummary run = scan(fd, kept.file, nullptr);
-    ::close(fd);
-    return run;
-}
+}  // namespace
+
+struct RunStore::Summaries {
+    struct Known {
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modified = 0, changed = 0;  // nanoseconds
+        RunSummary summary;
+    };
+    static constexpr std::size_t kMostKnown = 4096;
+    std::mutex mutex;
+    std::unordered_map<std::string, Known> byFile;
+
+    std::optional<RunSummary> of(const KeptFile& kept) {
+        const int fd = openJournal(kept.file, O_RDONLY);
+        if (fd < 0)
+            return std::nullopt;
+        struct stat st {};
+        const bool known = ::fstat(fd, &st) == 0;
+        const auto nanoseconds = [](const timespec& t) { return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; };
+        const Known key{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                        static_cast<std::uint64_t>(st.st_size), nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), {}};
+        if (known) {
+            std::lock_guard lock(mutex);
+            if (const auto found = byFile.find(kept.file.native()); found != byFile.end() && sameFile(found->second, key)) {
+                ::close(fd);
+                return found->second.summary;
+            }
+        }
+        RunSummary run = scan(fd, kept.file, nullptr);
+        ::close(fd);
+        if (known) {
+            std::lock_guard lock(mutex);
+            if (byFile.size() >= kMostKnown)
+                byFile.clear();  // a folder of countless journals: remember afresh
+            Known& entry = byFile[kept.file.native()];
+            entry = key;
+            entry.summary = run;
+        }
+        return run;
+    }
+
+    static bool sameFile(const Known& a, const Known& b) {
+        return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modified == b.modified &&
+               a.changed == b.changed;
+    }
+};
+
+namespace {
 
 /// Whether the process a run's id names ("<time>-<pid>") still lives.
 bool creatorLives(const std::filesystem::path& file) {
@@ -525,10 +567,13 @@ Status OpenedRun::markUndone(const std::string& undoRunId) {
     return Done{};
 }
 
+RunStore::RunStore(std::filesystem::path folder)
+    : folder_(std::move(folder)), summaries_(std::make_shared<Summaries>()) {}
+
 std::vector<RunSummary> RunStore::list() const {
     std::vector<RunSummary> runs;
     for (const KeptFile& kept : keptFiles(folder_))
-        if (std::optional<RunSummary> run = summaryOf(kept))
+        if (std::optional<RunSummary> run = summaries_->of(kept))
             runs.push_back(std::move(*run));
     return runs;
 }
@@ -550,7 +595,7 @@ std::optional<RunSummary> RunStore::latestUndoable() const {
     // Newest first, reading no more journals than needed: usually one or two.
     const std::vector<KeptFile> files = keptFiles(folder_);
     for (auto kept = files.rbegin(); kept != files.rend(); ++kept) {
-        std::optional<RunSummary> run = summaryOf(*kept);
+        std::optional<RunSummary> run = summaries_->of(*kept);
         if (!run || run->sidecars == 0 || fullyUndone(*run))
             continue;
         if (run->kind == RunKind::undo && !run->undoes.empty()) {
@@ -569,7 +614,7 @@ std::optional<RunSummary> RunStore::unfinishedUndoOf(const std::string& id) cons
         return std::nullopt;
     const std::vector<KeptFile> files = keptFiles(folder_);
     for (auto kept = files.rbegin(); kept != files.rend() && kept->id > id; ++kept) {
-        std::optional<RunSummary> run = summaryOf(*kept);
+        std::optional<RunSummary> run = summaries_->of(*kept);
         if (run && run->kind == RunKind::undo && run->undoes == id && !run->damaged && !fullyUndone(*run))
             return run;
     }
@@ -594,7 +639,7 @@ bool RunStore::fullyUndone(const RunSummary& run) const {
 std::optional<RunSummary> RunStore::find(const std::string& id) const {
     for (const KeptFile& kept : keptFiles(folder_))
         if (kept.id == id)
-            return summaryOf(kept);
+            return summaries_->of(kept);
     return std::nullopt;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -102,9 +103,12 @@ private:
     std::deque<Indexed> index_;  // grows without copying itself
 };
 
+/// Copies share what they have read: a journal is read again only once it
+/// has changed (it only grows), so that asking several questions of the
+/// runs, as a menu does after every run, reads each journal once.
 class RunStore {
 public:
-    explicit RunStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    explicit RunStore(std::filesystem::path folder);
     const std::filesystem::path& folder() const { return folder_; }
 
     /// Every kept run, oldest first. A journal too damaged to say anything
@@ -140,7 +144,9 @@ public:
     static constexpr std::uint64_t kMaximumBytes = 512ull << 20;
 
 private:
+    struct Summaries;
     std::filesystem::path folder_;
+    std::shared_ptr<Summaries> summaries_;
 };
 
 }  // namespace meridane::journal

@@ -190,7 +190,7 @@ void RunFlow::writePreviewedChanges() {
 void RunFlow::undoWriteRun() {
     if (run_.isProcessing() || run_.runsFolder().empty())
         return;
-    const RunHistory history(run_.runsFolder());
+    const RunHistory& history = this->history();
     const std::optional<KeptRun> target = history.latestUndoableWrite();
     refresh();
     if (!target)
@@ -209,7 +209,7 @@ void RunFlow::undoWriteRun() {
 void RunFlow::redoWriteRun() {
     if (run_.isProcessing() || run_.runsFolder().empty())
         return;
-    const RunHistory history(run_.runsFolder());
+    const RunHistory& history = this->history();
     const std::optional<KeptRun> undoRun = history.latestRedoable();
     const std::optional<KeptRun> writeRun = undoRun ? history.find(undoRun->undoes) : std::nullopt;
     refresh();
@@ -223,6 +223,12 @@ void RunFlow::redoWriteRun() {
     // Undoing the undo is what puts the write run's changes back.
     if (confirm(QStringLiteral("Redo Write Run?"), question, detail, QStringLiteral("Redo Write Run")))
         run_.undoRun(undoRun->id);
+}
+
+const RunHistory& RunFlow::history() {
+    if (!history_ || history_->folder() != run_.runsFolder())
+        history_.emplace(run_.runsFolder());
+    return *history_;
 }
 
 QString RunFlow::undoText(const KeptRun& writeRun) {
@@ -251,7 +257,7 @@ void RunFlow::refresh() {
     std::optional<KeptRun> undoTarget;
     std::optional<KeptRun> redoTarget;
     if (idle && !run_.runsFolder().empty()) {
-        const RunHistory history(run_.runsFolder());
+        const RunHistory& history = this->history();
         undoTarget = history.latestUndoableWrite();
         // Only an undo of a write run is redone; an undo of an undo is not a redo.
         if (const std::optional<KeptRun> undoRun = history.latestRedoable())

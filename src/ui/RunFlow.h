@@ -7,6 +7,8 @@
 // take back or put back.
 #pragma once
 
+#include "engine/RunHistory.h"
+
 #include <QObject>
 
 #include <filesystem>
@@ -20,7 +22,6 @@ class QWidget;
 
 namespace meridane {
 class BatchRun;
-struct KeptRun;
 }
 
 namespace meridane::ui {
@@ -73,6 +74,8 @@ private:
     void onCollectingStarted();
     void onRunOver();
     bool confirm(const QString& title, const QString& question, const QString& detail, const QString& yes);
+    /// The kept runs of the run's runs folder, read again only where a journal changed.
+    const RunHistory& history();
 
     BatchRun& run_;
     ContentView& content_;
@@ -89,6 +92,7 @@ private:
     std::vector<std::filesystem::path> previewed_;
     bool runIsDry_ = false;
     bool restoreDryRun_ = false;
+    std::optional<RunHistory> history_;
 };
 
 }  // namespace meridane::ui
