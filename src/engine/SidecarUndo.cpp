@@ -12,7 +12,7 @@ namespace meridane {
 ProcessingResult undoSidecar(const journal::OpenedRun& run, const journal::RunEntry& entry, ReplacementLog* log) {
     const std::string name = entry.sidecarPath.filename().native();
     if (!entry.damage.empty()) {
-        diag::debug("Not restoring " + name + ": " + entry.damage);
+        diag::debug("Not restoring ", name, ": ", entry.damage);
         return ProcessingResult::failed(entry.damage);
     }
     // A link among the folders above may now lead into another folder,
@@ -22,7 +22,7 @@ ProcessingResult undoSidecar(const journal::OpenedRun& run, const journal::RunEn
         ::stat(entry.sidecarPath.parent_path().c_str(), &folder) == 0 &&
         (static_cast<std::uint64_t>(folder.st_dev) != entry.folderDevice ||
          static_cast<std::uint64_t>(folder.st_ino) != entry.folderInode)) {
-        diag::debug("Not restoring " + name + ": " + entry.sidecarPath.parent_path().native() + " is another folder now");
+        diag::debug("Not restoring ", name, ": ", entry.sidecarPath.parent_path().native(), " is another folder now");
         return ProcessingResult::failed(kOtherFolder);
     }
     const SidecarWriteOptions options{.dryRun = false, .alwaysOverwrite = false, .beforeReplace = {}, .log = log};
@@ -32,23 +32,23 @@ ProcessingResult undoSidecar(const journal::OpenedRun& run, const journal::RunEn
         Result<SidecarFile> sidecar = SidecarFile::open(entry.sidecarPath, {.forSaving = true});
         if (!sidecar) {
             if (sidecar.error().code == ENOENT || sidecar.error().code == ENOTDIR) {
-                diag::debug("Not restoring " + name + ": no sidecar at " + entry.sidecarPath.native());
+                diag::debug("Not restoring ", name, ": no sidecar at ", entry.sidecarPath.native());
                 return ProcessingResult::notRestored(kSidecarMissing);
             }
             return ProcessingResult::failed(sidecar.error().message);
         }
         // A link that now leads elsewhere is not the file the run wrote.
         if (sidecar->replacedPath() != entry.replacedPath) {
-            diag::debug("Not restoring " + name + ": it now leads to " + sidecar->replacedPath().native());
+            diag::debug("Not restoring ", name, ": it now leads to ", sidecar->replacedPath().native());
             return ProcessingResult::notRestored(kChangedSinceRun);
         }
         const journal::Digest now = journal::contentHash(sidecar->bytes());
         if (now == entry.oldHash) {
-            diag::debug("Already as before the run: " + name);
+            diag::debug("Already as before the run: ", name);
             return ProcessingResult::alreadyCorrect();
         }
         if (now != entry.newHash) {
-            diag::debug("Not restoring " + name + ": its bytes are not those the run wrote");
+            diag::debug("Not restoring ", name, ": its bytes are not those the run wrote");
             return ProcessingResult::notRestored(kChangedSinceRun);
         }
         Result<std::string> earlier = run.oldBytes(entry);
@@ -59,10 +59,10 @@ ProcessingResult undoSidecar(const journal::OpenedRun& run, const journal::RunEn
             attempt == 1)
             continue;
         if (!restored) {
-            diag::debug("Failed to restore " + name + ": " + restored.error().message);
+            diag::debug("Failed to restore ", name, ": ", restored.error().message);
             return ProcessingResult::failed(restored.error().message);
         }
-        diag::debug("Restored " + name);
+        diag::debug("Restored ", name);
         return ProcessingResult::restored(gpsChangeLines(sidecar->bytes(), earlier.value()));
     }
 }

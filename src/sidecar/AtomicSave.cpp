@@ -77,7 +77,7 @@ Status checkFreeSpace(FileSystem& fs, int folder, const std::filesystem::path& s
         diag::debug("Failed to check disk space: " + describe(error));
         return error;
     }
-    diag::debug("Disk space check passed: " + availableMB + "MB available");
+    diag::debug("Disk space check passed: ", availableMB, "MB available");
     return Done{};
 }
 
@@ -345,7 +345,7 @@ Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, Sav
     // sidecar, untouched, or the new one, complete, since the temporary
     // file was flushed before the rename; never a partial sidecar.
 
-    diag::debug("Successfully saved XMP: " + name);
+    diag::debug("Successfully saved XMP: ", name);
     return Done{};
 }
 
@@ -398,7 +398,8 @@ Status validateTempFile(int folder, const std::string& tempName, std::uint64_t p
                         "% change)");
         }
     }
-    diag::debug("File size validation passed: " + std::to_string(size) + " bytes");
+    if (diag::isListening())
+        diag::debug("File size validation passed: " + std::to_string(size) + " bytes");
 
     Result<std::string> bytes = [&]() -> Result<std::string> {
         auto fd = fs.openForReading(folder, tempName);
@@ -442,8 +443,8 @@ Status validateTempFile(int folder, const std::string& tempName, std::uint64_t p
     if (!((latRef == "N" || latRef == "S") && (lonRef == "E" || lonRef == "W")))
         return validationError(kTempFileBadHemisphere, "Temp file contains invalid GPS hemisphere references");
 
-    diag::debug("GPS data validation passed: lat=" + *latitude + " lon=" + *longitude + " latRef=" + latRef +
-                " lonRef=" + lonRef);
+    diag::debug("GPS data validation passed: lat=", *latitude, " lon=", *longitude, " latRef=", latRef, " lonRef=",
+                lonRef);
     diag::debug("All temp file validations passed successfully");
     return Done{};
 }

@@ -27,7 +27,7 @@ Status restoreSidecarBytes(SidecarFile& sidecar, const std::string& bytes, const
     SidecarFile::State& file = sidecar.state();
     if (!file.forSaving)
         return Error{ErrorDomain::xmp, kXmpInvalid, "XMP sidecar was read without being opened for saving"};
-    diag::debug("Restoring XMP: " + sidecar.path().filename().string());
+    diag::debug("Restoring XMP: ", sidecar.path().filename().native());
     return saveWithOptions(bytes, file, SavedContent::restoredSidecar, options);
 }
 
