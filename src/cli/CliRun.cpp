@@ -2,6 +2,7 @@
 #include "cli/CliRun.h"
 
 #include "cli/JsonLines.h"
+#include "cli/ReportStream.h"
 #include "cli/RunCommands.h"
 #include "cli/StopSignals.h"
 #include "engine/BatchRun.h"
@@ -206,12 +207,17 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     const bool silent = options.processing.silentlyIgnoreSkipped;
     ProgressLine progress(err, output.progress && !options.debug);
     const bool rowsOnTerminal = ::isatty(::fileno(output.out)) == 1;
+    ReportStream report(output.out);
+    // Rows nobody can read are lost rows: the run stops as after SIGINT.
+    const auto writeReport = [&](const std::string& text) {
+        if (!report.write(text) && run.isProcessing())
+            run.stopAfterFilesInFlight();
+    };
     QObject::connect(&run, &BatchRun::resultRecorded, &run, [&](const ProcessingResultDetail& detail) {
         if (!(silent && BatchRun::isHiddenWhenSilent(detail.result.resultCase()))) {
             if (rowsOnTerminal)
                 progress.clear();  // a row must not be written after the progress text
-            write(output.out, options.json ? jsonLine(detail) : resultLine(detail));
-            std::fputc('\n', output.out);
+            writeReport((options.json ? jsonLine(detail) : resultLine(detail)) + "\n");
         }
         progress.update(run.processedCount(), run.totalCount(), run.currentFile());
     });
@@ -233,7 +239,7 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
         run.processPaths(options.paths);
     }
     if (!options.json)
-        write(output.out, reportHeader(run.options(), std::chrono::system_clock::now(), run.undoneRunId()) + "\n");
+        writeReport(reportHeader(run.options(), std::chrono::system_clock::now(), run.undoneRunId()) + "\n");
     if (run.isProcessing()) {
         // The paths are searched first; when they hold no media file the run
         // ends with that search and no runFinished follows.
@@ -249,7 +255,7 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     progress.clear();
 
-    std::fflush(output.out);
+    report.flush();
     write(err, summary(run, seconds));
     if (run.lastJournal().replaced > 0)
         write(err, "Kept as run " + run.lastJournal().id + "; meridane-cli --undo=" + run.lastJournal().id +
@@ -261,11 +267,29 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
         std::fflush(err);
         return 128 + signal;
     }
+    if (report.failed()) {
+        std::string text = "meridane-cli: cannot write the report: " + report.reason();
+        if (run.processedCount() < run.totalCount())
+            text += "; stopped after " + std::to_string(run.processedCount()) + " of " +
+                    std::to_string(run.totalCount()) + " files; the others were not started";
+        write(err, text + "\n");
+        std::fflush(err);
+        return 1;
+    }
     std::fflush(err);
 
     if (unreadable)
         return 1;
     return run.resultCounts()[static_cast<size_t>(ProcessingResult::Case::failed)] > 0 ? 1 : 0;
+}
+
+bool showsProgress(int outFd, int errFd) {
+    if (::isatty(errFd) != 1)
+        return false;
+    // Rows going into a pipe mostly reach this same terminal (tee, less,
+    // grep), where a progress line redrawn on standard error would cut them.
+    struct stat out {};
+    return ::fstat(outFd, &out) != 0 || !(S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode));
 }
 
 int cliMain(int argc, char** argv) {
@@ -288,7 +312,7 @@ int cliMain(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     CliOutput output;
-    output.progress = ::isatty(STDERR_FILENO) == 1;
+    output.progress = showsProgress(STDOUT_FILENO, STDERR_FILENO);
     return runCommandLine(parsed.options, output);
 }
 

@@ -20,8 +20,13 @@ struct CliOutput {
 /// Runs one batch over the options' paths and writes the outputs. Needs a
 /// QCoreApplication; runs its event loop until the batch has finished.
 /// Returns the exit status: 0 when no result failed and every path could be
-/// read, 1 otherwise; 128 + the signal when SIGINT or SIGTERM stopped it.
+/// read and the whole report was written, 1 otherwise (a report that cannot
+/// be written stops the run); 128 + the signal when SIGINT or SIGTERM stopped it.
 int runCommandLine(const CliOptions& options, const CliOutput& output);
+
+/// Whether to draw the progress line: standard error is a terminal, and the
+/// rows do not go into a pipe, which mostly ends on that same terminal.
+bool showsProgress(int outFd, int errFd);
 
 /// The whole command: parses, answers --help, --version and usage errors
 /// (status 2, nothing processed), then makes the application and runs.

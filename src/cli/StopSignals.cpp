@@ -17,6 +17,7 @@ int pipeEnds[2] = {-1, -1};
 volatile std::sig_atomic_t signalsSeen = 0;
 struct sigaction previousInterrupt {};
 struct sigaction previousTerminate {};
+struct sigaction previousBrokenPipe {};
 
 extern "C" void onStopSignal(int signal) {
     const bool again = signalsSeen != 0;
@@ -48,6 +49,10 @@ StopSignals::StopSignals(std::function<void(int)> onFirstSignal, QObject* parent
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &previousInterrupt);
     ::sigaction(SIGTERM, &action, &previousTerminate);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &previousBrokenPipe);
 }
 
 StopSignals::~StopSignals() {
@@ -55,6 +60,7 @@ StopSignals::~StopSignals() {
         return;
     ::sigaction(SIGINT, &previousInterrupt, nullptr);
     ::sigaction(SIGTERM, &previousTerminate, nullptr);
+    ::sigaction(SIGPIPE, &previousBrokenPipe, nullptr);
     notifier_.reset();
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);

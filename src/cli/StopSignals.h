@@ -2,7 +2,9 @@
 // SIGINT and SIGTERM for a run that must not end half-reported: the first
 // one asks the run to stop after the files in flight (its handler only
 // writes to a pipe that the event loop watches), a second one ends the
-// process at once with the signal's own default action.
+// process at once with the signal's own default action. SIGPIPE is ignored
+// meanwhile: a reader of the report that goes away must not end the process
+// in the middle of a save; the write fails instead, and the run stops.
 #pragma once
 
 #include <QObject>

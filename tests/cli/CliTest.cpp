@@ -18,9 +18,12 @@ using namespace testing;
 
 class Cli : public ::testing::Test {
 protected:
-    /// Runs meridane-cli with its own home and state folder.
-    RunResult run(const std::vector<std::string>& arguments, RunOptions options = {}) {
+    /// Runs meridane-cli with its own home and state folder; through bash
+    /// when a script is given, with the command line as "$@".
+    RunResult run(const std::vector<std::string>& arguments, RunOptions options = {}, const std::string& script = {}) {
         std::vector<std::string> argv = {MERIDANE_CLI_PATH};
+        if (!script.empty())
+            argv.insert(argv.begin(), {"/bin/bash", "-c", script, "bash"});
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         options.environment = {"HOME=" + dir_.path().string(), "LANG=C.UTF-8",
                                "XDG_STATE_HOME=" + (dir_ / "state").string()};
@@ -31,6 +34,13 @@ protected:
         return writePhoto(photos() / stem, sidecar, image);
     }
     fs::path photos() const { return dir_ / "photos"; }
+    void manyPhotos(int count) {
+        const fs::path first = photo("IMG_0000", kNeedsLettersXml);
+        for (int i = 1; i < count; ++i) {  // links: many files, made in no time
+            fs::create_hard_link(first, photos() / ("IMG_" + std::to_string(i) + ".HEIC"));
+            fs::create_hard_link(photos() / "IMG_0000.xmp", photos() / ("IMG_" + std::to_string(i) + ".xmp"));
+        }
+    }
     TempDir dir_;
 };
 
@@ -166,11 +176,7 @@ TEST_F(Cli, ControlCharactersInNamesAndCameraTextsReachNoTerminal) {
 }
 
 TEST_F(Cli, TheFirstSigintStopsAfterTheFilesInFlightAndPrintsTheReport) {
-    const fs::path first = photo("IMG_0000", kNeedsLettersXml);
-    for (int i = 1; i < 2000; ++i) {  // links: many files, made in no time
-        fs::create_hard_link(first, photos() / ("IMG_" + std::to_string(i) + ".HEIC"));
-        fs::create_hard_link(photos() / "IMG_0000.xmp", photos() / ("IMG_" + std::to_string(i) + ".xmp"));
-    }
+    manyPhotos(2000);
     const RunResult result =
         run({"--debug", photos()}, {.environment = {}, .interruptWhenErrShows = "[DEBUG] Processing"});
     EXPECT_EQ(result.exitCode, 130);
@@ -179,6 +185,28 @@ TEST_F(Cli, TheFirstSigintStopsAfterTheFilesInFlightAndPrintsTheReport) {
     EXPECT_LT(done, 2000u);
     EXPECT_NE(result.err.find("meridane-cli: stopped by SIGINT after " + std::to_string(done) + " of 2000 files"),
               std::string::npos);
+}
+
+// A reader that quits (`| head`) or a full disk: the rows written from then
+// on are lost, so the run stops after the saves in flight, leaves no
+// temporary file, and says so; it is not ended by SIGPIPE in mid-save.
+TEST_F(Cli, AReportThatCannotBeWrittenStopsTheRunAndFails) {
+    manyPhotos(2000);
+    const std::pair<std::string, std::string> outputs[] = {
+        {"\"$@\" | true; exit ${PIPESTATUS[0]}", "Broken pipe"},
+        {"exec \"$@\" >/dev/full", "No space left on device"}};
+    for (const auto& [script, reason] : outputs) {
+        SCOPED_TRACE(script);
+        const RunResult result = run({"--write", photos()}, {}, script);
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_NE(result.err.find("meridane-cli: cannot write the report: " + reason + "; stopped after "),
+                  std::string::npos)
+            << result.err;
+        EXPECT_EQ(result.err.find("Summary: 2000 files"), std::string::npos) << result.err;
+        for (const fs::directory_entry& entry : fs::directory_iterator(photos()))
+            EXPECT_FALSE(entry.path().filename().native().ends_with(".tmp")) << entry.path();
+    }
 }
 
 }  // namespace

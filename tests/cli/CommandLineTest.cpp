@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The command line parsed, and results encoded as JSON, in-process.
+#include "cli/CliRun.h"
 #include "cli/CommandLine.h"
 #include "cli/JsonLines.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 
 namespace meridane::cli {
 namespace {
@@ -62,6 +68,27 @@ TEST(JsonLines, StayValidUtf8AndGiveAForeignPathExactly) {
     const auto detail = ProcessingResultDetail::make("/p/\xE9.heic", ProcessingResult::alreadyCorrect());
     EXPECT_EQ(jsonLine(detail), "{\"path\":\"/p/\xEF\xBF\xBD.heic\",\"pathBase64\":\"L3Av6S5oZWlj\",\"case\":"
                                 "\"alreadyCorrect\",\"payload\":{},\"report\":\"Already correct\"}");
+}
+
+// Rows that go into a pipe mostly reach the terminal the progress line is
+// drawn on (tee, less): the line would cut them apart.
+TEST(Progress, IsDrawnOnATerminalUnlessTheRowsGoIntoAPipe) {
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
+        GTEST_SKIP() << "no pseudo-terminal here";
+    const int follower = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(follower, 0);
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(showsProgress(follower, follower));
+    EXPECT_TRUE(showsProgress(::fileno(file), follower));
+    EXPECT_FALSE(showsProgress(pipeEnds[1], follower));
+    EXPECT_FALSE(showsProgress(follower, ::fileno(file)));
+    std::fclose(file);
+    for (const int fd : {pipeEnds[0], pipeEnds[1], follower, terminal})
+        ::close(fd);
 }
 
 }  // namespace
