@@ -180,9 +180,9 @@ int runCommandLine(const CliOptions& options, const CliOutput& output) {
     std::FILE* err = output.err;
     const std::filesystem::path runsFolder = RunHistory::defaultFolder();
     if (options.command == CliOptions::Command::listRuns)
-        return listRuns(runsFolder, output.out);
+        return listRuns(runsFolder, output.out, err);
     if (options.command == CliOptions::Command::forgetRuns)
-        return forgetRuns(runsFolder, output.out);
+        return forgetRuns(runsFolder, output.out, err);
     const bool undo = options.command == CliOptions::Command::undo;
     // Without --debug the diagnostic lines are dropped where they arise.
     diag::Sink debugLines = &diag::discard;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/RunCommands.h"
 
+#include "cli/ReportStream.h"
+
 #include "base/ControlText.h"
 #include "engine/RunHistory.h"
 
@@ -9,28 +11,34 @@
 namespace meridane::cli {
 namespace {
 
-void write(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
+int finish(ReportStream& out, std::FILE* err) {
+    if (out.flush())
+        return 0;
+    const std::string message = "meridane-cli: cannot write the list: " + out.reason() + "\n";
+    std::fwrite(message.data(), 1, message.size(), err);
+    return 1;
+}
 
 }  // namespace
 
-int listRuns(const std::filesystem::path& folder, std::FILE* out) {
+int listRuns(const std::filesystem::path& folder, std::FILE* stream, std::FILE* err) {
+    ReportStream out(stream);
     const RunHistory history(folder);
     const std::vector<KeptRun> runs = history.list();
     for (const KeptRun& run : runs)
-        write(out, runListLine(run) + "\n");
+        out.write(runListLine(run) + "\n");
     for (const std::string& name : history.unknownFiles())
-        write(out, unknownFileLine(name) + "\n");
-    write(out, std::to_string(runs.size()) + (runs.size() == 1 ? " run kept, " : " runs kept, ") +
-                   byteSizeText(history.totalBytes()) + " in " + text::escapedControls(folder.native()) + "\n");
-    std::fflush(out);
-    return 0;
+        out.write(unknownFileLine(name) + "\n");
+    out.write(std::to_string(runs.size()) + (runs.size() == 1 ? " run kept, " : " runs kept, ") +
+              byteSizeText(history.totalBytes()) + " in " + text::escapedControls(folder.native()) + "\n");
+    return finish(out, err);
 }
 
-int forgetRuns(const std::filesystem::path& folder, std::FILE* out) {
+int forgetRuns(const std::filesystem::path& folder, std::FILE* stream, std::FILE* err) {
+    ReportStream out(stream);
     const std::size_t removed = RunHistory(folder).forgetAll();
-    write(out, "Forgot " + std::to_string(removed) + (removed == 1 ? " run" : " runs") + "\n");
-    std::fflush(out);
-    return 0;
+    out.write("Forgot " + std::to_string(removed) + (removed == 1 ? " run" : " runs") + "\n");
+    return finish(out, err);
 }
 
 }  // namespace meridane::cli

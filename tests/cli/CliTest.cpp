@@ -207,6 +207,9 @@ TEST_F(Cli, AReportThatCannotBeWrittenStopsTheRunAndFails) {
         for (const fs::directory_entry& entry : fs::directory_iterator(photos()))
             EXPECT_FALSE(entry.path().filename().native().ends_with(".tmp")) << entry.path();
     }
+    const RunResult list = run({"--list-runs"}, {}, outputs[1].first);
+    EXPECT_EQ(list.exitCode, 1);
+    EXPECT_EQ(list.err, "meridane-cli: cannot write the list: No space left on device\n");
 }
 
 }  // namespace
