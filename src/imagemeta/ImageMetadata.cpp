@@ -2,6 +2,7 @@
 #include "imagemeta/ImageMetadata.h"
 
 #include "base/Diagnostics.h"
+#include "base/GPSText.h"
 #include "base/NumberText.h"
 #include "base/UnicodeText.h"
 #include "imagemeta/internal/ImageProperties.h"
@@ -100,10 +101,12 @@ std::optional<Coordinate> ImageMetadataReader::position() {
         diag::debug("GPS dictionary contents: " + imagemeta::describeDictionary(*gps));
         return std::nullopt;
     }
+    // Cameras pad the letter ("S ") or spell it out ("South"), and every
+    // other reader still sees the southern hemisphere in them.
     auto reference = [&gps](std::uint16_t tag) {
         const MetadataValue* value = gps->find(tag);
         const std::string* text = value ? std::get_if<std::string>(&value->value) : nullptr;
-        return text ? text::upperCased(*text) : std::string();
+        return text ? gpstext::normalizeHemisphereRef(*text) : std::string();
     };
     if (reference(imagemeta::tag::gpsLatitudeRef) == "S")
         latitude = -std::fabs(*latitude);
