@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -259,12 +260,31 @@ struct RunQueue {
         return (ec ? folder : absolute).lexically_normal();
     }
 
-    // Sidecars of different names are different files: only files whose
-    // sidecars may be named alike need their folders compared.
+    // The files a file's sidecar may be, under either naming, followed
+    // through links: two names can lead to one file.
+    static std::array<std::optional<std::pair<dev_t, ino_t>>, 2> sidecarFiles(const std::filesystem::path& file) {
+        std::array<std::optional<std::pair<dev_t, ino_t>>, 2> files;
+        const SidecarNaming namings[] = {SidecarNaming::stem, SidecarNaming::full};
+        for (size_t i = 0; i < files.size(); ++i) {
+            struct stat status {};
+            if (::stat(MediaFileProcessor::sidecarPath(file, namings[i]).c_str(), &status) == 0)
+                files[i] = std::pair{status.st_dev, status.st_ino};
+        }
+        return files;
+    }
+
+    // Files whose sidecars may be named alike in one folder share one; so do
+    // those whose sidecars are links to one file, and an undo must put such a
+    // file back one entry at a time, newest first.
     static bool sameSidecar(const std::filesystem::path& a, const std::filesystem::path& b) {
-        if (sidecarNameKey(a) != sidecarNameKey(b))
-            return false;
-        return folderKey(a) == folderKey(b);
+        if (sidecarNameKey(a) == sidecarNameKey(b) && folderKey(a) == folderKey(b))
+            return true;
+        const auto ofA = sidecarFiles(a), ofB = sidecarFiles(b);
+        for (const auto& one : ofA)
+            for (const auto& other : ofB)
+                if (one && one == other)
+                    return true;
+        return false;
     }
 };
 

@@ -203,14 +203,17 @@ TEST_F(BatchRunTest, FolderQuestionsAreAnsweredOnTheOwningThreadOrNoneWithoutAPr
     EXPECT_EQ(run_.results().at(2).result, ProcessingResult::failed("/granted"));
 }
 
+// By name, or through links to one file (d.xmp and e.xmp lead to shared.xmp).
 TEST_F(BatchRunTest, ImagesSharingASidecarAreNeverInFlightTogether) {
-    for (const char* name : {"a.DNG", "a.dng", "a.HEIC", "b.DNG", "c.dng", "c.heif"})
+    for (const char* name : {"a.DNG", "a.dng", "a.HEIC", "b.DNG", "c.dng", "c.heif", "d.heic", "e.heic", "shared.xmp"})
         writeFile(dir_ / name, "");
+    fs::create_symlink("shared.xmp", dir_ / "d.xmp");
+    fs::create_symlink(dir_ / "shared.xmp", dir_ / "e.xmp");
     std::mutex mutex;
     std::map<fs::path, int> inFlight;
     int overlaps = 0;
     run_.setFileProcessor([&](const fs::path& file, FolderAccessPrompt*) {
-        const fs::path sidecar = MediaFileProcessor::sidecarPath(file);
+        const fs::path sidecar = fs::weakly_canonical(MediaFileProcessor::sidecarPath(file));
         {
             std::lock_guard lock(mutex);
             overlaps += inFlight[sidecar]++ > 0;
@@ -220,8 +223,8 @@ TEST_F(BatchRunTest, ImagesSharingASidecarAreNeverInFlightTogether) {
         --inFlight[sidecar];
         return ProcessingResult::alreadyCorrect();
     });
-    ASSERT_TRUE(runToEnd({dir_.path()}));
-    EXPECT_EQ(run_.processedCount(), 6);
+    ASSERT_TRUE(runToEnd({dir_ / "d.heic", dir_ / "e.heic", dir_.path()}));
+    EXPECT_EQ(run_.processedCount(), 10);
     EXPECT_EQ(overlaps, 0);
 }
 
