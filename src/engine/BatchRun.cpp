@@ -186,6 +186,9 @@ struct RunQueue {
     int unfinishedInGroup = 0;
     bool cancelled = false;  // the owner is gone: nothing more is delivered
     bool stopping = false;   // no new file starts; the run still ends normally
+    // An undo's rows that failed for a reason that may pass (a locked file,
+    // a full disk): its run is not fully undone, and the next undo retries.
+    std::atomic<int> retriableUndoFailures{0};
     bool paused = false;     // no new group starts until resumed
     bool parked = false;     // held between groups: nothing is in flight
 
@@ -616,11 +619,18 @@ void BatchRun::startRun(RunItems files) {
     }
     if (state_->undo) {
         run->undoing = state_->undo;
-        run->process = [undoing = run->undoing, log = run->log.get()](size_t index) {
+        run->process = [undoing = run->undoing, log = run->log.get(),
+                        retriable = &run->retriableUndoFailures](size_t index) {
             if (!*undoing)
                 return ProcessingResult::failed(undoing->error().message);
             const journal::OpenedRun& undone = undoing->value();
-            return undoSidecar(undone, undone.entry(undone.entryCount() - 1 - index), log);
+            const journal::RunEntry entry = undone.entry(undone.entryCount() - 1 - index);
+            ProcessingResult result = undoSidecar(undone, entry, log);
+            // A damaged entry, or a folder that is another one now, fails for good.
+            if (result.resultCase() == ProcessingResult::Case::failed && entry.damage.empty() &&
+                result != ProcessingResult::failed(kOtherFolder))
+                ++*retriable;
+            return result;
         };
     } else {
         FileProcessor processor = state_->processor;
@@ -755,14 +765,17 @@ void BatchRun::runEnded() {
         state_->lastJournal = {writer->id(), writer->file(), writer->replacedCount(), writer->flushCount()};
         // An undo stopped halfway is not done: the next undo takes it up
         // again; nor is one that put nothing back while something was left
-        // to put back (every sidecar changed since the run, say).
+        // to put back (every sidecar changed since the run, say), nor one
+        // with a failure that may pass. Marked done, it would be the next
+        // plain undo's target, which would write the run's changes again.
         const auto count = [this](ProcessingResult::Case outcome) {
             return state_->counts[static_cast<size_t>(outcome)];
         };
         const bool putNothingBack =
             writer->replacedCount() == 0 && !writer->continuesEarlierUndo() &&
             count(ProcessingResult::Case::failed) + count(ProcessingResult::Case::notRestored) > 0;
-        if (state_->undo && *state_->undo && !state_->stopping && !putNothingBack)
+        if (state_->undo && *state_->undo && !state_->stopping && !putNothingBack &&
+            state_->run->retriableUndoFailures == 0)
             (void)state_->undo->value().markUndone(writer->id());
     }
     if (state_->undo && *state_->undo)
