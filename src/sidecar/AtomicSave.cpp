@@ -349,8 +349,17 @@ Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, Sav
     return Done{};
 }
 
+Status checkSavedSize(std::uint64_t size) {
+    if (size > sidecar::kMaximumSidecarBytes)
+        return saveError(kSidecarTooLarge, "The updated XMP sidecar would be too large (" + std::to_string(size) +
+                                               " bytes; the limit is 16 MiB)");
+    return Done{};
+}
+
 Status saveWithOptions(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
                        const SidecarWriteOptions& options) {
+    if (Status fits = checkSavedSize(text.size()); !fits)
+        return fits;
     ReplacementLog* log = options.log;
     std::uint32_t entry = 0;
     if (log) {

@@ -24,7 +24,7 @@ enum SidecarSaveCode : int {
     kSidecarChanged = 3,       ///< the file changed between the read and the rename
     kSidecarMoved = 4,         ///< the sidecar's path leads to another file than the one read
     kSidecarHardLinked = 5,    ///< replacing it would separate its hard links
-    kSidecarTooLarge = 6,      ///< larger than kMaximumSidecarBytes
+    kSidecarTooLarge = 6,      ///< larger than kMaximumSidecarBytes, read or to be written
     kSidecarNameTooLong = 7,   ///< its temporary file's name would exceed NAME_MAX
     kTemporaryInTheWay = 8,    ///< a file a save did not make holds the temporary file's name
     kSidecarOwnerNotKept = 9,  ///< the new file could not be given the sidecar's owner and group

@@ -4,6 +4,7 @@
 #include "base/Diagnostics.h"
 #include "base/NumberText.h"
 #include "sidecar/internal/AtomicSave.h"
+#include "sidecar/internal/FileSystem.h"
 #include "base/GPSText.h"
 #include "xmp/XMPXML.h"
 
@@ -137,16 +138,23 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
                             " appears more than once in the XMP sidecar; the sidecar was left unchanged");
 
     const bool dryRun = options.dryRun;
+    // A dry run works the edit out only where its size decides whether the
+    // save could be made: four short properties add far less than this.
+    constexpr std::uint64_t kMostAnEditAdds = 64 * 1024;
+    const bool makesEdit = !dryRun || sidecar->bytes().size() + kMostAnEditAdds > sidecar::kMaximumSidecarBytes;
     SidecarUpdateOutcome outcome;
     xmp::XmpEdit edit(packet);
     for (const auto& property : properties) {
         if (property.matches)
             continue;
         outcome.changes.push_back(property.changeLine());
-        if (!dryRun)
+        if (makesEdit)
             xmp::setElementValue(property.expected, property.name, packet, *description, edit);
     }
     outcome.written = true;
+    std::string updated = makesEdit ? edit.result() : std::string();
+    if (Status fits = checkSavedSize(updated.size()); !fits)
+        return fits.error();
 
     if (dryRun) {
         diag::debug("Dry run \u2014 would save XMP: ", name);
@@ -157,7 +165,7 @@ Result<SidecarUpdateOutcome> updateSidecarGPS(Result<SidecarFile>& sidecar, doub
     SidecarFile::State& file = sidecar->state();
     if (!file.forSaving)
         return xmpError("XMP sidecar was read without being opened for saving");
-    Status saved = saveWithOptions(edit.result(), file, SavedContent::updatedSidecar, options);
+    Status saved = saveWithOptions(updated, file, SavedContent::updatedSidecar, options);
     if (!saved)
         return saved.error();
     return outcome;

@@ -35,6 +35,10 @@ enum class SavedContent { updatedSidecar, restoredSidecar };
 Status saveSidecarText(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
                        const SidecarReplaceHook& beforeReplace = {});
 
+/// Refuses a document larger than a read accepts: it could be neither read
+/// again nor put back by an undo.
+Status checkSavedSize(std::uint64_t size);
+
 /// saveSidecarText on the write queue, with the options' replacement log
 /// told before (outside the queue), at the rename, and after.
 Status saveWithOptions(const std::string& text, SidecarFile::State& sidecar, SavedContent content,
