@@ -233,8 +233,11 @@ RunSummary scan(int fd, const std::filesystem::path& file, std::deque<Indexed>* 
     RecordStream::Record record;
     for (bool first = true;; first = false) {
         const RecordStream::Next next = stream.next(record);
-        if (next == RecordStream::Next::end || next == RecordStream::Next::cutShort)
-            break;  // a record cut short was never flushed: its sidecar was not replaced
+        if (next == RecordStream::Next::end || next == RecordStream::Next::cutShort) {
+            // A record cut short was never flushed: its sidecar was not replaced.
+            summary.tailCutShort = next == RecordStream::Next::cutShort;
+            break;
+        }
         if (next == RecordStream::Next::unreadable) {
             summary.damaged = true;
             if (entries)
@@ -560,10 +563,13 @@ Status OpenedRun::markUndone(const std::string& undoRunId) {
     format::Writer payload;
     payload.text(undoRunId);
     const std::string record = format::frame(RecordType::undone, payload.bytes());
-    if (::write(fd_, record.data(), record.size()) != static_cast<ssize_t>(record.size()) || ::fdatasync(fd_) != 0)
+    // After a record cut short the note would never be read: it goes first.
+    if ((summary_.tailCutShort && ::ftruncate(fd_, static_cast<off_t>(summary_.intactEnd)) != 0) ||
+        ::write(fd_, record.data(), record.size()) != static_cast<ssize_t>(record.size()) || ::fdatasync(fd_) != 0)
         return Error{ErrorDomain::journal, kJournalUnwritable,
                      std::string("Could not note the undo in the run's journal: ") + std::strerror(errno)};
     summary_.undoneBy = undoRunId;
+    summary_.tailCutShort = false;
     return Done{};
 }
 

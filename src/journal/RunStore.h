@@ -39,6 +39,7 @@ struct RunSummary {
     std::string_view version;  ///< its magic
     std::uint32_t lastEntry = 0;   ///< the highest entry number in it
     std::uint64_t intactEnd = 0;   ///< where its last whole record ends
+    bool tailCutShort = false;     ///< a record after intactEnd was cut short (a kill, a full disk)
 
     static constexpr std::size_t kKeptFolders = 3;
     /// Folders beyond this many are not counted: the count says "at least".

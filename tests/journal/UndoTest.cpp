@@ -338,6 +338,20 @@ TEST_F(UndoTest, AnUndoWithAFailureThatMayPassLeavesItsRunToTheNextUndo) {
     EXPECT_EQ(snapshot(photos), before);
 }
 
+// A full disk or a kill leaves a record cut short at the journal's end; the
+// note that the run was undone must still be read, or the next plain undo
+// would undo the run again instead of taking the undo back.
+TEST_F(UndoTest, AJournalEndingInARecordCutShortIsStillNotedUndone) {
+    makeLibrary();
+    write();
+    const std::string id = latest();
+    const fs::path journal = run.lastJournal().file;
+    testing::writeFile(journal, testing::readFile(journal) + std::string("E\0\0\x10\0partial", 12));
+    undo(id);
+    EXPECT_EQ(history.find(id)->undoneBy, run.lastJournal().id);
+    EXPECT_EQ(latest(), run.lastJournal().id);
+}
+
 TEST_F(UndoTest, ASidecarWhoseFolderPathNowLeadsElsewhereIsNotRestored) {
     makeLibrary();
     fs::rename(photos, photosDir / "real");
