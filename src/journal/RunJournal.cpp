@@ -123,8 +123,10 @@ Result<int> openRunsFolder(const std::filesystem::path& folder) {
         return unwritable("open " + walked.string(), errno);
     if (st.st_uid != ::geteuid())
         return notPrivate(walked, "belongs to another user");
-    if ((st.st_mode & 07777) != 0700)
-        (void)::fchmod(parent.fd, 0700);  // the sidecars' earlier contents are nobody else's business
+    // The sidecars' earlier contents are nobody else's business; what the
+    // user allows themselves (a runs folder made read-only) is theirs.
+    if ((st.st_mode & 077) != 0)
+        (void)::fchmod(parent.fd, st.st_mode & 0700);
     if (::fstat(parent.fd, &st) != 0 || (st.st_mode & 022) != 0)
         return notPrivate(walked, "may be written by other users");
     return parent.release();

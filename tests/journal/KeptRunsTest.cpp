@@ -60,6 +60,14 @@ TEST(KeptRuns, TheStateFoldersMadeArePrivateWhateverTheUmaskAndALinkedRunsFolder
     EXPECT_FALSE(second.empty());
     for (const char* folder : {"state", "state/meridane", "state/meridane/runs", "other", "other/runs"})
         EXPECT_EQ(fs::symlink_status(home / folder).permissions(), fs::perms::owner_all) << folder;
+    // Others lose their access to a folder that was there; its owner keeps theirs.
+    fs::permissions(home / "other/runs", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_all);
+    {
+        journal::RunWriter writer(home / "other/runs", {journal::RunKind::write, std::chrono::system_clock::now(), ::getpid(), ""});
+        (void)writer.record({.sidecarPath = "/photos/b.xmp", .replacedPath = "/photos/b.xmp", .oldBytes = "o", .newBytes = "n"});
+    }
+    EXPECT_EQ(fs::symlink_status(home / "other/runs").permissions(), fs::perms::owner_read | fs::perms::owner_exec);
+    fs::permissions(home / "other/runs", fs::perms::owner_all);
 
     const fs::path linked = home / "linked", given = home / "given";
     fs::create_directory_symlink(home / "state/meridane/runs", linked);
