@@ -351,6 +351,32 @@ TEST_F(ReviewTest, FilterAndSearchNarrowTheRowsAndTheSummaryCountsThemAll) {
     QLocale::setDefault(QLocale::c());
 }
 
+// The summary ends with the failures: a narrow window wraps it, never cuts it.
+TEST_F(ReviewTest, TheSummaryWrapsRatherThanLosingItsLastCounts) {
+    ASSERT_TRUE(runFiles({"/p/a.heic", "/p/failed.heic"}));
+    ResultsModel::Counts counts;
+    for (std::size_t i = 0; i < ProcessingResult::kCaseCount; ++i)
+        counts.perCase[i] = 500;
+    counts.total = 500 * static_cast<std::int64_t>(ProcessingResult::kCaseCount);
+    QLabel& summary = *section().summaryLabel();
+    summary.setText(summaryLineText(counts));  // as long as it gets
+    const int oneLine = summary.fontMetrics().lineSpacing();
+    for (const int width : {1600, 640, 300, 1600}) {
+        view.resize(width, 720);
+        QCoreApplication::processEvents();
+        const QRect room = summary.contentsRect();
+        const QRect needed = summary.fontMetrics().boundingRect(QRect(0, 0, room.width(), 100 * oneLine),
+                                                                Qt::TextWordWrap, summary.text());
+        EXPECT_GE(room.height(), needed.height()) << width << " px: " << room.width() << " px wide";
+        EXPECT_LE(needed.width(), room.width()) << width;
+        if (width < 1000) {
+            EXPECT_GT(needed.height(), oneLine) << "the text is long enough to wrap at " << room.width();
+        } else {
+            EXPECT_LT(room.height(), 2 * oneLine) << "one line again when there is room";
+        }
+    }
+}
+
 TEST_F(ReviewTest, SeveralRowsAreCopiedInOrderAndRepeatedNamesShowTheirFolder) {
     TempDir dir;
     for (const char* file : {"one/IMG_0004.heic", "two/sub/IMG_0004.heic", "two/failed.heic"}) {
