@@ -8,6 +8,7 @@
 #include "ui/ResultsModel.h"
 #include "ui/RunTexts.h"
 #include "ui/UiStyle.h"
+#include "ui/WrappingLabel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -302,7 +303,7 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
       filterButtons_{new QToolButton(filterRow_), new QToolButton(filterRow_), new QToolButton(filterRow_)},
       search_(new QLineEdit(filterRow_)),
       list_(new ResultsListView(this)),
-      summary_(new QLabel(this)),
+      summary_(new WrappingLabel(this)),
       copyAllButton_(new QPushButton(QStringLiteral("Copy All Results"), this)) {
     setObjectName(QStringLiteral("resultsSection"));
     auto* reveal = new FileManagerReveal(this);
@@ -365,10 +366,8 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
 
     summary_->setObjectName(QStringLiteral("resultsSummary"));
     summary_->setFont(captionFont());
-    // One line, cut at the window's edge (the whole of it in the tooltip): a
-    // wrapping label would make the window ask for its preferred height.
-    summary_->setTextFormat(Qt::PlainText);
-    summary_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // It wraps rather than being cut at the window's edge: its last counts
+    // are the failures.
     layout->addWidget(summary_);
 
     auto* buttonRow = new QHBoxLayout;

@@ -5,6 +5,7 @@
 #include "engine/RunHistory.h"
 #include "ui/ContentView.h"
 #include "ui/DropZone.h"
+#include "ui/MessageBar.h"
 #include "ui/PathText.h"
 #include "ui/ResultsSection.h"
 #include "ui/RunTexts.h"
@@ -58,6 +59,15 @@ QString foldersText(const std::vector<std::filesystem::path>& files) {
     return text;
 }
 
+// The Dry Run switch is what a write sets aside, and hiding skipped rows
+// changes only what the list shows; every other option changes what is
+// written, or where.
+bool writesAlike(ProcessingOptionValues a, ProcessingOptionValues b) {
+    a.dryRun = b.dryRun;
+    a.silentlyIgnoreSkipped = b.silentlyIgnoreSkipped;
+    return a == b;
+}
+
 QString sidecarsText(std::size_t count) {
     return countText(static_cast<std::int64_t>(count)) +
            (count == 1 ? QStringLiteral(" sidecar") : QStringLiteral(" sidecars"));
@@ -103,6 +113,7 @@ RunFlow::RunFlow(BatchRun& run, ContentView& content, QWidget* window)
 
     connect(&run_, &BatchRun::collectingStarted, this, &RunFlow::onCollectingStarted);
     connect(&run_, &BatchRun::runFinished, this, &RunFlow::onRunOver);
+    connect(&run_, &BatchRun::optionsChanged, this, &RunFlow::onOptionsChanged);
     connect(&run_, &BatchRun::collectingFinished, this, [this] {
         if (!run_.isProcessing())
             onRunOver();  // nothing to run
@@ -273,6 +284,7 @@ void RunFlow::refresh() {
 void RunFlow::onCollectingStarted() {
     previewed_.clear();
     runIsDry_ = run_.undoneRunId().empty() && run_.options().dryRun;
+    dryRunOptions_ = run_.options();
     if (!run_.droppedPaths().empty())
         lastPaths_ = run_.droppedPaths();
     refresh();
@@ -288,6 +300,21 @@ void RunFlow::onRunOver() {
         options.dryRun = true;
         run_.setOptions(options);
     }
+    refresh();
+}
+
+void RunFlow::onOptionsChanged() {
+    // A dry run still going stops being a preview too: its later files would
+    // be judged with other options than its first ones.
+    const bool previewing = !previewed_.empty() || (runIsDry_ && run_.isProcessing());
+    if (!previewing || writesAlike(run_.options(), dryRunOptions_))
+        return;
+    previewed_.clear();
+    runIsDry_ = false;
+    content_.messageBar()->showMessage(
+        QStringLiteral("previewDropped"),
+        QStringLiteral("The settings changed since the dry run. Run Again (F5) to see what a write would do now."),
+        MessageBar::Kind::information);
     refresh();
 }
 

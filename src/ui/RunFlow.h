@@ -7,6 +7,7 @@
 // take back or put back.
 #pragma once
 
+#include "engine/ProcessingOptions.h"
 #include "engine/RunHistory.h"
 
 #include <QObject>
@@ -73,6 +74,9 @@ private:
     void start(const std::vector<std::filesystem::path>& paths);
     void onCollectingStarted();
     void onRunOver();
+    /// A setting that changes what a write does takes back the preview: a
+    /// write must do exactly what the dry run showed.
+    void onOptionsChanged();
     bool confirm(const QString& title, const QString& question, const QString& detail, const QString& yes);
     /// The kept runs of the run's runs folder, read again only where a journal changed.
     const RunHistory& history();
@@ -91,6 +95,7 @@ private:
     std::vector<std::filesystem::path> lastPaths_;
     std::vector<std::filesystem::path> previewed_;
     bool runIsDry_ = false;
+    ProcessingOptionValues dryRunOptions_;
     bool restoreDryRun_ = false;
     std::optional<RunHistory> history_;
 };

@@ -9,6 +9,7 @@
 #include "ui/ContentView.h"
 #include "ui/DropZone.h"
 #include "ui/MainWindow.h"
+#include "ui/MessageBar.h"
 #include "ui/PathText.h"
 #include "ui/ResultsModel.h"
 #include "ui/ResultsSection.h"
@@ -161,6 +162,64 @@ TEST_F(FlowTest, WritingADryRunsChangesWritesExactlyTheFilesThatWouldChange) {
     EXPECT_FALSE(flow().writeChangesAction()->isEnabled());
 }
 
+// A write does what its dry run showed or nothing: a setting that changes
+// what would be written, or where, takes the offer back until a new dry run.
+TEST_F(FlowTest, ASettingThatChangesTheWriteTakesBackTheDryRunsOffer) {
+    TempDir dir;
+    const Paths files{dir / "a.heic", dir / "b.heic"};
+    for (const std::filesystem::path& file : files)
+        writeFile(file, "x");
+    QPushButton* write = section().writeChangesButton();
+    MessageBar& bar = *window.content()->messageBar();
+    const ProcessingOptionValues original = window.run().options();
+    const std::vector<std::pair<const char*, std::function<void(ProcessingOptionValues&)>>> changes{
+        {"sidecar name", [](ProcessingOptionValues& o) { o.sidecarNaming = SidecarNaming::full; }},
+        {"coordinate format", [](ProcessingOptionValues& o) { o.coordinateFormat = CoordinateFormat::dm; }},
+        {"always overwrite", [](ProcessingOptionValues& o) { o.alwaysOverwrite = !o.alwaysOverwrite; }},
+        {"apple only", [](ProcessingOptionValues& o) { o.appleOnly = !o.appleOnly; }},
+    };
+    for (const auto& [name, change] : changes) {
+        SCOPED_TRACE(name);
+        window.run().setOptions(original);
+        ASSERT_TRUE(runFiles(files));
+        // Neither switch changes what a write does: the offer stays.
+        ProcessingOptionValues options = original;
+        options.dryRun = false;
+        options.silentlyIgnoreSkipped = true;
+        window.run().setOptions(options);
+        window.run().setOptions(original);
+        EXPECT_TRUE(write->isVisible());
+        EXPECT_TRUE(bar.messages().isEmpty());
+
+        options = original;
+        change(options);
+        window.run().setOptions(options);
+        EXPECT_FALSE(write->isVisible());
+        EXPECT_FALSE(flow().writeChangesAction()->isEnabled());
+        EXPECT_TRUE(flow().previewedFiles().empty());
+        EXPECT_EQ(bar.messages(), QStringList{QStringLiteral("The settings changed since the dry run. Run Again (F5) "
+                                                             "to see what a write would do now.")});
+        // Even a shortcut that reaches the flow asks nothing and writes nothing.
+        flow().writePreviewedChanges();
+        EXPECT_TRUE(asked.empty());
+        EXPECT_FALSE(window.run().isProcessing());
+        EXPECT_EQ(section().originLabel()->text(), "Dry run \u2014 nothing was written");
+    }
+
+    // A dry run whose settings change while it goes shows nothing one write could do.
+    window.run().setOptions(original);
+    ASSERT_TRUE(window.content()->handleDrop({dir / "a.heic", dir / "hold.heic"}));
+    ProcessingOptionValues options = original;
+    options.sidecarNaming = SidecarNaming::full;
+    window.run().setOptions(options);
+    fake->release();
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(window.run().results().size(), 2u);
+    EXPECT_FALSE(write->isVisible());
+    EXPECT_TRUE(flow().previewedFiles().empty());
+    window.run().setOptions(original);
+}
+
 TEST_F(FlowTest, TheStopQuestionHoldsBackNewFilesAndKeepRunningGoesOn) {
     const Paths files{"/p/hold1.heic", "/p/hold2.heic", "/p/c.heic", "/p/d.heic", "/p/e.heic"};
     for (const bool stop : {false, true}) {
@@ -290,6 +349,32 @@ TEST_F(ReviewTest, FilterAndSearchNarrowTheRowsAndTheSummaryCountsThemAll) {
     EXPECT_EQ(summaryLineText(many), "20.000 files: 19.999 would update, 1 failed");
     EXPECT_EQ(writeChangesText(1234), "Write 1.234 Changes\u2026");
     QLocale::setDefault(QLocale::c());
+}
+
+// The summary ends with the failures: a narrow window wraps it, never cuts it.
+TEST_F(ReviewTest, TheSummaryWrapsRatherThanLosingItsLastCounts) {
+    ASSERT_TRUE(runFiles({"/p/a.heic", "/p/failed.heic"}));
+    ResultsModel::Counts counts;
+    for (std::size_t i = 0; i < ProcessingResult::kCaseCount; ++i)
+        counts.perCase[i] = 500;
+    counts.total = 500 * static_cast<std::int64_t>(ProcessingResult::kCaseCount);
+    QLabel& summary = *section().summaryLabel();
+    summary.setText(summaryLineText(counts));  // as long as it gets
+    const int oneLine = summary.fontMetrics().lineSpacing();
+    for (const int width : {1600, 640, 300, 1600}) {
+        view.resize(width, 720);
+        QCoreApplication::processEvents();
+        const QRect room = summary.contentsRect();
+        const QRect needed = summary.fontMetrics().boundingRect(QRect(0, 0, room.width(), 100 * oneLine),
+                                                                Qt::TextWordWrap, summary.text());
+        EXPECT_GE(room.height(), needed.height()) << width << " px: " << room.width() << " px wide";
+        EXPECT_LE(needed.width(), room.width()) << width;
+        if (width < 1000) {
+            EXPECT_GT(needed.height(), oneLine) << "the text is long enough to wrap at " << room.width();
+        } else {
+            EXPECT_LT(room.height(), 2 * oneLine) << "one line again when there is room";
+        }
+    }
 }
 
 TEST_F(ReviewTest, SeveralRowsAreCopiedInOrderAndRepeatedNamesShowTheirFolder) {
