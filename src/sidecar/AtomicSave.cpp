@@ -157,11 +157,14 @@ Status writeTemporaryFile(FileSystem& fs, int fd, const std::string& tempName, s
     // sidecar theirs: without the right to give the file its owner and group
     // the sidecar stays as it is.
     if (Status owned = fs.setOwner(fd, original.owner, original.group); !owned) {
-        if (owned.error().code == EPERM)
-            return saveError(kSidecarOwnerNotKept,
-                             "Cannot keep the XMP sidecar's owner (" +
-                                 accountName(original.owner, original.group, original.owner != ::geteuid()) +
-                                 "); not replaced");
+        if (owned.error().code == EPERM) {
+            // Our own file whose group we cannot give: the group is at stake.
+            const bool ofOwner = original.owner != ::geteuid();
+            return saveError(kSidecarOwnerNotKept, std::string("Cannot keep the XMP sidecar's ") +
+                                                       (ofOwner ? "owner (" : "group (") +
+                                                       accountName(original.owner, original.group, ofOwner) +
+                                                       "); not replaced");
+        }
         return withContext(owned.error(), "Could not give " + quotedName(tempName) + " the sidecar's owner");
     }
     if (originalFd >= 0)

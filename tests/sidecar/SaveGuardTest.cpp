@@ -178,16 +178,17 @@ std::string groupName(gid_t group) {
 TEST(SaveGuard, ASidecarWhoseOwnerCannotBeKeptIsNotReplaced) {
     const bool root = ::geteuid() == 0;
     struct Case {
-        uid_t owner;       ///< as root; otherwise the sidecar stays this process's
-        std::string name;  ///< in the message, as root
+        uid_t owner;          ///< as root; otherwise the sidecar stays this process's
+        std::string account;  ///< in the message, as root
     };
     const struct passwd* nobody = ::getpwuid(65534);
     const Case cases[] = {
-        {65534, nobody ? nobody->pw_name : "65534"},
-        {54321, "54321"},  // an owner the system has no name for
+        {65534, std::string("owner (") + (nobody ? nobody->pw_name : "65534")},
+        {54321, "owner (54321"},  // an owner the system has no name for
+        {::geteuid(), "group (" + groupName(::getegid())},  // our own file: its group is at stake
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.account);
         SidecarFolder folder;
         if (root) {
             ASSERT_EQ(::chown(folder.sidecar.c_str(), c.owner, ::getegid()), 0);
@@ -195,11 +196,11 @@ TEST(SaveGuard, ASidecarWhoseOwnerCannotBeKeptIsNotReplaced) {
         const std::string before = readFile(folder.sidecar);
         struct stat st {};
         ASSERT_EQ(::stat(folder.sidecar.c_str(), &st), 0);
-        const std::string name = root ? c.name : groupName(st.st_gid);  // not root: the group is at stake
+        const std::string account = root ? c.account : "group (" + groupName(st.st_gid);
         TestFileSystem hooked;
         hooked.setOwnerResult = [] { return Status(sidecar::systemError(EPERM)); };
         const auto outcome = folder.update();
-        EXPECT_EQ(errorOf(outcome).message, "Cannot keep the XMP sidecar's owner (" + name + "); not replaced");
+        EXPECT_EQ(errorOf(outcome).message, "Cannot keep the XMP sidecar's " + account + "); not replaced");
         EXPECT_EQ(readFile(folder.sidecar), before);
         EXPECT_FALSE(temporaryLeft(folder));
     }
