@@ -106,7 +106,12 @@ ProcessingResult MediaFileProcessor::processFile(const std::filesystem::path& fi
     // A file that is no readable image at all gets that reason, not a
     // verdict on a camera or a position it never showed.
     if (options.appleOnly || !knownCoordinate) {
-        if (const std::optional<std::string> reason = image.unreadableReason()) {
+        // Likewise an Exif block that gave nothing: with no camera and no
+        // position read, "non-Apple" or "no GPS" would be guesses.
+        std::optional<std::string> reason = image.unreadableReason();
+        if (!reason)
+            reason = image.damagedMetadataReason();
+        if (reason) {
             diag::debug("Failed: cannot read image ", name, ": ", *reason);
             return ProcessingResult::failed("Cannot read image: " + *reason);
         }

@@ -132,6 +132,14 @@ std::optional<std::string> ImageMetadataReader::unreadableReason() {
     return read.unreadable;
 }
 
+std::optional<std::string> ImageMetadataReader::damagedMetadataReason() {
+    const imagemeta::PropertiesRead& read = decoded();
+    const imagemeta::ImageProperties& found = read.properties;
+    if (read.stage != PropertiesStage::read || read.problem.empty() || found.tiff || found.exif || found.gps)
+        return std::nullopt;
+    return read.problem;
+}
+
 std::optional<DeviceData> ImageMetadataReader::deviceData() {
     const std::filesystem::path& imagePath = imagePath_;
     const std::string name = fileName(imagePath);

@@ -43,6 +43,9 @@ public:
     /// empty", "file is truncated", "file not found", "not a regular file",
     /// ...); none when it can, whatever metadata it holds. Writes no line.
     std::optional<std::string> unreadableReason();
+    /// Why the image's Exif block, which it has, gave nothing at all (a
+    /// damaged offset, say); none when any of it was read, or there is none.
+    std::optional<std::string> damagedMetadataReason();
 
 private:
     const imagemeta::PropertiesRead& decoded();

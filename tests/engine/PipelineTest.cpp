@@ -177,6 +177,10 @@ TEST_F(Pipeline, AnImageThatCannotBeReadFailsWithTheReason) {
     testing::HeifFile heif;
     testing::addExif(heif, 2, testing::exifItemPayload(testing::buildTiff(testing::cameraTiff())), 1);
     const std::string heic = buildHeif(heif), dng = testing::buildTiff(testing::cameraTiff());
+    testing::HeifFile damaged;  // the Exif item's TIFF header offset points far past its end
+    testing::addExif(damaged, 2,
+                     testing::bigEndian(0xFFFFFF00, 4) + std::string("Exif\0\0", 6) +
+                         testing::buildTiff(testing::cameraTiff()), 1);
     ASSERT_EQ(::mkfifo((dir_ / "pipe.HEIC").c_str(), 0600), 0);
     fs::create_directory(dir_ / "folder.heic");
     const std::tuple<std::string, std::optional<std::string>, std::string> files[] = {
@@ -184,6 +188,7 @@ TEST_F(Pipeline, AnImageThatCannotBeReadFailsWithTheReason) {
         {"cut-in-exif.HEIC", heic.substr(0, heic.size() - 20), "file is truncated"},
         {"cut-in-meta.HEIC", heic.substr(0, 60), "file is truncated"},
         {"cut.DNG", dng.substr(0, 12), "file is truncated"},
+        {"damaged-exif.HEIC", buildHeif(damaged), "Exif item's TIFF header offset 4294967040 points past its end"},
         {"vanished.HEIC", std::nullopt, "file not found"},
         {"pipe.HEIC", std::nullopt, "not a regular file"},
         {"folder.heic", std::nullopt, "it is a folder"}};
