@@ -217,6 +217,13 @@ bool RunWriter::continueLocked(int folder) {
         ::close(fd);
         return false;
     }
+    // Entries a kill left without a note of their save: a few, those in
+    // flight; many only in a crafted journal, and then the rest are left be.
+    constexpr std::size_t kMostUnsettled = 4096;
+    if (Result<OpenedRun> opened = OpenedRun::ofLocked(fd, file))
+        for (std::size_t i = 0; i < opened->entryCount() && unsettled_.size() < kMostUnsettled; ++i)
+            if (RunEntry entry = opened->entry(i); !entry.replaced && entry.damage.empty())
+                unsettled_[entry.replacedPath] = entry.number;
     fd_ = fd;
     file_ = file;
     nextEntry_ = earlier.lastEntry + 1;
@@ -282,6 +289,16 @@ Result<std::uint32_t> RunWriter::record(const Replacement& replacement) {
     bytes.replace(0, 4, number.bytes());
     if (Status appended = appendLocked(format::frame(RecordType::entry, bytes)); !appended)
         return appended.error();
+    // The earlier save of this file never took effect (the file is being
+    // put back from the same state again): it is dropped, so that the file
+    // counts, and is undone, once.
+    if (const auto earlier = unsettled_.find(replacement.replacedPath); earlier != unsettled_.end()) {
+        format::Writer note;
+        note.u32(earlier->second);
+        unsettled_.erase(earlier);
+        if (Status noted = appendLocked(format::frame(RecordType::dropped, note.bytes())); !noted)
+            return noted.error();
+    }
     ++nextEntry_;
     ++unflushed_;
     flushed_.notify_all();  // a save waiting for this file's entry may flush now

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -109,6 +110,9 @@ private:
     std::string id_;
     std::filesystem::path file_;
     std::string continued_;  ///< the id of the unfinished undo this run continues
+    /// Its entries with no note of their save (a kill came between), by the
+    /// file they replace: a new entry for that file drops the earlier one.
+    std::map<std::filesystem::path, std::uint32_t> unsettled_;
     int fd_ = -1;
     Status broken_ = Done{};  ///< a failed write leaves the file unusable for this run
     std::uint32_t nextEntry_ = 1;

@@ -471,6 +471,16 @@ Result<OpenedRun> OpenedRun::open(const std::filesystem::path& file) {
     return run;
 }
 
+Result<OpenedRun> OpenedRun::ofLocked(int lockedFd, const std::filesystem::path& file) {
+    OpenedRun run;
+    run.fd_ = ::fcntl(lockedFd, F_DUPFD_CLOEXEC, 0);
+    if (run.fd_ < 0)
+        return Error{ErrorDomain::journal, kJournalUnknownRun,
+                     "Could not read the run's journal " + file.string() + ": " + std::strerror(errno)};
+    run.summary_ = scan(run.fd_, file, &run.index_);
+    return run;
+}
+
 OpenedRun::OpenedRun(OpenedRun&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), summary_(std::move(other.summary_)), index_(std::move(other.index_)) {}
 

@@ -70,6 +70,9 @@ struct RunEntry {
 class OpenedRun {
 public:
     static Result<OpenedRun> open(const std::filesystem::path& file);
+    /// The journal open at `lockedFd`, whose lock the caller holds already;
+    /// reads through a copy of the descriptor.
+    static Result<OpenedRun> ofLocked(int lockedFd, const std::filesystem::path& file);
     OpenedRun(OpenedRun&&) noexcept;
     OpenedRun& operator=(OpenedRun&&) noexcept;
     ~OpenedRun();

@@ -226,10 +226,17 @@ TEST_F(UndoTest, AStoppedUndoIsFinishedByTheNextUndoInOneJournal) {
         const std::string partial = run.lastJournal().id;
         ASSERT_GT(run.lastJournal().replaced, 0u);
         ASSERT_LT(run.lastJournal().replaced, 8u);
-        if (killed) {  // its last note gone and a record cut short in its place
+        if (killed) {  // its last two notes gone and a record cut short in their place
             std::string journal = testing::readFile(run.lastJournal().file);
-            journal.resize(journal.size() - 9);
+            ASSERT_EQ(journal.substr(journal.size() - 22, 1) + journal.substr(journal.size() - 9, 1), "DF");
+            journal.resize(journal.size() - 22);
             testing::writeFile(run.lastJournal().file, journal + std::string("E\x40\x00\x00\x00" "abc", 8));
+            // ... before the last entry's sidecar was replaced: it holds what the run wrote.
+            auto opened = journal::OpenedRun::open(run.lastJournal().file);
+            ASSERT_TRUE(opened);
+            const journal::RunEntry last = opened->entry(opened->entryCount() - 1);
+            ASSERT_FALSE(last.replaced);
+            testing::writeFile(last.replacedPath, opened->oldBytes(last).value());
         }
         EXPECT_EQ(latest(), writeRun) << "the unfinished undo is never the run to undo";
         for (const KeptRun& kept : history.list()) {
