@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace meridane {
@@ -210,6 +212,20 @@ TEST_F(Cli, AReportThatCannotBeWrittenStopsTheRunAndFails) {
     const RunResult list = run({"--list-runs"}, {}, outputs[1].first);
     EXPECT_EQ(list.exitCode, 1);
     EXPECT_EQ(list.err, "meridane-cli: cannot write the list: No space left on device\n");
+}
+
+// A run another process holds (being written or undone) stays, and
+// --forget-runs says so instead of claiming the folder is clear.
+TEST_F(Cli, ForgettingRunsSaysWhichStayedInUse) {
+    photo("IMG_1", kNeedsLettersXml);
+    ASSERT_EQ(run({"--write", photos()}).exitCode, 0);
+    const fs::path runs = dir_ / "state/meridane/runs";
+    ASSERT_FALSE(fs::is_empty(runs));
+    const int held = ::open(fs::directory_iterator(runs)->path().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_EQ(run({"--forget-runs"}).out, "Forgot 0 runs; 1 run in use was kept\n");
+    ::close(held);
+    EXPECT_EQ(run({"--forget-runs"}).out, "Forgot 1 run\n");
 }
 
 }  // namespace
