@@ -400,6 +400,16 @@ ResultsSection::ResultsSection(BatchRun& run, QWidget* parent)
         originLabel_->setText(originText(origin_));
         list_->followNewest();
     });
+    // The Dry Run switch stays usable during a run and takes effect for the
+    // files after it: once one is written, the run is not "nothing written".
+    connect(&run_, &BatchRun::resultRecorded, this, [this](const ProcessingResultDetail& detail) {
+        if (origin_ != Origin::dryRun)
+            return;
+        if (const auto* updated = detail.result.get<ProcessingResult::Updated>(); updated && !updated->dryRun) {
+            origin_ = Origin::writeRun;
+            originLabel_->setText(originText(origin_));
+        }
+    });
     onVisibleCountChanged(model_->rowCount());
 }
 

@@ -220,6 +220,21 @@ TEST_F(FlowTest, ASettingThatChangesTheWriteTakesBackTheDryRunsOffer) {
     window.run().setOptions(original);
 }
 
+// The switch takes effect for the files after it: a dry run turned off
+// while it goes has written files, and must not say that nothing was.
+TEST_F(FlowTest, ADryRunTurnedOffWhileItGoesIsNotCalledADryRunOnceItWrites) {
+    ASSERT_TRUE(window.content()->handleDrop({"/p/a.heic", "/p/hold.heic"}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.run().processedCount() == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(section().originLabel()->text(), "Dry run \u2014 nothing was written");
+    ProcessingOptionValues options = window.run().options();
+    options.dryRun = false;
+    window.run().setOptions(options);
+    fake->release();
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(section().originLabel()->text(), "Write run");
+}
+
 TEST_F(FlowTest, TheStopQuestionHoldsBackNewFilesAndKeepRunningGoesOn) {
     const Paths files{"/p/hold1.heic", "/p/hold2.heic", "/p/c.heic", "/p/d.heic", "/p/e.heic"};
     for (const bool stop : {false, true}) {
