@@ -229,14 +229,20 @@ TEST_F(UndoTest, AStoppedUndoIsFinishedByTheNextUndoInOneJournal) {
         if (killed) {  // its last two notes gone and a record cut short in their place
             std::string journal = testing::readFile(run.lastJournal().file);
             ASSERT_EQ(journal.substr(journal.size() - 22, 1) + journal.substr(journal.size() - 9, 1), "DF");
+            std::uint32_t unnoted = 0;  // the entry whose note goes: its little-endian number
+            for (int i = 3; i >= 0; --i)
+                unnoted = unnoted << 8 | static_cast<unsigned char>(journal[journal.size() - 17 + i]);
             journal.resize(journal.size() - 22);
             testing::writeFile(run.lastJournal().file, journal + std::string("E\x40\x00\x00\x00" "abc", 8));
-            // ... before the last entry's sidecar was replaced: it holds what the run wrote.
+            // ... before that entry's sidecar was replaced: it holds what the run wrote.
             auto opened = journal::OpenedRun::open(run.lastJournal().file);
             ASSERT_TRUE(opened);
-            const journal::RunEntry last = opened->entry(opened->entryCount() - 1);
-            ASSERT_FALSE(last.replaced);
-            testing::writeFile(last.replacedPath, opened->oldBytes(last).value());
+            std::optional<journal::RunEntry> cut;
+            for (std::size_t i = 0; i < opened->entryCount(); ++i)
+                if (opened->entry(i).number == unnoted)
+                    cut = opened->entry(i);
+            ASSERT_TRUE(cut && !cut->replaced);
+            testing::writeFile(cut->replacedPath, opened->oldBytes(*cut).value());
         }
         EXPECT_EQ(latest(), writeRun) << "the unfinished undo is never the run to undo";
         for (const KeptRun& kept : history.list()) {
