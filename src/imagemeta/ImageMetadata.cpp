@@ -2,7 +2,6 @@
 #include "imagemeta/ImageMetadata.h"
 
 #include "base/Diagnostics.h"
-#include "base/GPSText.h"
 #include "base/NumberText.h"
 #include "base/UnicodeText.h"
 #include "imagemeta/internal/ImageProperties.h"
@@ -101,12 +100,13 @@ std::optional<Coordinate> ImageMetadataReader::position() {
         diag::debug("GPS dictionary contents: " + imagemeta::describeDictionary(*gps));
         return std::nullopt;
     }
-    // Cameras pad the letter ("S ") or spell it out ("South"), and every
-    // other reader still sees the southern hemisphere in them.
+    // Cameras pad the letter ("S ") or spell it out ("South", "Sud"): other
+    // readers go by the first letter, and so does this one.
     auto reference = [&gps](std::uint16_t tag) {
         const MetadataValue* value = gps->find(tag);
         const std::string* text = value ? std::get_if<std::string>(&value->value) : nullptr;
-        return text ? gpstext::normalizeHemisphereRef(*text) : std::string();
+        const std::string letters = text ? text::upperCased(text::trimmed(*text)) : std::string();
+        return letters.substr(0, 1);
     };
     if (reference(imagemeta::tag::gpsLatitudeRef) == "S")
         latitude = -std::fabs(*latitude);

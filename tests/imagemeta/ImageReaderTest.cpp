@@ -117,6 +117,8 @@ const Case kCases[] = {
      Coordinate{-37.5, -1}},
     {"paddedReference", {text(1, "S "), number(2, {37, 1, 30, 1}), text(3, "w"), number(4, {1, 1})},
      Coordinate{-37.5, -1}},
+    {"otherLanguageReference", {text(1, "Sud"), number(2, {37, 1, 30, 1}), text(3, "W"), number(4, {1, 1})},
+     Coordinate{-37.5, -1}},
     {"negativeStaysNegativeUnderN",  // ExifTool drops the sign of a signed rational
      {text(1, "N"), number(2, {-75, 2}, tiff::srational), number(4, {-3, 1}, tiff::srational)}, Coordinate{-37.5, -3},
      {}, false},
