@@ -7,14 +7,15 @@
 #include "engine/RunHistory.h"
 
 #include <string>
+#include <string_view>
 
 namespace meridane::cli {
 namespace {
 
-int finish(ReportStream& out, std::FILE* err) {
+int finish(ReportStream& out, std::FILE* err, std::string_view what) {
     if (out.flush())
         return 0;
-    const std::string message = "meridane-cli: cannot write the list: " + out.reason() + "\n";
+    const std::string message = "meridane-cli: cannot write " + std::string(what) + ": " + out.reason() + "\n";
     std::fwrite(message.data(), 1, message.size(), err);
     return 1;
 }
@@ -31,7 +32,7 @@ int listRuns(const std::filesystem::path& folder, std::FILE* stream, std::FILE* 
         out.write(unknownFileLine(name) + "\n");
     out.write(std::to_string(runs.size()) + (runs.size() == 1 ? " run kept, " : " runs kept, ") +
               byteSizeText(history.totalBytes()) + " in " + text::escapedControls(folder.native()) + "\n");
-    return finish(out, err);
+    return finish(out, err, "the list");
 }
 
 int forgetRuns(const std::filesystem::path& folder, std::FILE* stream, std::FILE* err) {
@@ -43,7 +44,7 @@ int forgetRuns(const std::filesystem::path& folder, std::FILE* stream, std::FILE
     out.write("Forgot " + std::to_string(removed) + (removed == 1 ? " run" : " runs") +
               (kept == 0 ? "" : "; " + std::to_string(kept) + (kept == 1 ? " run in use was kept" : " runs in use were kept")) +
               "\n");
-    return finish(out, err);
+    return finish(out, err, "what was forgotten");
 }
 
 }  // namespace meridane::cli

@@ -225,7 +225,10 @@ TEST_F(Cli, ForgettingRunsSaysWhichStayedInUse) {
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     EXPECT_EQ(run({"--forget-runs"}).out, "Forgot 0 runs; 1 run in use was kept\n");
     ::close(held);
-    EXPECT_EQ(run({"--forget-runs"}).out, "Forgot 1 run\n");
+    const RunResult full = run({"--forget-runs"}, {}, "exec \"$@\" >/dev/full");
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_EQ(full.err, "meridane-cli: cannot write what was forgotten: No space left on device\n");
+    EXPECT_EQ(run({"--forget-runs"}).out, "Forgot 0 runs\n");
 }
 
 }  // namespace
