@@ -37,10 +37,9 @@ int listRuns(const std::filesystem::path& folder, std::FILE* stream, std::FILE* 
 
 int forgetRuns(const std::filesystem::path& folder, std::FILE* stream, std::FILE* err) {
     ReportStream out(stream);
-    const RunHistory history(folder);
-    const std::size_t removed = history.forgetAll();
     // A run being written or undone by another process stays; say so.
-    const std::size_t kept = history.list().size();
+    std::size_t kept = 0;
+    const std::size_t removed = RunHistory(folder).forgetAll(&kept);
     out.write("Forgot " + std::to_string(removed) + (removed == 1 ? " run" : " runs") +
               (kept == 0 ? "" : "; " + std::to_string(kept) + (kept == 1 ? " run in use was kept" : " runs in use were kept")) +
               "\n");

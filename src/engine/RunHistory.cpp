@@ -131,7 +131,7 @@ std::optional<KeptRun> RunHistory::find(const std::string& id) const {
 }
 std::uint64_t RunHistory::totalBytes() const { return store_->totalBytes(); }
 std::size_t RunHistory::keptCount() const { return store_->count(); }
-std::size_t RunHistory::forgetAll() const { return store_->forgetAll(); }
+std::size_t RunHistory::forgetAll(std::size_t* inUse) const { return store_->forgetAll(inUse); }
 
 std::string runListLine(const KeptRun& run) {
     std::string line = text::escapedControls(run.id) + "  " + utcTimeText(run.started) + "  ";

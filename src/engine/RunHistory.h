@@ -64,8 +64,9 @@ public:
     std::optional<KeptRun> find(const std::string& id) const;
     std::uint64_t totalBytes() const;
     std::size_t keptCount() const;
-    /// Removes every run not in use by another process; returns how many.
-    std::size_t forgetAll() const;
+    /// Removes every run not in use by another process; returns how many,
+    /// and sets `inUse`, when given, to how many stayed.
+    std::size_t forgetAll(std::size_t* inUse = nullptr) const;
 
 private:
     std::filesystem::path folder_;

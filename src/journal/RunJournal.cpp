@@ -2,7 +2,6 @@
 #include "journal/RunJournal.h"
 
 #include "journal/RunStore.h"
-#include "journal/internal/JournalScan.h"
 #include "journal/internal/RecordFormat.h"
 
 #include <QByteArrayView>
@@ -205,10 +204,14 @@ bool RunWriter::continueLocked(int folder) {
     if (fd < 0)
         return false;
     struct stat st {};
+    std::optional<OpenedRun> opened;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        if (Result<OpenedRun> read = OpenedRun::ofLocked(fd, file))
+            opened.emplace(std::move(read).value());
     RunSummary earlier;
     earlier.damaged = true;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        earlier = summarizeJournal(fd, file);
+    if (opened)
+        earlier = opened->summary();
     // Only an undo of the same run, whole up to its last complete record:
     // what a kill cut short at its end goes, so that new records follow on.
     if (earlier.damaged || earlier.kind != RunKind::undo || earlier.undoes != header_.undoes ||
@@ -220,10 +223,9 @@ bool RunWriter::continueLocked(int folder) {
     // Entries a kill left without a note of their save: a few, those in
     // flight; many only in a crafted journal, and then the rest are left be.
     constexpr std::size_t kMostUnsettled = 4096;
-    if (Result<OpenedRun> opened = OpenedRun::ofLocked(fd, file))
-        for (std::size_t i = 0; i < opened->entryCount() && unsettled_.size() < kMostUnsettled; ++i)
-            if (RunEntry entry = opened->entry(i); !entry.replaced && entry.damage.empty())
-                unsettled_[entry.replacedPath] = entry.number;
+    for (const std::size_t i : opened->unnotedEntries(kMostUnsettled))
+        if (RunEntry entry = opened->entry(i); entry.damage.empty())
+            unsettled_[entry.replacedPath] = entry.number;
     fd_ = fd;
     file_ = file;
     nextEntry_ = earlier.lastEntry + 1;

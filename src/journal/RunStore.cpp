@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "journal/RunStore.h"
 
-#include "journal/internal/JournalScan.h"
 #include "journal/internal/RecordFormat.h"
 
 #include <fcntl.h>
@@ -456,8 +455,6 @@ bool isJournalName(std::string_view name) {
     return true;
 }
 
-RunSummary summarizeJournal(int fd, const std::filesystem::path& file) { return scan(fd, file, nullptr); }
-
 Result<OpenedRun> OpenedRun::open(const std::filesystem::path& file) {
     OpenedRun run;
     run.fd_ = openJournal(file, O_RDWR | O_APPEND);
@@ -469,6 +466,14 @@ Result<OpenedRun> OpenedRun::open(const std::filesystem::path& file) {
                      "The run is being written or undone by another Meridane process"};
     run.summary_ = scan(run.fd_, file, &run.index_);
     return run;
+}
+
+std::vector<std::size_t> OpenedRun::unnotedEntries(std::size_t most) const {
+    std::vector<std::size_t> unnoted;
+    for (std::size_t i = 0; i < index_.size() && unnoted.size() < most; ++i)
+        if (!index_[i].replaced && index_[i].damage == kIntact)
+            unnoted.push_back(i);
+    return unnoted;
 }
 
 Result<OpenedRun> OpenedRun::ofLocked(int lockedFd, const std::filesystem::path& file) {
@@ -661,10 +666,12 @@ std::optional<RunSummary> RunStore::find(const std::string& id) const {
 
 std::size_t RunStore::count() const { return keptFiles(folder_).size(); }
 
-std::size_t RunStore::forgetAll() const {
-    std::size_t removed = 0;
-    for (const KeptFile& kept : keptFiles(folder_))
-        removed += removeUnlessInUse(kept.file);
+std::size_t RunStore::forgetAll(std::size_t* inUse) const {
+    std::size_t removed = 0, kept = 0;
+    for (const KeptFile& file : keptFiles(folder_))
+        (removeUnlessInUse(file.file) ? removed : kept) += 1;
+    if (inUse)
+        *inUse = kept;
     return removed;
 }
 

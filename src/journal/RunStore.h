@@ -82,6 +82,9 @@ public:
     std::size_t entryCount() const { return index_.size(); }
     /// Entry `i`, read again from the journal. Safe from several threads at once.
     RunEntry entry(std::size_t i) const;
+    /// The first `most` intact entries with no note of their save (a kill
+    /// came between the entry and its note), from the index alone.
+    std::vector<std::size_t> unnotedEntries(std::size_t most) const;
     /// The sidecar's bytes before the run, checked against the entry's hash.
     /// Safe from several threads at once.
     Result<std::string> oldBytes(const RunEntry& entry) const;
@@ -134,8 +137,9 @@ public:
     /// back in turn (an undo undone is a redo).
     bool fullyUndone(const RunSummary& run) const;
     static constexpr int kUndoChain = 64;
-    /// Removes every kept run that no process is writing or undoing; returns how many.
-    std::size_t forgetAll() const;
+    /// Removes every kept run that no process is writing or undoing; returns
+    /// how many, and sets `inUse`, when given, to how many stayed.
+    std::size_t forgetAll(std::size_t* inUse = nullptr) const;
 
     /// Keeps the newest kKeepRuns runs, or those of the last kKeepDays days
     /// when they are more, within kMaximumBytes; the oldest go first. `keep`
