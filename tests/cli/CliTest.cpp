@@ -158,22 +158,18 @@ TEST_F(Cli, ControlCharactersInNamesAndCameraTextsReachNoTerminal) {
     EXPECT_EQ(result.out.find("[DEBUG]"), std::string::npos);
 }
 
-TEST_F(Cli, TheFirstSigintStopsAfterTheFilesInFlightAndPrintsTheReport) {
+// A first SIGINT, a reader that quits (`| head`) or a full disk: the run stops after the files in
+// flight, leaves no temporary file and says so; no SIGPIPE in mid-save.
+TEST_F(Cli, AnInterruptOrAReportThatCannotBeWrittenStopsTheRun) {
     manyPhotos(2000);
-    const RunResult result =
+    const RunResult interrupted =
         run({"--debug", photos()}, {.environment = {}, .interruptWhenErrShows = "[DEBUG] Processing"});
-    EXPECT_EQ(result.exitCode, 130);
-    EXPECT_TRUE(result.out.starts_with("Results \u2014 "));
-    const size_t done = entries(result.out).size();
+    EXPECT_EQ(interrupted.exitCode, 130);
+    EXPECT_TRUE(interrupted.out.starts_with("Results \u2014 "));
+    const size_t done = entries(interrupted.out).size();
     EXPECT_LT(done, 2000u);
-    EXPECT_NE(result.err.find("meridane-cli: stopped by SIGINT after " + std::to_string(done) + " of 2000 files"),
+    EXPECT_NE(interrupted.err.find("meridane-cli: stopped by SIGINT after " + std::to_string(done) + " of 2000 files"),
               std::string::npos);
-}
-
-// A reader that quits (`| head`) or a full disk: the run stops after the saves in flight, leaves no
-// temporary file and says so; no SIGPIPE in mid-save.
-TEST_F(Cli, AReportThatCannotBeWrittenStopsTheRunAndFails) {
-    manyPhotos(2000);
     const std::pair<std::string, std::string> outputs[] = {
         {"\"$@\" | true; exit ${PIPESTATUS[0]}", "Broken pipe"},
         {"exec \"$@\" >/dev/full", "No space left on device"}};

@@ -28,7 +28,6 @@ using testing::sidecarXml;
 using testing::writeFile;
 
 const std::string kDegreesMinutes = sidecarXml("37,46.494N", "122,25.164W", "N", "W");
-const std::string kNoGPS = sidecarXml(std::nullopt, std::nullopt);
 const std::string kNoDescription = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><a>b</a></x:xmpmeta>";
 const std::vector<std::string> kLetterChanges = {"exif:GPSLatitude: 37.7749 \u2192 37.77490000N",
                                                  "exif:GPSLongitude: 122.4194 \u2192 122.41940000W"};
@@ -92,16 +91,14 @@ TEST_F(Pipeline, EveryOutcomeOfOneFile) {
         {"no position, silent", noPosition, kNeedsLettersXml, {.silentlyIgnoreSkipped = true},
          R::skippedMissing("No GPS available"), {}},
         {"no sidecar", apple, {}, wet, R::skippedMissing("No XMP sidecar file"), {}},
-        {"no GPS in sidecar", apple, kNoGPS, wet, R::skippedMissing("No GPS data in XMP sidecar"), {}},
+        {"no GPS in sidecar", apple, sidecarXml(std::nullopt, std::nullopt), wet, R::skippedMissing("No GPS data in XMP sidecar"), {}},
         {"correct", apple, kCorrectXml, wet, R::alreadyCorrect(), {}},
         {"degrees and minutes", apple, kDegreesMinutes, wet,
          R::withinTolerance({"Latitude format: 37,46.494N \u2192 37.77490000N",
-                             "Longitude format: 122,25.164W \u2192 122.41940000W"}),
-         {}},
+                             "Longitude format: 122,25.164W \u2192 122.41940000W"}), {}},
         {"elsewhere", apple, kElsewhereXml, wet,
          R::skippedDifferentGPS({{"Latitude", "48.85837000N", "37.77490000N"},
-                                 {"Longitude", "2.29450000E", "122.41940000W"}}),
-         {}},
+                                 {"Longitude", "2.29450000E", "122.41940000W"}}), {}},
         {"dry run", apple, kNeedsLettersXml, dry, R::updated(dryRun(kLetterChanges), true), {}},
         {"write run", apple, kNeedsLettersXml, wet, R::updated(kLetterChanges), "37.77490000N"},
         {"forced, nothing differs", apple, kCorrectXml, force, R::alreadyCorrect(), {}},
