@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// meridane-cli as a user runs it: a separate process over real files in a
-// temporary folder, its standard output, standard error and exit status.
+// meridane-cli as a user runs it: a separate process over real files, its output and exit status.
 #include "ImageBuilder.h"
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
@@ -20,8 +19,7 @@ using namespace testing;
 
 class Cli : public ::testing::Test {
 protected:
-    /// Runs meridane-cli with its own home and state folder; through bash
-    /// when a script is given, with the command line as "$@".
+    /// With its own home and state folder; through bash when a script is given, the command line as "$@".
     RunResult run(const std::vector<std::string>& arguments, RunOptions options = {}, const std::string& script = {}) {
         std::vector<std::string> argv = {MERIDANE_CLI_PATH};
         if (!script.empty())
@@ -62,8 +60,11 @@ std::vector<std::string> entries(const std::string& out) {
     return result;
 }
 
-TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailed) {
+TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailedOrTwoOnAUsageError) {
     photo("IMG_0001", kNeedsLettersXml);
+    const RunResult usage = run({"--write", "--frobnicate", photos()});  // the other usage errors: parsed in-process
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_TRUE(usage.out.empty() && usage.err.ends_with("Try 'meridane-cli --help' for more information.\n"));
     photo("IMG_0002", kCorrectXml);
     photo("IMG_0003", kElsewhereXml);
     photo("IMG_0004", std::nullopt);
@@ -85,7 +86,7 @@ TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailed) {
                   "\u2022 Longitude: 2.29450000E \u2192 122.41940000W",
                   "IMG_0004.HEIC: Skipped (missing): No XMP sidecar file",
                   "IMG_0005.HEIC: Failed: No GPS available"}));
-    EXPECT_EQ(readFile(photos() / "IMG_0001.xmp"), kNeedsLettersXml) << "a dry run writes nothing";
+    EXPECT_EQ(readFile(photos() / "IMG_0001.xmp"), kNeedsLettersXml) << "a dry run or a usage error writes nothing";
     EXPECT_NE(result.err.find(" ms \u2014 1 would update, 1 already correct, 1 skipped: missing, 1 skipped: other "
                               "camera, 1 skipped: GPS differs, 1 failed\n"),
               std::string::npos)
@@ -94,22 +95,14 @@ TEST_F(Cli, ReportsEveryFileAfterAHeaderAndFailsWhenOneFailed) {
     EXPECT_NE(written.err.find(" ms \u2014 1 updated, 1 already correct, 1 skipped: missing"), std::string::npos) << written.err;
 }
 
-TEST_F(Cli, SidecarNameFullFindsTheLongNamesAndTheHeaderSaysSo) {
-    photo("IMG_0001", std::nullopt);
-    writeFile(photos() / "IMG_0001.heic.XMP", kNeedsLettersXml);
-    const RunResult result = run({"--sidecar-name=full", photos()});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find("SilentSkip=false SidecarName=full\n"), std::string::npos) << result.out;
-    const std::vector<std::string> rows = entries(result.out);
-    ASSERT_EQ(rows.size(), 1u) << result.out;
-    EXPECT_TRUE(rows[0].starts_with("IMG_0001.HEIC: [Dry Run] Would Update:")) << rows[0];
-}
-
 // A path that cannot be read is status 1, named with its controls escaped, after the others are done.
 TEST_F(Cli, JsonLeavesOutTheRowsSilentSkipHidesAndUnreadablePathsAreStatusOneAfterTheOthers) {
-    photo("IMG_0001", kCorrectXml);
-    photo("IMG_0002", kElsewhereXml);
-    const RunResult result = run({"--json", "--silently-ignore-skipped", photos(), (dir_ / "no\x1B]0;x\x07pe").string()});
+    photo("IMG_0001", std::nullopt);  // the rows show only when the long-named sidecars are found
+    photo("IMG_0002", std::nullopt);
+    writeFile(photos() / "IMG_0001.HEIC.xmp", kCorrectXml);
+    writeFile(photos() / "IMG_0002.heic.XMP", kElsewhereXml);
+    const RunResult result = run({"--json", "--silently-ignore-skipped", "--sidecar-name=full", photos(),
+                                  (dir_ / "no\x1B]0;x\x07pe").string()});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out.find("alreadyCorrect"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("\"case\":\"skippedDifferentGPS\""), std::string::npos) << result.out;
@@ -120,24 +113,13 @@ TEST_F(Cli, JsonLeavesOutTheRowsSilentSkipHidesAndUnreadablePathsAreStatusOneAft
     EXPECT_EQ(result.err.find_first_of("\x1B\x07"), std::string::npos) << result.err;
 }
 
-TEST_F(Cli, AUsageErrorIsStatusTwoAndWritesNothing) {
-    photo("IMG_0001", kNeedsLettersXml);
-    const RunResult usage = run({"--write", "--frobnicate", photos()});  // the other usage errors: parsed in-process
-    EXPECT_EQ(usage.exitCode, 2);
-    EXPECT_TRUE(usage.out.empty() && usage.err.ends_with("Try 'meridane-cli --help' for more information.\n"));
-    EXPECT_EQ(readFile(photos() / "IMG_0001.xmp"), kNeedsLettersXml);
-}
-
-// What the walk cannot read gets a failed row with its path and the reason,
-// and the exit status says so: a folder of mode 000 (seen as another user
-// when the tests run as root), and a photo whose path is longer than the
-// system can open.
+// A folder of mode 000 (seen as another user when the tests run as root) and a path longer than the
+// system opens: each a failed row with its path and the reason.
 TEST_F(Cli, FoldersTheWalkCannotReadAndPathsTooLongToOpenAreFailedRows) {
     photo("IMG_0001", kCorrectXml);
     fs::create_directories(photos() / "locked");
     writeFile(photos() / "locked/IMG_0002.HEIC", "x");
     fs::permissions(photos() / "locked", fs::perms::none);
-    // The path is too long to be made by name.
     std::vector<std::string> names;
     for (size_t length = photos().native().size(); length <= PATH_MAX; length += 201)
         names.emplace_back(200, static_cast<char>('a' + length % 26));
@@ -157,11 +139,10 @@ TEST_F(Cli, FoldersTheWalkCannotReadAndPathsTooLongToOpenAreFailedRows) {
                   "locked: Failed: Cannot read folder " + (photos() / "locked").string() + ": permission denied"}))
         << result.out;
     EXPECT_NE(result.err.find("1 already correct, 2 failed"), std::string::npos) << result.err;
-    for (const fs::path& entry : fs::directory_iterator(photos())) {
-        if (entry.filename().native().size() == 200) {
+    for (const fs::path& entry : fs::directory_iterator(photos()))
+        if (entry.filename().native().size() == 200) {  // too deep for the folder's own removal
             EXPECT_EQ(runProcess({"/bin/rm", "-rf", entry.string()}).exitCode, 0);
         }
-    }
 }
 
 TEST_F(Cli, ControlCharactersInNamesAndCameraTextsReachNoTerminal) {
@@ -177,23 +158,18 @@ TEST_F(Cli, ControlCharactersInNamesAndCameraTextsReachNoTerminal) {
     EXPECT_EQ(result.out.find("[DEBUG]"), std::string::npos);
 }
 
-TEST_F(Cli, TheFirstSigintStopsAfterTheFilesInFlightAndPrintsTheReport) {
+// A first SIGINT, a reader that quits (`| head`) or a full disk: the run stops after the files in
+// flight, leaves no temporary file and says so; no SIGPIPE in mid-save.
+TEST_F(Cli, AnInterruptOrAReportThatCannotBeWrittenStopsTheRun) {
     manyPhotos(2000);
-    const RunResult result =
+    const RunResult interrupted =
         run({"--debug", photos()}, {.environment = {}, .interruptWhenErrShows = "[DEBUG] Processing"});
-    EXPECT_EQ(result.exitCode, 130);
-    EXPECT_TRUE(result.out.starts_with("Results \u2014 "));
-    const size_t done = entries(result.out).size();
+    EXPECT_EQ(interrupted.exitCode, 130);
+    EXPECT_TRUE(interrupted.out.starts_with("Results \u2014 "));
+    const size_t done = entries(interrupted.out).size();
     EXPECT_LT(done, 2000u);
-    EXPECT_NE(result.err.find("meridane-cli: stopped by SIGINT after " + std::to_string(done) + " of 2000 files"),
+    EXPECT_NE(interrupted.err.find("meridane-cli: stopped by SIGINT after " + std::to_string(done) + " of 2000 files"),
               std::string::npos);
-}
-
-// A reader that quits (`| head`) or a full disk: the rows written from then
-// on are lost, so the run stops after the saves in flight, leaves no
-// temporary file, and says so; it is not ended by SIGPIPE in mid-save.
-TEST_F(Cli, AReportThatCannotBeWrittenStopsTheRunAndFails) {
-    manyPhotos(2000);
     const std::pair<std::string, std::string> outputs[] = {
         {"\"$@\" | true; exit ${PIPESTATUS[0]}", "Broken pipe"},
         {"exec \"$@\" >/dev/full", "No space left on device"}};
@@ -214,8 +190,7 @@ TEST_F(Cli, AReportThatCannotBeWrittenStopsTheRunAndFails) {
     EXPECT_EQ(list.err, "meridane-cli: cannot write the list: No space left on device\n");
 }
 
-// A run another process holds (being written or undone) stays, and
-// --forget-runs says so instead of claiming the folder is clear.
+// A run another process holds (being written or undone) stays, and --forget-runs says so.
 TEST_F(Cli, ForgettingRunsSaysWhichStayedInUse) {
     photo("IMG_1", kNeedsLettersXml);
     ASSERT_EQ(run({"--write", photos()}).exitCode, 0);

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The batch run: groups of two off the owning thread, results recorded in the
-// order they finish, the walk of the dropped items, refusals while running,
-// the folder prompt, stopping and the lifetime of a run.
+// The batch run: groups, the walk, refusals, the folder prompt, stopping, lifetime.
 #include "engine/BatchRun.h"
 
 #include "ResultPrinting.h"
@@ -46,6 +44,13 @@ bool waitUntilIdle(BatchRun& run) {
     return !run.isProcessing();
 }
 
+void pump(int rounds, int milliseconds) {
+    for (int round = 0; round < rounds; ++round) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+}
+
 Names names(const std::vector<ProcessingResultDetail>& results) {
     Names out;
     for (const auto& r : results)
@@ -55,10 +60,7 @@ Names names(const std::vector<ProcessingResultDetail>& results) {
 
 class BatchRunTest : public ::testing::Test {
 protected:
-    fs::path media(const std::string& name) {
-        writeFile(dir_ / name, "x");
-        return dir_ / name;
-    }
+    fs::path media(const std::string& name) { writeFile(dir_ / name, "x"); return dir_ / name; }
     std::vector<fs::path> mediaFiles(int count) {
         std::vector<fs::path> files;
         for (int i = 1; i <= count; ++i)
@@ -67,9 +69,7 @@ protected:
     }
     bool runToEnd(const std::vector<fs::path>& paths) { return run_.processPaths(paths) && waitUntilIdle(run_); }
     void processWith(std::function<ProcessingResult(const std::string& name)> process) {
-        run_.setFileProcessor([process](const fs::path& file, FolderAccessPrompt*) {
-            return process(file.filename().string());
-        });
+        run_.setFileProcessor([process](const fs::path& file, FolderAccessPrompt*) { return process(file.filename().string()); });
     }
 
     diag::LineCapture capture_;
@@ -84,12 +84,13 @@ TEST_F(BatchRunTest, TwoFilesAtATimeOffTheOwningThreadGroupAfterGroup) {
     std::atomic<int> inFlight{0}, mostInFlight{0};
     std::atomic<bool> onOwner{false};
     QThread* owner = QThread::currentThread();
+    const auto note = [&](const std::string& event) { std::lock_guard lock(mutex); events.push_back(event); };
     processWith([&](const std::string& name) {
         mostInFlight = std::max(mostInFlight.load(), ++inFlight);
         onOwner = onOwner || QThread::currentThread() == owner;
-        { std::lock_guard lock(mutex); events.push_back("start " + name); }
+        note("start " + name);
         std::this_thread::sleep_for(std::chrono::milliseconds(name[1] % 2 ? 4 : 1));
-        { std::lock_guard lock(mutex); events.push_back("end " + name); }
+        note("end " + name);
         --inFlight;
         return ProcessingResult::alreadyCorrect();
     });
@@ -177,8 +178,7 @@ TEST_F(BatchRunTest, AnExceptionBecomesThatFilesFailureAndSilentSkipHidesOnlySki
                                              R::Case::failed}));
 }
 
-class RecordingPrompt : public FolderAccessPrompt {
-public:
+struct RecordingPrompt : FolderAccessPrompt {
     std::optional<fs::path> promptForFolderAccess(const fs::path&) override {
         threads.push_back(QThread::currentThread());
         return answer;
@@ -261,22 +261,15 @@ TEST_F(BatchRunTest, StoppingLetsTheFilesInFlightFinishAndStartsNoOther) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     run_.stopAfterFilesInFlight();
     EXPECT_FALSE(run_.isProcessing());
-    for (int round = 0; round < 5; ++round) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    pump(5, 10);
     EXPECT_FALSE(run_.isProcessing());
     EXPECT_EQ(run_.processedCount(), 0);
 }
 
 TEST_F(BatchRunTest, WorkersWaitForAnOwnerThatFallsBehindAndAPauseHoldsThemStill) {
-    // Files that end at once, and an owner busy elsewhere: the results
-    // waiting for it must not pile up for the whole run.
+    // Files that end at once, and an owner busy elsewhere: results must not pile up for the whole run.
     std::atomic<int> processed{0};
-    processWith([&](const std::string&) {
-        ++processed;
-        return ProcessingResult::alreadyCorrect();
-    });
+    processWith([&](const std::string&) { ++processed; return ProcessingResult::alreadyCorrect(); });
     run_.setKeepsResults(false);
     constexpr int kFiles = 20000;
     std::vector<fs::path> paths;
@@ -295,10 +288,7 @@ TEST_F(BatchRunTest, WorkersWaitForAnOwnerThatFallsBehindAndAPauseHoldsThemStill
 
     // Taking the waiting results lets the workers go on, but not past a pause.
     run_.pause();
-    for (int round = 0; round < 20; ++round) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    pump(20, 5);
     const int whilePaused = processed.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     QCoreApplication::processEvents();
@@ -327,10 +317,8 @@ TEST(BatchRunLifetime, DestroyingTheRunWhileAFileWaitsOrDuringTheWalkDoesNotHang
             return ProcessingResult::alreadyCorrect();
         });
         ASSERT_TRUE(run.processPaths({dir / "a.heic"}));
-        while (!asked) {  // the walk's outcome starts the file through this thread
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        while (!asked)  // the walk's outcome starts the file through this thread
+            pump(1, 1);
     }
     EXPECT_TRUE(answeredNone.load());
     EXPECT_TRUE(prompt.threads.empty());
@@ -338,10 +326,7 @@ TEST(BatchRunLifetime, DestroyingTheRunWhileAFileWaitsOrDuringTheWalkDoesNotHang
     std::atomic<int> processed{0};
     {
         BatchRun run;
-        run.setFileProcessor([&](const fs::path&, FolderAccessPrompt*) {
-            ++processed;
-            return ProcessingResult::alreadyCorrect();
-        });
+        run.setFileProcessor([&](const fs::path&, FolderAccessPrompt*) { ++processed; return ProcessingResult::alreadyCorrect(); });
         ASSERT_TRUE(run.processPaths({dir.path(), dir.path()}));
     }
     QCoreApplication::processEvents();

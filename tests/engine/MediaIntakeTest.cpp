@@ -47,13 +47,15 @@ protected:
     diag::LineCapture capture_;
 };
 
-TEST_F(CollectMediaFiles, FindsSupportedFilesToAnyDepthSortedAndLogsTheOthers) {
+TEST_F(CollectMediaFiles, FindsSupportedFilesToAnyDepthSortedAndLogsTheOthersAndZeroInAnEmptyFolder) {
+    EXPECT_TRUE(collected().empty());
     for (const char* name : {"b.dng", "a.HEIC", "c.xmp", "d.jpg", "sub/e.heif", "sub/deeper/f.HEIC",
                              "with space.heic", "new\nline.HEIC", "caf\xE9.dng"})
         touch(name);
     EXPECT_EQ(collected(), (Names{"a.HEIC", "b.dng", "caf\xE9.dng", "new\nline.HEIC", "sub/deeper/f.HEIC",
                                   "sub/e.heif", "with space.heic"}));
-    EXPECT_EQ(capture_.lines(), (Names{"[DEBUG] c.xmp is not a supported media file",
+    EXPECT_EQ(capture_.lines(), (Names{"[DEBUG] Enumerated 0 media files under " + dir_.path().string(),
+                                       "[DEBUG] c.xmp is not a supported media file",
                                        "[DEBUG] d.jpg is not a supported media file",
                                        "[DEBUG] Enumerated 7 media files under " + dir_.path().string()}));
 }
@@ -69,19 +71,16 @@ TEST_F(CollectMediaFiles, PassesOverHiddenEntriesPackagesLinksAndPipesSilently) 
     EXPECT_EQ(capture_.lines().size(), 1u);
 }
 
-TEST_F(CollectMediaFiles, AnEmptyFolderSaysZeroAndOneThatCannotBeOpenedSaysNothing) {
-    EXPECT_TRUE(collected().empty());
-    EXPECT_EQ(capture_.lines(), Names{"[DEBUG] Enumerated 0 media files under " + dir_.path().string()});
+TEST_F(CollectMediaFiles, AFolderThatCannotBeOpenedSaysNothing) {
     touch("file.heic");
     EXPECT_TRUE(collectMediaFiles(dir_ / "missing").empty());
     EXPECT_TRUE(collectMediaFiles(dir_ / "file.heic").empty());
-    EXPECT_EQ(capture_.lines().size(), 1u);
+    EXPECT_TRUE(capture_.lines().empty());
 }
 
 TEST_F(CollectMediaFiles, GoesToTheBottomOfTwentyThousandNestedFoldersWithFewDescriptors) {
     constexpr int kDepth = 20'000;
-    // On a tmpfs when there is one: a disk's journal makes 20,000 folders
-    // take seconds to make and remove.
+    // On a tmpfs when there is one: on a disk 20,000 folders take seconds to make and remove.
     char shm[] = "/dev/shm/meridane-test-XXXXXX";
     const fs::path root = ::mkdtemp(shm) ? fs::path(shm) : dir_.path();
     std::vector<std::string> sideFolders(1'000, "d");

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// One file end to end: real images and sidecars in a temporary folder,
-// through the real reader, access, comparison, update and save.
+// One file end to end: real images and sidecars through reader, access, comparison, update and save.
 #include "engine/internal/MediaFileProcessor.h"
 
 #include "ResultPrinting.h"
@@ -29,7 +28,6 @@ using testing::sidecarXml;
 using testing::writeFile;
 
 const std::string kDegreesMinutes = sidecarXml("37,46.494N", "122,25.164W", "N", "W");
-const std::string kNoGPS = sidecarXml(std::nullopt, std::nullopt);
 const std::string kNoDescription = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><a>b</a></x:xmpmeta>";
 const std::vector<std::string> kLetterChanges = {"exif:GPSLatitude: 37.7749 \u2192 37.77490000N",
                                                  "exif:GPSLongitude: 122.4194 \u2192 122.41940000W"};
@@ -56,6 +54,7 @@ protected:
                 access->stop = [this, inner = access->stop] { ++stops_, inner(); };
             return access;
         });
+        processor.setFolderListings(listings_);
         return processor.processFile(file);
     }
 
@@ -63,10 +62,12 @@ protected:
     ScopedBookmarkSettings bookmarks_;
     ScopedProcessingOptions restore_{ProcessingOptionValues{}};
     diag::LineCapture capture_;
+    FolderListings* listings_ = nullptr;
     int requests_ = 0;
     int stops_ = 0;
 };
 
+// Every option switched while the file runs: each file keeps the options it started with.
 TEST_F(Pipeline, EveryOutcomeOfOneFile) {
     const ProcessingOptionValues dry{}, wet{.dryRun = false}, force{.dryRun = false, .alwaysOverwrite = true};
     using testing::cameraTiff;
@@ -90,16 +91,14 @@ TEST_F(Pipeline, EveryOutcomeOfOneFile) {
         {"no position, silent", noPosition, kNeedsLettersXml, {.silentlyIgnoreSkipped = true},
          R::skippedMissing("No GPS available"), {}},
         {"no sidecar", apple, {}, wet, R::skippedMissing("No XMP sidecar file"), {}},
-        {"no GPS in sidecar", apple, kNoGPS, wet, R::skippedMissing("No GPS data in XMP sidecar"), {}},
+        {"no GPS in sidecar", apple, sidecarXml(std::nullopt, std::nullopt), wet, R::skippedMissing("No GPS data in XMP sidecar"), {}},
         {"correct", apple, kCorrectXml, wet, R::alreadyCorrect(), {}},
         {"degrees and minutes", apple, kDegreesMinutes, wet,
          R::withinTolerance({"Latitude format: 37,46.494N \u2192 37.77490000N",
-                             "Longitude format: 122,25.164W \u2192 122.41940000W"}),
-         {}},
+                             "Longitude format: 122,25.164W \u2192 122.41940000W"}), {}},
         {"elsewhere", apple, kElsewhereXml, wet,
          R::skippedDifferentGPS({{"Latitude", "48.85837000N", "37.77490000N"},
-                                 {"Longitude", "2.29450000E", "122.41940000W"}}),
-         {}},
+                                 {"Longitude", "2.29450000E", "122.41940000W"}}), {}},
         {"dry run", apple, kNeedsLettersXml, dry, R::updated(dryRun(kLetterChanges), true), {}},
         {"write run", apple, kNeedsLettersXml, wet, R::updated(kLetterChanges), "37.77490000N"},
         {"forced, nothing differs", apple, kCorrectXml, force, R::alreadyCorrect(), {}},
@@ -118,7 +117,10 @@ TEST_F(Pipeline, EveryOutcomeOfOneFile) {
         if (c.sidecar)
             writeFile(sidecar, *c.sidecar);
         const int requests = requests_, stops = stops_;
-        EXPECT_EQ(process(image), c.expected);
+        const ProcessingOptionValues o = c.options, flipped{.dryRun = !o.dryRun, .alwaysOverwrite = !o.alwaysOverwrite,
+                                                           .appleOnly = !o.appleOnly,
+                                                           .silentlyIgnoreSkipped = !o.silentlyIgnoreSkipped};
+        EXPECT_EQ(process(image, [&] { processingOptions::set(flipped); }), c.expected);
         EXPECT_EQ(stops_ - stops, requests_ - requests) << "every access is stopped exactly once";
         if (!c.sidecar)
             EXPECT_FALSE(fs::exists(sidecar)) << "a sidecar is never created";
@@ -130,9 +132,7 @@ TEST_F(Pipeline, EveryOutcomeOfOneFile) {
     }
 }
 
-// Whole files traced line by line, against golden copies in
-// tests/data/traces (MERIDANE_UPDATE_TRACES=1 rewrites them after a
-// deliberate change of the diagnostics).
+// MERIDANE_UPDATE_TRACES=1 rewrites the golden copies after a deliberate change of the diagnostics.
 TEST_F(Pipeline, WholeFileTracesMatchTheirGoldenCopies) {
     const std::tuple<const char*, ProcessingOptionValues, std::string> cases[] = {
         {"write-update", {.dryRun = false}, kNeedsLettersXml},
@@ -170,8 +170,7 @@ TEST_F(Pipeline, WholeFileTracesMatchTheirGoldenCopies) {
     EXPECT_EQ(capture_.lines().back(), "[DEBUG] Failed: cannot read image broken.heic: not a HEIF, DNG or JPEG file");
 }
 
-// A file that is no image at all fails with the reason, never with a verdict
-// on its camera or position, whichever options are on.
+// Never a verdict on its camera or position, whichever options are on.
 TEST_F(Pipeline, AnImageThatCannotBeReadFailsWithTheReason) {
     using testing::buildHeif;
     testing::HeifFile heif;
@@ -206,18 +205,6 @@ TEST_F(Pipeline, AnImageThatCannotBeReadFailsWithTheReason) {
     writeFile(dir_ / "whole.hif", heic);
     writeFile(dir_ / "whole.xmp", kCorrectXml);
     EXPECT_EQ(process(dir_ / "whole.hif"), R::alreadyCorrect());
-}
-
-TEST_F(Pipeline, EachFileKeepsTheOptionsItStartedWith) {
-    for (const bool startDry : {true, false}) {
-        SCOPED_TRACE(startDry ? "switched off during a dry run" : "switched on during a write run");
-        processingOptions::set({.dryRun = startDry});
-        testing::writePhoto(dir_ / "IMG_0001", kNeedsLettersXml);
-        const ProcessingResult result =
-            process(dir_ / "IMG_0001.HEIC", [&] { processingOptions::set({.dryRun = !startDry}); });
-        EXPECT_EQ(result, startDry ? R::updated(dryRun(kLetterChanges), true) : R::updated(kLetterChanges));
-        EXPECT_EQ(readFile(dir_ / "IMG_0001.xmp") == kNeedsLettersXml, startDry);
-    }
 }
 
 TEST_F(Pipeline, SidecarPathReplacesTheLastExtensionWithLowerCaseXmp) {
@@ -267,19 +254,14 @@ TEST_F(Pipeline, SidecarNamingAndNamesThatDifferOnlyInLetterCase) {
 }
 
 TEST_F(Pipeline, AFolderIsListedOncePerRunForNamesInOtherLetterCase) {
-    for (int i = 0; i < 3; ++i)
-        writeFile(dir_ / ("IMG_000" + std::to_string(i) + ".HEIC"), testing::buildTiff(testing::cameraTiff()));
-    writeFile(dir_ / "IMG_0002.XMP", kCorrectXml);
     const testing::TempDir other;
-    writeFile(other / "IMG_0009.HEIC", testing::buildTiff(testing::cameraTiff()));
     FolderListings listings;
+    listings_ = &listings;
     std::vector<ProcessingResult> results;
-    for (const fs::path& image : {dir_ / "IMG_0000.HEIC", dir_ / "IMG_0001.HEIC", dir_ / "IMG_0002.HEIC",
-                                  other / "IMG_0009.HEIC"}) {
-        MediaFileProcessor processor(
-            [](const fs::path& sidecar, SidecarUse use) { return requestSidecarAccess(sidecar, use, {}); });
-        processor.setFolderListings(&listings);
-        results.push_back(processor.processFile(image));
+    writeFile(dir_ / "IMG_0002.XMP", kCorrectXml);
+    for (const fs::path& image : {dir_ / "IMG_0000.HEIC", dir_ / "IMG_0001.HEIC", dir_ / "IMG_0002.HEIC", other / "IMG_0009.HEIC"}) {
+        writeFile(image, testing::buildTiff(testing::cameraTiff()));
+        results.push_back(process(image));
     }
     EXPECT_EQ(results, (std::vector<ProcessingResult>{R::skippedMissing("No XMP sidecar file"),
                                                       R::skippedMissing("No XMP sidecar file"), R::alreadyCorrect(),
@@ -287,8 +269,6 @@ TEST_F(Pipeline, AFolderIsListedOncePerRunForNamesInOtherLetterCase) {
     EXPECT_EQ(listings.listed(), 2u);
 }
 
-// Which use each kind of run asks for, and what a refusal says, belong to
-// the access layer; here, that a write run stops there and says so.
 TEST_F(Pipeline, AWriteRunInAReadOnlyFolderFailsWithTheFolderAndLeavesTheSidecar) {
     testing::writePhoto(dir_ / "IMG_0001", kNeedsLettersXml);
     const fs::path folder = dir_.path();
