@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Which coordinate texts a sidecar may hold, and the numbers and letters they
-// give. The C-locale number syntax is checked against strtod itself.
 #include "base/Diagnostics.h"
 #include "base/GPSText.h"
 

@@ -1,9 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What a save must not replace or remove: a sidecar edited within the same
-// clock tick as the read or between the last check and the swap, a sidecar
-// whose owner it cannot keep, a file on the temporary name that no save made;
-// and what it must check: the temporary file as written, the journal entry
-// made durable before the sidecar is replaced.
+// What a save must not replace or remove, and what it checks before replacing.
 #include "SidecarTesting.h"
 #include "TestFileSystem.h"
 #include "sidecar/internal/AtomicSave.h"

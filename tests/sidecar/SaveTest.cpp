@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The atomic save: free space, validation, faults of single system calls, and
-// what keeps a save from losing anything: the sidecar's lock, the check that
-// the file replaced is the file read, its metadata and its links.
+// The atomic save: free space, validation, failed calls, lock, metadata, links.
 #include "SidecarTesting.h"
 #include "TestFileSystem.h"
 #include "sidecar/internal/AtomicSave.h"
