@@ -202,26 +202,6 @@ TEST(SaveGuard, ASidecarWhoseOwnerCannotBeKeptIsNotReplaced) {
     }
 }
 
-TEST(SaveGuard, TheNewFileGetsExactlyTheSidecarsOwnerAndAccessList) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "giving a file another owner needs root";
-    SidecarFolder folder;
-    // The folder's default ACL grants user 65534 read access to new files.
-    if (::setxattr(folder.dir.path().c_str(), "system.posix_acl_default", kAcl, sizeof kAcl, 0) != 0)
-        GTEST_SKIP() << "no access control lists on " << folder.dir.path();
-    ASSERT_EQ(::chown(folder.sidecar.c_str(), 54321, 54322), 0);
-    ASSERT_EQ(::chmod(folder.sidecar.c_str(), 0640), 0);
-    ASSERT_TRUE(folder.update());
-    struct stat after {};
-    ASSERT_EQ(::stat(folder.sidecar.c_str(), &after), 0);
-    EXPECT_EQ(after.st_uid, 54321u);
-    EXPECT_EQ(after.st_gid, 54322u);
-    EXPECT_EQ(after.st_mode & 07777, 0640u);
-    EXPECT_LT(::getxattr(folder.sidecar.c_str(), "system.posix_acl_access", nullptr, 0), 0)
-        << "the sidecar had no access list, so the new file has none";
-    EXPECT_LT(::getxattr(folder.sidecar.c_str(), sidecar::kTemporaryMark, nullptr, 0), 0);
-}
-
 TEST(SaveGuard, RemovesOnlyTemporaryFilesASaveMade) {
     if (!keepsMarks())
         GTEST_SKIP() << "the test folders' volume keeps no user attributes";
