@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Sidecar texts and diagnostic lines must not follow the user's locale: a Qt
-// application adopts LC_ALL, and de_DE.UTF-8 writes 1,5 for one and a half.
-// Every number-sensitive helper runs here under that locale, in-process.
+// Every number-sensitive helper under a comma-decimal locale, which a Qt
+// application adopts from LC_ALL.
 #include "base/Diagnostics.h"
 #include "base/GPSText.h"
 #include "base/NumberText.h"

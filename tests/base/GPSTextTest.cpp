@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Which coordinate texts a sidecar may hold, and the numbers and letters they
-// give. The C-locale number syntax is checked against strtod itself.
 #include "base/Diagnostics.h"
 #include "base/GPSText.h"
 
@@ -121,22 +119,17 @@ TEST(CoordinateText, CanonicalFormAndTrailingLetter) {
         EXPECT_EQ(gpstext::canonicalGPSText(view(text)), canonical);
         EXPECT_EQ(gpstext::hasTrailingHemisphere(view(text)), trailingLetter);
     }
-}
-
-TEST(CoordinateText, UnderDmTheSameMinutesInOtherDigitsAreTheSameText) {
-    const std::tuple<const char*, const char*, CoordinateFormat, bool> cases[] = {
-        {"30,34.8220000N", "30,34.822000N", CoordinateFormat::dm, true},
-        {" 030,34.822n", "30,34.822000N", CoordinateFormat::dm, true},
-        {"30,34.8220004N", "30,34.822000N", CoordinateFormat::dm, true},
-        {"30,34.822001N", "30,34.822000N", CoordinateFormat::dm, false},
-        {"30,34.8220000S", "30,34.822000N", CoordinateFormat::dm, false},
-        {"30,34.8220000N", "30,34.822000N", CoordinateFormat::decimal, false},
-        {"30,34,49.32N", "30,34.822000N", CoordinateFormat::dm, false},
-        {"37.7749n", "37.77490000N", CoordinateFormat::decimal, false},
-        {"37.77490000 n", "37.77490000N", CoordinateFormat::decimal, true},
+    // Under dm the same minutes in other digits are the same text.
+    constexpr auto dm = CoordinateFormat::dm, decimal = CoordinateFormat::decimal;
+    const std::tuple<const char*, const char*, CoordinateFormat, bool> same[] = {
+        {"30,34.8220000N", "30,34.822000N", dm, true}, {" 030,34.822n", "30,34.822000N", dm, true},
+        {"30,34.8220004N", "30,34.822000N", dm, true}, {"30,34.822001N", "30,34.822000N", dm, false},
+        {"30,34.8220000S", "30,34.822000N", dm, false}, {"30,34,49.32N", "30,34.822000N", dm, false},
+        {"30,34.8220000N", "30,34.822000N", decimal, false}, {"37.7749n", "37.77490000N", decimal, false},
+        {"37.77490000 n", "37.77490000N", decimal, true},
     };
-    for (const auto& [text, expected, format, same] : cases)
-        EXPECT_EQ(gpstext::sameCoordinateText(std::string_view(text), expected, format), same) << text;
+    for (const auto& [text, expected, format, isSame] : same)
+        EXPECT_EQ(gpstext::sameCoordinateText(std::string_view(text), expected, format), isSame) << text;
 }
 
 TEST(ExpectedCoordinateText, EightDecimalsOrDegreesAndMinutesWithSixAndReadsBack) {

@@ -1,7 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The small text helpers every layer leans on: diagnostic numbers, Unicode
-// trimming and case mapping, UTF-8 checks, the Apple-device rule and the
-// diagnostics sink.
 #include "base/DeviceData.h"
 #include "base/Diagnostics.h"
 #include "base/NumberText.h"

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The atomic save: free space, validation, faults of single system calls, and
-// what keeps a save from losing anything: the sidecar's lock, the check that
-// the file replaced is the file read, its metadata and its links.
+// The atomic save: free space, validation, failed calls, lock, metadata, links.
 #include "SidecarTesting.h"
 #include "TestFileSystem.h"
 #include "sidecar/internal/AtomicSave.h"
@@ -145,31 +143,37 @@ TEST(Save, AFailedCallLeavesTheSidecarAndNoHalfWrittenFile) {
     }
 }
 
-TEST(Save, KeepsTheSidecarsModeOwnerGroupAndExtendedAttributes) {
-    SidecarFolder folder;
-    ::chmod(folder.sidecar.c_str(), 0640);
-    const bool root = ::geteuid() == 0;
-    ASSERT_TRUE(!root || ::chown(folder.sidecar.c_str(), 65534, 65534) == 0);
-    if (::setxattr(folder.sidecar.c_str(), "user.xdg.tags", "trip,2024", 9, 0) != 0)
-        GTEST_SKIP() << "no extended attributes on " << folder.dir.path();
-    const bool haveAcl = ::setxattr(folder.sidecar.c_str(), "system.posix_acl_access", kAcl, sizeof kAcl, 0) == 0;
-    struct stat before {};
-    ::stat(folder.sidecar.c_str(), &before);
+TEST(Save, TheNewFileGetsExactlyTheSidecarsModeOwnerGroupAndAttributes) {
+    // The access list is the sidecar's own, or none where the folder's default one would give the new file one.
+    for (const bool sidecarHasAcl : {true, false}) {
+        SCOPED_TRACE(sidecarHasAcl ? "the sidecar's access list" : "the folder's default access list");
+        SidecarFolder folder;
+        ::chmod(folder.sidecar.c_str(), 0640);
+        ASSERT_TRUE(::geteuid() != 0 || ::chown(folder.sidecar.c_str(), 54321, 54322) == 0);
+        if (::setxattr(folder.sidecar.c_str(), "user.xdg.tags", "trip,2024", 9, 0) != 0)
+            GTEST_SKIP() << "no extended attributes on " << folder.dir.path();
+        const fs::path aclHolder = sidecarHasAcl ? folder.sidecar : folder.dir.path();
+        const char* aclName = sidecarHasAcl ? "system.posix_acl_access" : "system.posix_acl_default";
+        const bool haveAcl = ::setxattr(aclHolder.c_str(), aclName, kAcl, sizeof kAcl, 0) == 0;
+        struct stat before {};
+        ::stat(folder.sidecar.c_str(), &before);
 
-    ASSERT_TRUE(folder.update());
+        ASSERT_TRUE(folder.update());
 
-    struct stat after {};
-    ::stat(folder.sidecar.c_str(), &after);
-    EXPECT_NE(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    EXPECT_EQ(after.st_uid, before.st_uid);
-    EXPECT_EQ(after.st_gid, before.st_gid);
-    char tags[32] = {};
-    EXPECT_EQ(::getxattr(folder.sidecar.c_str(), "user.xdg.tags", tags, sizeof tags), 9);
-    EXPECT_STREQ(tags, "trip,2024");
-    unsigned char copied[64] = {};
-    EXPECT_EQ(::getxattr(folder.sidecar.c_str(), "system.posix_acl_access", copied, sizeof copied),
-              haveAcl ? static_cast<ssize_t>(sizeof kAcl) : -1);
+        struct stat after {};
+        ::stat(folder.sidecar.c_str(), &after);
+        EXPECT_NE(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        char tags[32] = {};
+        EXPECT_EQ(::getxattr(folder.sidecar.c_str(), "user.xdg.tags", tags, sizeof tags), 9);
+        EXPECT_STREQ(tags, "trip,2024");
+        unsigned char copied[64] = {};
+        EXPECT_EQ(::getxattr(folder.sidecar.c_str(), "system.posix_acl_access", copied, sizeof copied),
+                  sidecarHasAcl && haveAcl ? static_cast<ssize_t>(sizeof kAcl) : -1);
+        EXPECT_LT(::getxattr(folder.sidecar.c_str(), sidecar::kTemporaryMark, nullptr, 0), 0);
+    }
 }
 
 TEST(Save, RefusesWhatItCannotReplaceWithoutLoss) {

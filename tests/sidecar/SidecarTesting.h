@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Helpers of the sidecar tests: the sidecar as a test writes it, opened the
-// way the pipeline opens it, and what a saved sidecar holds.
+// Helpers of the sidecar tests.
 #pragma once
 
 #include "SidecarBuilder.h"

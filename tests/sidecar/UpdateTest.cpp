@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The comparison's decisions and the update's changes on real sidecars, the
-// texts they report and what ends up on disk.
+// The comparison's decisions and the update's changes, as reported and on disk.
 #include "SidecarTesting.h"
 
 #include <gmock/gmock.h>

@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// XMPXML: which description holds the GPS properties, how properties are
-// read and written by namespace, and the trace of each kind of line.
 #include "xmp/XMPXML.h"
 #include "base/Diagnostics.h"
 #include <gmock/gmock.h>

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Edits change exactly the bytes of what they change: a value where it
-// stands, quoted and escaped as the file needs; a new property in the form
-// and layout of its description, under a prefix bound to the exif namespace.
+// Edits change exactly the bytes of what they change.
 #include "xmp/XmpEdit.h"
 
 #include <gtest/gtest.h>
