@@ -95,12 +95,6 @@ std::string runOf(const fs::path& runs, pid_t pid) {
     return "";
 }
 
-/// MERIDANE_CRASH_SEED, or a fresh seed (each failure message names it).
-unsigned crashSeed() {
-    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");
-    return seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
-}
-
 /// Kills `pid` with SIGKILL after `delay` and returns its wait status.
 int killAfter(pid_t pid, std::chrono::microseconds delay) {
     std::this_thread::sleep_for(delay);
@@ -113,7 +107,8 @@ int killAfter(pid_t pid, std::chrono::microseconds delay) {
 
 /// The runs' journals go to `state`, which every child inherits.
 struct CrashConsistency : ::testing::Test {
-    const unsigned seed = crashSeed();
+    const char* seedText = std::getenv("MERIDANE_CRASH_SEED");  // else a fresh one, named by each failure
+    const unsigned seed = seedText ? static_cast<unsigned>(std::atol(seedText)) : std::random_device{}();
     std::mt19937 random{seed};
     testing::TempDir state;
     Library library;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The reader on images written on the spot (every value form, byte order, container and HEIF
-// layout; hostile files), with libheif as the oracle of Exif bytes and ExifTool of values, also for
-// the fixtures and the corpus. Each file may cost 256 reads of 4 MiB in all and 32 MiB of heap
-// (counted here), bounds that hold on a loaded machine too; the time each takes is a benchmark's.
+// The reader on generated, fixture, corpus and hostile images, judged by libheif (Exif bytes) and
+// ExifTool (values). Each file may cost 256 reads of 4 MiB in all and 32 MiB of heap (counted here).
 #include "ImageBuilder.h"
 #include "TestSupport.h"
 

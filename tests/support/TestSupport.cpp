@@ -88,13 +88,10 @@ void makeNestedFolders(const fs::path& root, const std::vector<std::string>& nam
 }
 
 std::optional<fs::path> corpusDir() {
-    fs::path dir = MERIDANE_CORPUS_DIR;
-    if (const char* env = std::getenv("MERIDANE_CORPUS"))
-        dir = env;
+    const char* env = std::getenv("MERIDANE_CORPUS");
+    const fs::path dir = env ? env : MERIDANE_CORPUS_DIR;
     std::error_code ec;
-    if (fs::is_directory(dir, ec))
-        return dir;
-    return std::nullopt;
+    return fs::is_directory(dir, ec) ? std::optional(dir) : std::nullopt;
 }
 
 fs::path testDataDir() { return MERIDANE_TEST_DATA_DIR; }
