@@ -55,6 +55,13 @@ protected:
     ui::ResultsSection& section() { return *view.resultsSection(); }
     ui::ResultsModel& model() { return *section().model(); }
     QString line(int row) { return model().index(row).data(ui::ResultsModel::LineRole).toString(); }
+    /// Every row's text in that role, in the list's order.
+    QStringList lines(int role = ui::ResultsModel::LineRole) {
+        QStringList all;
+        for (int i = 0; i < model().rowCount(); ++i)
+            all << model().index(i).data(role).toString();
+        return all;
+    }
     bool runFiles(const std::vector<std::filesystem::path>& paths) {
         return view.handleDrop(paths) && waitForRunToFinish(run);
     }
