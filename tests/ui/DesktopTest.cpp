@@ -20,8 +20,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
 #include <future>
 
 namespace meridane::ui {

@@ -22,15 +22,12 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <ctime>
 #include <functional>
@@ -105,24 +102,6 @@ TEST_F(FlowTest, OpenAndTheDropZoneAsAButtonFeedARunWithWhatTheChooserGives) {
     flow().runAgainAction()->trigger();  // F5: the same items once more
     ASSERT_TRUE(waitForRunToFinish(window.run()));
     EXPECT_EQ(rowPaths(window.run()), chosen);
-}
-
-TEST_F(FlowTest, DropsLandAnywhereInTheWindowAndHighlightItWhileDragged) {
-    ASSERT_TRUE(runFiles({"/p/a.heic"}));  // the list is showing: drop on it
-    QWidget* list = section().list()->viewport();
-    QMimeData mime;
-    mime.setUrls({fileUrl("/p/b.heic")});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(list, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    EXPECT_TRUE(window.content()->dropZone()->isHighlighted());
-    EXPECT_TRUE(window.content()->dropZone()->isCompact()) << "a slim bar once results show";
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(list, &drop);
-    EXPECT_TRUE(drop.isAccepted());
-    EXPECT_FALSE(window.content()->dropZone()->isHighlighted());
-    ASSERT_TRUE(waitForRunToFinish(window.run()));
-    EXPECT_EQ(rowPaths(window.run()), Paths{"/p/b.heic"});
 }
 
 TEST_F(FlowTest, WritingADryRunsChangesWritesExactlyTheFilesThatWouldChange) {
@@ -232,26 +211,32 @@ TEST_F(FlowTest, ASettingChangedWhileADryRunGoesTakesEffectForTheFilesAfterIt) {
     }
 }
 
-TEST_F(FlowTest, TheStopQuestionHoldsBackNewFilesAndKeepRunningGoesOn) {
+TEST_F(FlowTest, CtrlWAndCtrlQAskDuringARunAndTheQuestionHoldsBackNewFiles) {
     const Paths files{"/p/hold1.heic", "/p/hold2.heic", "/p/c.heic", "/p/d.heic", "/p/e.heic"};
-    for (const bool stop : {false, true}) {
+    for (const auto& [stop, key] : {std::pair{false, Qt::CTRL | Qt::Key_W}, std::pair{true, Qt::CTRL | Qt::Key_Q}}) {
         SCOPED_TRACE(stop ? "Stop and Close" : "Keep Running");
         FakeRun held(&window.run());
-        int startedWhileAsked = -1;
+        int asked = 0, startedWhileAsked = -1;
         window.setStopQuestion([&] {
             held.release();  // the files in flight finish while the question is open
             EXPECT_TRUE(QTest::qWaitFor([&] { return window.run().processedCount() == 2; }));
             QTest::qWait(100);
             startedWhileAsked = held.started();
-            return stop;
+            return ++asked, stop;
         });
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
         ASSERT_TRUE(window.content()->handleDrop(files));
         ASSERT_TRUE(QTest::qWaitFor([&] { return held.started() == 2; }));
-        window.close();
+        QTest::keyClick(&window, key.key(), key.keyboardModifiers());
         EXPECT_EQ(startedWhileAsked, 2) << "no file started while the question was open";
         ASSERT_TRUE(QTest::qWaitFor([&] { return !window.run().isProcessing(); }));
         EXPECT_EQ(window.run().processedCount(), stop ? 2 : 5);
         EXPECT_EQ(window.isVisible(), !stop);
+        QTest::keyClick(&window, key.key(), key.keyboardModifiers());  // asks nothing once the run is over
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(asked, 1);
     }
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the window says beyond its rows: the message bar, reading contrast,
-// the Help and Settings menus, closing shortcuts, its quiet standard output.
+// the Help and Settings menus, and its quiet standard output.
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
@@ -28,8 +28,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <unistd.h>
 
@@ -247,27 +245,6 @@ TEST(HelpTest, AboutNamesVersionLicenseHomePageAndLibrariesAndTheManualHasAFallb
     EXPECT_FALSE(showManual(window, [](const QString&) { return false; }));
     EXPECT_EQ(shown, manualFallbackText());
     EXPECT_TRUE(shown.contains("man meridane"));
-}
-
-TEST(HelpTest, CtrlWAndCtrlQCloseTheWindowAndAskDuringARun) {
-    for (const QKeyCombination key : {Qt::CTRL | Qt::Key_W, Qt::CTRL | Qt::Key_Q}) {
-        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
-        MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
-        FakeRun fake(&window.run());
-        int asked = 0;
-        window.setStopQuestion([&] { return ++asked, false; });
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        window.activateWindow();
-        ASSERT_TRUE(window.content()->handleDrop({"/p/hold1.heic"}));
-        QTest::keyClick(&window, key.key(), key.keyboardModifiers());
-        EXPECT_EQ(asked, 1);
-        EXPECT_TRUE(window.isVisible());
-        fake.release();
-        ASSERT_TRUE(waitForRunToFinish(window.run()));
-        QTest::keyClick(&window, key.key(), key.keyboardModifiers());
-        EXPECT_FALSE(window.isVisible());
-    }
 }
 
 // The window's standard output goes to the session's journal when it is

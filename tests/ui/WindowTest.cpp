@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window as people drive it: drops as a file manager sends them, rows
-// that wrap, the keyboard, what screen readers are told, closing mid-run.
+// The window as people drive it: drops as a file manager sends them, landing
+// anywhere, rows that wrap, the keyboard, what screen readers are told.
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "base/Diagnostics.h"
-#include "ui/ContentView.h"
 #include "ui/DropZone.h"
 #include "ui/PathText.h"
 #include "ui/ProgressBlock.h"
-#include "ui/ResultsModel.h"
-#include "ui/ResultsSection.h"
 #include "ui/UiStyle.h"
 
 #include <QAccessible>
@@ -24,8 +21,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
@@ -46,7 +41,7 @@ protected:
     Paths revealed;
 };
 
-TEST_F(WindowTest, ADropAsAFileManagerSendsItReachesALatin1NameAndLeavesOutOtherItems) {
+TEST_F(WindowTest, DropsAsAFileManagerSendsThemReachALatin1NameLeaveOutOtherItemsAndLandAnywhere) {
     TempDir dir;
     writeFile(dir / "caf\xE9.HEIC", "x");
     diag::LineCapture lines;
@@ -66,6 +61,21 @@ TEST_F(WindowTest, ADropAsAFileManagerSendsItReachesALatin1NameAndLeavesOutOther
     EXPECT_TRUE(lines.contains("[DEBUG] notes.txt is not a supported media file"));
     EXPECT_EQ(line(0).toStdString(), "caf\uFFFD.HEIC: [Dry Run] Would Update:\n\u2022 a\n\u2022 b");
     EXPECT_EQ(progressText(1, 9876543210, "a\nb\x1B"), QStringLiteral("Processed 1/9876543210 \u2022 a\\x0Ab\\x1B"));
+
+    // The list is showing: a drop lands on it too, lighting the slim zone while dragged.
+    mime.setUrls({fileUrl("/p/b.heic")});
+    QDragEnterEvent overList(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list().viewport(), &overList);
+    EXPECT_TRUE(overList.isAccepted());
+    EXPECT_TRUE(view.dropZone()->isHighlighted());
+    EXPECT_TRUE(view.dropZone()->isCompact()) << "a slim bar once results show";
+    QDropEvent onList(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list().viewport(), &onList);
+    EXPECT_TRUE(onList.isAccepted());
+    EXPECT_FALSE(view.dropZone()->isHighlighted());
+    ASSERT_TRUE(waitForRunToFinish(run));
+    ASSERT_EQ(run.totalCount(), 1);
+    EXPECT_EQ(run.results().at(0).filePath, "/p/b.heic");
 }
 
 TEST_F(WindowTest, RowsWrapTheirWholeTextAndWrapAgainWhenTheWindowIsResized) {
