@@ -53,14 +53,12 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
     EXPECT_EQ(opened.size(), 2u);
 
     FakeRun fake;
-    ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}));
-    ASSERT_TRUE(waitForRunToFinish(fake.run()));
+    ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}) && waitForRunToFinish(fake.run()));
     EXPECT_EQ(runSummary(fake.run()), "Meridane finished the dry run: 2 would update, 1 failed");
 
-    TempDir dir;  // a real write run, then its undo
-    const std::filesystem::path photo = writePhoto(dir / "IMG_0001", kNeedsLettersXml);
+    const std::filesystem::path photo = writePhoto(photos / "IMG_0001", kNeedsLettersXml);  // a real write, then its undo
     BatchRun run;
-    run.setRunsFolder(dir / "runs");
+    run.setRunsFolder(photos / "runs");
     run.setOptions({.dryRun = false});
     ASSERT_TRUE(run.processPaths({photo}) && waitForRunToFinish(run));
     ASSERT_TRUE(run.undoRun(run.lastJournal().id) && waitForRunToFinish(run));

@@ -60,9 +60,7 @@ protected:
     }
     RunFlow& flow() { return *window.flow(); }
     ResultsSection& section() { return *window.content()->resultsSection(); }
-    bool runFiles(const Paths& paths) {
-        return window.content()->handleDrop(paths) && waitForRunToFinish(window.run());
-    }
+    bool runFiles(const Paths& paths) { return window.content()->handleDrop(paths) && waitForRunToFinish(window.run()); }
 
     MainWindow window;
     std::optional<FakeRun> fake;
@@ -106,9 +104,8 @@ TEST_F(FlowTest, OpenAndTheDropZoneAsAButtonFeedARunWithWhatTheChooserGives) {
 
 TEST_F(FlowTest, WritingADryRunsChangesWritesExactlyTheFilesThatWouldChange) {
     TempDir dir;
-    for (const char* name : {"a.heic", "failed.heic", "correct.heic", "b.heic"})
+    for (const char* name : {"a.heic", "failed.heic", "correct.heic", "b.heic", "new.heic"})  // new: not in the dry run
         writeFile(dir / name, "x");
-    writeFile(dir / "new.heic", "x");  // in the folder, but not in the dry run
     ASSERT_TRUE(runFiles({dir / "a.heic", dir / "failed.heic", dir / "correct.heic", dir / "b.heic"}));
     EXPECT_EQ(section().originLabel()->text(), "Dry run \u2014 nothing was written");
     QPushButton* write = section().writeChangesButton();
@@ -240,8 +237,7 @@ TEST_F(FlowTest, CtrlWAndCtrlQAskDuringARunAndTheQuestionHoldsBackNewFiles) {
     }
 }
 
-class UndoRedoTest : public FlowTest {
-protected:
+struct UndoRedoTest : FlowTest {
     UndoRedoTest() : FlowTest(/*realPipeline=*/true) {}
 };
 
@@ -270,9 +266,8 @@ TEST_F(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItse
     const std::vector<KeptRun> kept = RunHistory(dir / "runs").list();
     ASSERT_EQ(kept.size(), 2u);
     const auto shown = [](const KeptRun& keptRun) {
-        return QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(keptRun.started))
-            .toLocalTime()
-            .toString(QStringLiteral("HH:mm"));
+        const auto started = std::chrono::system_clock::to_time_t(keptRun.started);
+        return QDateTime::fromSecsSinceEpoch(started).toLocalTime().toString(QStringLiteral("HH:mm"));
     };
 
     flow().refresh();
@@ -301,12 +296,11 @@ using ReviewTest = ViewTest;
 TEST_F(ReviewTest, FilterAndSearchNarrowTheRowsAndTheSummaryCountsThemAll) {
     ASSERT_TRUE(runFiles({"/p/a.heic", "/p/failed1.heic", "/p/correct.heic", "/p/failed2.heic", "/p/b.heic"}));
     EXPECT_EQ(section().summaryLabel()->text(), "5 files: 2 would update, 1 already correct, 2 failed");
-    struct Case {
+    const struct Case {
         int filter;
         const char* search;
         QStringList shown;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {2, "", {"failed1.heic", "failed2.heic"}},
         {2, "FAILED2", {"failed2.heic"}},
         {1, "", {"a.heic", "b.heic"}},
@@ -314,7 +308,7 @@ TEST_F(ReviewTest, FilterAndSearchNarrowTheRowsAndTheSummaryCountsThemAll) {
         {0, "Corr", {"correct.heic"}},
         {0, "", {"a.heic", "b.heic", "correct.heic", "failed1.heic", "failed2.heic"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         section().filterButton(c.filter)->click();
         section().searchField()->setText(QString::fromLatin1(c.search));
         QStringList names = lines(ResultsModel::FileNameRole);

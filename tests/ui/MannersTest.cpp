@@ -15,7 +15,6 @@
 #include "ui/UpdateChecker.h"
 #include "ui/WindowMessages.h"
 
-#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -154,7 +153,7 @@ TEST_F(MessagesTest, ADropWithNothingToProcessKeepsTheResultsAndSaysWhy) {
     fs::permissions(dir / "locked", fs::perms::owner_all);
 }
 
-TEST_F(MessagesTest, CopiesAndFailedRevealsAreSaidAndTheBarIsAnAlertWithAName) {
+TEST_F(MessagesTest, CopiesAndFailedRevealsAreSaidAndTheBarCloses) {
     writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     ASSERT_TRUE(runFiles({dir / "IMG_0001.HEIC"}));
     section().copyAllResults();
@@ -162,12 +161,6 @@ TEST_F(MessagesTest, CopiesAndFailedRevealsAreSaidAndTheBarIsAnAlertWithAName) {
     EXPECT_EQ(view.messageBar()->kind(), MessageBar::Kind::positive);
     Q_EMIT section().revealFailed(QStringLiteral("Cannot reveal \u201Cx\u201D: no file manager is installed."));
     EXPECT_EQ(view.messageBar()->messages().size(), 2);
-    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(view.messageBar());
-    ASSERT_NE(bar, nullptr);
-    EXPECT_EQ(bar->role(), QAccessible::AlertMessage);
-    EXPECT_EQ(bar->text(QAccessible::Name), "Messages");
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(view.messageBar()->closeButton())->text(QAccessible::Name),
-              "Close Message");
     view.messageBar()->closeButton()->click();
     EXPECT_FALSE(view.messageBar()->isVisible());
 }

@@ -62,9 +62,7 @@ protected:
             all << model().index(i).data(role).toString();
         return all;
     }
-    bool runFiles(const std::vector<std::filesystem::path>& paths) {
-        return view.handleDrop(paths) && waitForRunToFinish(run);
-    }
+    bool runFiles(const std::vector<std::filesystem::path>& paths) { return view.handleDrop(paths) && waitForRunToFinish(run); }
 
     ScopedProcessingOptions savedOptions{ProcessingOptionValues{}};
     BatchRun run;

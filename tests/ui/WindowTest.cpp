@@ -5,6 +5,7 @@
 #include "UiTestSupport.h"
 #include "base/Diagnostics.h"
 #include "ui/DropZone.h"
+#include "ui/MessageBar.h"
 #include "ui/PathText.h"
 #include "ui/ProgressBlock.h"
 #include "ui/UiStyle.h"
@@ -142,7 +143,7 @@ TEST_F(WindowTest, TheButtonsOnASelectedRowAreReadableOnTheHighlight) {
     }
 }
 
-TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) {
+TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryControl) {
     ASSERT_TRUE(runFiles({"/p/failed.heic"}));
     list().setCurrentIndex(row(0));
     const std::tuple<QWidget*, QAccessible::Role, QString> controls[] = {
@@ -154,7 +155,9 @@ TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) 
         {section().copyAllButton(), QAccessible::Button, "Copy All Results"},
         {view.findChild<QProgressBar*>("progressBar"), QAccessible::ProgressBar, "Progress"},
         {section().filterButton(2), QAccessible::CheckBox, "Problems"},
-        {section().searchField(), QAccessible::EditableText, "Search names"}};
+        {section().searchField(), QAccessible::EditableText, "Search names"},
+        {view.messageBar(), QAccessible::AlertMessage, "Messages"},
+        {view.messageBar()->closeButton(), QAccessible::Button, "Close Message"}};
     for (const auto& [widget, role, name] : controls) {
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
         ASSERT_NE(accessible, nullptr) << name.toStdString();
