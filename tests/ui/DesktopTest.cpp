@@ -6,11 +6,9 @@
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "ui/FileManagerReveal.h"
-#include "ui/MainWindow.h"
 #include "ui/PathText.h"
 #include "ui/RunNotification.h"
 #include "ui/SingleInstance.h"
-#include "ui/UpdateChecker.h"
 #include "ui/UpdatesViewModel.h"
 
 #include <QDBusConnection>
@@ -65,13 +63,12 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
     EXPECT_EQ(runSummary(run), "Meridane finished the undo: 1 restored, 0 not restored, 0 failed");
 }
 
-TEST(SingleInstanceTest, ASecondStartHandsItsPathsToTheFirstWindowAndEnds) {
+using SingleInstanceTest = MainWindowTest;
+
+TEST_F(SingleInstanceTest, ASecondStartHandsItsPathsToTheFirstWindowAndEnds) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         GTEST_SKIP() << "no D-Bus session bus; run the tests under dbus-run-session";
-    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
-    FakeRun fake(&window.run());
-    window.run().setRunsFolder({});
     SingleInstance first(bus);
     std::vector<std::filesystem::path> handed;
     if (!first.registerAsPrimary([&](const auto& paths, const QString&) {

@@ -6,12 +6,9 @@
 #include "UiTestSupport.h"
 #include "engine/RunHistory.h"
 #include "ui/DropZone.h"
-#include "ui/MainWindow.h"
 #include "ui/MessageBar.h"
 #include "ui/PathText.h"
-#include "ui/RunFlow.h"
 #include "ui/RunTexts.h"
-#include "ui/UpdateChecker.h"
 #include "ui/WindowSize.h"
 
 #include <QAccessible>
@@ -46,27 +43,7 @@ Paths rowPaths(const BatchRun& run) {
     return paths;
 }
 
-class FlowTest : public ::testing::Test {
-protected:
-    explicit FlowTest(bool realPipeline = false) : window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0"))) {
-        if (!realPipeline)
-            fake.emplace(&window.run());
-        window.run().setRunsFolder({});
-        flow().setConfirmation([this](const QString&, const QString& question, const QString& detail, const QString&) {
-            asked.push_back(question + QLatin1Char('\n') + detail);
-            return answer;
-        });
-        window.show();
-    }
-    RunFlow& flow() { return *window.flow(); }
-    ResultsSection& section() { return *window.content()->resultsSection(); }
-    bool runFiles(const Paths& paths) { return window.content()->handleDrop(paths) && waitForRunToFinish(window.run()); }
-
-    MainWindow window;
-    std::optional<FakeRun> fake;
-    std::vector<QString> asked;
-    bool answer = true;
-};
+using FlowTest = MainWindowTest;
 
 TEST_F(FlowTest, OpenAndTheDropZoneAsAButtonFeedARunWithWhatTheChooserGives) {
     std::vector<RunFlow::Choose> asks;
@@ -237,9 +214,7 @@ TEST_F(FlowTest, CtrlWAndCtrlQAskDuringARunAndTheQuestionHoldsBackNewFiles) {
     }
 }
 
-struct UndoRedoTest : FlowTest {
-    UndoRedoTest() : FlowTest(/*realPipeline=*/true) {}
-};
+using UndoRedoTest = RealWindowTest;
 
 TEST_F(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself) {
     // Times are shown in the local zone: one far from UTC shows it.

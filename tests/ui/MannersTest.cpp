@@ -7,12 +7,10 @@
 #include "access/SidecarAccess.h"
 #include "engine/FolderAccessPrompt.h"
 #include "ui/HelpMenu.h"
-#include "ui/MainWindow.h"
 #include "ui/MessageBar.h"
 #include "ui/PathText.h"
 #include "ui/SettingsMenu.h"
 #include "ui/UiStyle.h"
-#include "ui/UpdateChecker.h"
 #include "ui/WindowMessages.h"
 
 #include <QAction>
@@ -95,16 +93,16 @@ TEST_F(MessagesTest, AReadOnlyFolderIsDryRunUnaskedAndAWriteRunSaysSoOncePerFold
 }
 
 // Outside a sandbox no dialog can give this process access it lacks.
-TEST(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
+using FolderQuestionTest = RealWindowTest;
+
+TEST_F(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
     if (folderGrantsCanGiveAccess())
         GTEST_SKIP() << "inside a sandbox the window asks, through the portal";
     TempDir dir;
     writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     ScopedPathAccessCheck readOnly([&](const fs::path& p, int mode) { return errno = EACCES, !(mode == W_OK && p == dir.path()); });
-    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
     window.run().setRunsFolder(dir / "runs");
     window.run().setOptions({.dryRun = false});
-    window.show();
     int dialogs = 0;
     QTimer watchdog;  // a question would block the run: answer it and count it
     QObject::connect(&watchdog, &QTimer::timeout, [&] {
@@ -178,7 +176,8 @@ TEST(ContrastTest, TheBadgeAndTheDetailTextAreReadableInLightAndDarkPalettes) {
     const QRgb white = 0xFCFCFC;
     const std::pair<const char*, QPalette> palettes[] = {
         {"Fusion light", fusion},
-        {"grey light", withColors(fusion, {{QPalette::Window, 0xD6D6D6}, {QPalette::Base, 0xE4E4E4}, {QPalette::Text, 0x31363B}})},
+        {"grey light",
+         withColors(fusion, {{QPalette::Window, 0xD6D6D6}, {QPalette::Base, 0xE4E4E4}, {QPalette::Text, 0x31363B}})},
         {"dark", withColors(QPalette(), {{QPalette::Window, 0x202326}, {QPalette::WindowText, white},
                                          {QPalette::Base, 0x141618}, {QPalette::Text, white},
                                          {QPalette::Button, 0x292C30}, {QPalette::ButtonText, white},
@@ -246,7 +245,8 @@ TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
     TempDir dir;
     writePhoto(dir / "IMG_0001", kNeedsLettersXml);
     const auto start = [&](const std::string& flag, const std::string& debugVariable) {
-        return runProcess({MERIDANE_APP_PATH, "--screenshot", (dir / "shot.png").string(), flag, (dir / "IMG_0001.HEIC").string()},
+        const std::string photo = (dir / "IMG_0001.HEIC").string();
+        return runProcess({MERIDANE_APP_PATH, "--screenshot", (dir / "shot.png").string(), flag, photo},
                           {.environment = {"QT_QPA_PLATFORM=offscreen", "MERIDANE_DEBUG=" + debugVariable,
                                            "XDG_CONFIG_HOME=" + (dir / "config").string()},
                            .interruptWhenErrShows = {}});
