@@ -110,8 +110,7 @@ TEST_F(FolderQuestionTest, TheWindowAsksNothingOutsideASandbox) {
             ++dialogs, modal->close();
     });
     watchdog.start(50);
-    ASSERT_TRUE(window.content()->handleDrop({dir / "IMG_0001.HEIC"}));
-    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    ASSERT_TRUE(runFiles({dir / "IMG_0001.HEIC"}));
     EXPECT_EQ(dialogs, 0);
     ASSERT_EQ(window.run().results().size(), 1u);
     EXPECT_EQ(window.run().results()[0].result,
@@ -211,34 +210,6 @@ TEST(ContrastTest, TheBadgeAndTheDetailTextAreReadableInLightAndDarkPalettes) {
     QApplication::setFont(previous);
 }
 
-TEST(HelpTest, AboutNamesVersionLicenseHomePageAndLibrariesAndTheManualHasAFallback) {
-    const QString about = aboutText();
-    for (const QString& part : {QStringLiteral(MERIDANE_VERSION), QStringLiteral("GPL-3.0-or-later"),
-                                QStringLiteral("https://meridane.example"), QStringLiteral("Qt ") + qVersion(),
-                                QStringLiteral("libxml2 2."), QStringLiteral("zlib 1.")})
-        EXPECT_TRUE(about.contains(part)) << part.toStdString() << " in " << about.toStdString();
-
-    MainWindow window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0")));
-    QMenu* help = window.menuBar()->findChild<QMenu*>(QStringLiteral("helpMenu"));
-    ASSERT_NE(help, nullptr);
-    ASSERT_FALSE(help->actions().isEmpty());
-    EXPECT_EQ(help->actions().first()->shortcut(), QKeySequence(Qt::Key_F1));
-
-    std::vector<QString> opened;
-    EXPECT_TRUE(showManual(window, [&](const QString& url) { return opened.push_back(url), true; }));
-    EXPECT_EQ(opened, std::vector<QString>{"man:meridane"});
-    QString shown;
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shown = box->text();
-            box->accept();
-        }
-    });
-    EXPECT_FALSE(showManual(window, [](const QString&) { return false; }));
-    EXPECT_EQ(shown, manualFallbackText());
-    EXPECT_TRUE(shown.contains("man meridane"));
-}
-
 // The window's standard output goes to the session's journal when it is
 // started from a menu: the lines of every decision only when asked for.
 TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
@@ -265,12 +236,12 @@ TEST(DebugOutputTest, TheWindowWritesDebugLinesOnlyWhenAskedTo) {
     EXPECT_EQ(readFile(dir / "IMG_0001.xmp"), kNeedsLettersXml) << "opening a photo only dry-runs it";
 }
 
-class SettingsMenuTest : public ::testing::Test {
+class MenuTest : public ::testing::Test {
 protected:
-    SettingsMenuTest() {
+    MenuTest() {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir_.path().string()));
     }
-    ~SettingsMenuTest() override {
+    ~MenuTest() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
     }
@@ -280,7 +251,7 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(SettingsMenuTest, ChoicesReachTheOptionsAndAreRememberedForTheNextWindow) {
+TEST_F(MenuTest, SettingsAreRememberedForTheNextWindowWhoseHelpHasAboutAndTheManual) {
     {
         BatchRun run;
         SettingsMenu menu(run, nullptr);
@@ -309,6 +280,31 @@ TEST_F(SettingsMenuTest, ChoicesReachTheOptionsAndAreRememberedForTheNextWindow)
     BatchRun run;
     SettingsMenu again(run, nullptr);
     EXPECT_EQ(run.options().coordinateFormat, CoordinateFormat::decimal) << "an unknown value keeps the default";
+
+    const QString about = aboutText();
+    for (const QString& part : {QStringLiteral(MERIDANE_VERSION), QStringLiteral("GPL-3.0-or-later"),
+                                QStringLiteral("https://meridane.example"), QStringLiteral("Qt ") + qVersion(),
+                                QStringLiteral("libxml2 2."), QStringLiteral("zlib 1.")})
+        EXPECT_TRUE(about.contains(part)) << part.toStdString() << " in " << about.toStdString();
+
+    QMenu* help = window.menuBar()->findChild<QMenu*>(QStringLiteral("helpMenu"));
+    ASSERT_NE(help, nullptr);
+    ASSERT_FALSE(help->actions().isEmpty());
+    EXPECT_EQ(help->actions().first()->shortcut(), QKeySequence(Qt::Key_F1));
+
+    std::vector<QString> opened;
+    EXPECT_TRUE(showManual(window, [&](const QString& url) { return opened.push_back(url), true; }));
+    EXPECT_EQ(opened, std::vector<QString>{"man:meridane"});
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->accept();
+        }
+    });
+    EXPECT_FALSE(showManual(window, [](const QString&) { return false; }));
+    EXPECT_EQ(shown, manualFallbackText());
+    EXPECT_TRUE(shown.contains("man meridane"));
 }
 
 }  // namespace
