@@ -70,7 +70,7 @@ TEST_F(SingleInstanceTest, ASecondStartHandsItsPathsToTheFirstWindowAndEnds) {
     if (!bus.isConnected())
         GTEST_SKIP() << "no D-Bus session bus; run the tests under dbus-run-session";
     SingleInstance first(bus);
-    std::vector<std::filesystem::path> handed;
+    Paths handed;
     if (!first.registerAsPrimary([&](const auto& paths, const QString&) {
             handed = paths;
             window.content()->handleDrop(paths);
@@ -93,7 +93,7 @@ TEST_F(SingleInstanceTest, ASecondStartHandsItsPathsToTheFirstWindowAndEnds) {
     EXPECT_FALSE(ended.timedOut) << "the second start opened a window of its own";
     EXPECT_EQ(ended.exitCode, 0) << ended.err;
     ASSERT_TRUE(waitForRunToFinish(window.run()));
-    EXPECT_EQ(handed, (std::vector<std::filesystem::path>{dir / "b.heic", latin1}));
+    EXPECT_EQ(handed, (Paths{dir / "b.heic", latin1}));
     EXPECT_EQ(window.run().totalCount(), 2);
 }
 

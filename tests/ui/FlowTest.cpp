@@ -33,7 +33,6 @@ namespace meridane::ui {
 namespace {
 
 using namespace meridane::testing;
-using Paths = std::vector<std::filesystem::path>;
 
 Paths rowPaths(const BatchRun& run) {
     Paths paths;

@@ -22,6 +22,8 @@
 
 namespace meridane::testing {
 
+using Paths = std::vector<std::filesystem::path>;
+
 /// A batch run (its own or a window's) whose pipeline answers by the file's
 /// name: "failed…" fails, "correct…" is already correct, "long…" fails with a
 /// long message, others are updated. Files named "hold…" wait for release().
@@ -65,7 +67,7 @@ protected:
             all << model().index(i).data(role).toString();
         return all;
     }
-    bool runFiles(const std::vector<std::filesystem::path>& paths) { return view.handleDrop(paths) && waitForRunToFinish(run); }
+    bool runFiles(const Paths& paths) { return view.handleDrop(paths) && waitForRunToFinish(run); }
 
     ScopedProcessingOptions savedOptions{ProcessingOptionValues{}};
     BatchRun run;
@@ -89,7 +91,7 @@ protected:
     }
     ui::RunFlow& flow() { return *window.flow(); }
     ui::ResultsSection& section() { return *window.content()->resultsSection(); }
-    bool runFiles(const std::vector<std::filesystem::path>& paths) {
+    bool runFiles(const Paths& paths) {
         return window.content()->handleDrop(paths) && waitForRunToFinish(window.run());
     }
 

@@ -30,7 +30,6 @@ namespace meridane::ui {
 namespace {
 
 using namespace meridane::testing;
-using Paths = std::vector<std::filesystem::path>;
 
 class WindowTest : public ViewTest {
 protected:
