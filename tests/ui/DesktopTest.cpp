@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the window asks of the desktop and the network: the file manager, the
-// notification's text, and the update check against a tiny HTTP server on
-// the loopback interface.
+// notification's text, one window per session over the session bus, and the
+// update check against a tiny HTTP server on the loopback interface.
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
-#include "engine/BatchRun.h"
 #include "ui/FileManagerReveal.h"
 #include "ui/PathText.h"
 #include "ui/RunNotification.h"
+#include "ui/SingleInstance.h"
 #include "ui/UpdatesViewModel.h"
 
 #include <QDBusConnection>
@@ -18,15 +18,17 @@
 #include <QTest>
 #include <QTimer>
 
-#include <gtest/gtest.h>
+#include <future>
 
 namespace meridane::ui {
 namespace {
 
+using namespace meridane::testing;
+
 TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
-    testing::TempDir photos;
+    TempDir photos;
     std::filesystem::create_directory(photos / "caf\xE9");
-    testing::writeFile(photos / "caf\xE9/IMG 1.HEIC", "x");
+    writeFile(photos / "caf\xE9/IMG 1.HEIC", "x");
     std::vector<QUrl> opened;
     QString failure;  // what the desktop answers when asked to open a folder
     FileManagerReveal reveal(QDBusConnection(QStringLiteral("no bus")), [&](const QUrl& f, auto done) {
@@ -48,19 +50,51 @@ TEST(DesktopTest, RevealNamesTheExactFileAndTheNotificationCountsTheRun) {
     EXPECT_EQ(failed.at(1).at(0).toString(), QStringLiteral("Cannot reveal \u201Cgone.HEIC\u201D: the file is no longer there."));
     EXPECT_EQ(opened.size(), 2u);
 
-    testing::FakeRun fake;
-    ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}));
-    ASSERT_TRUE(testing::waitForRunToFinish(fake.run()));
+    FakeRun fake;
+    ASSERT_TRUE(fake.run().processPaths({"/p/a.heic", "/p/failed.heic", "/p/b.heic"}) && waitForRunToFinish(fake.run()));
     EXPECT_EQ(runSummary(fake.run()), "Meridane finished the dry run: 2 would update, 1 failed");
 
-    testing::TempDir dir;  // a real write run, then its undo
-    const std::filesystem::path photo = testing::writePhoto(dir / "IMG_0001", testing::kNeedsLettersXml);
+    const std::filesystem::path photo = writePhoto(photos / "IMG_0001", kNeedsLettersXml);  // a real write, then its undo
     BatchRun run;
-    run.setRunsFolder(dir / "runs");
+    run.setRunsFolder(photos / "runs");
     run.setOptions({.dryRun = false});
-    ASSERT_TRUE(run.processPaths({photo}) && testing::waitForRunToFinish(run));
-    ASSERT_TRUE(run.undoRun(run.lastJournal().id) && testing::waitForRunToFinish(run));
+    ASSERT_TRUE(run.processPaths({photo}) && waitForRunToFinish(run));
+    ASSERT_TRUE(run.undoRun(run.lastJournal().id) && waitForRunToFinish(run));
     EXPECT_EQ(runSummary(run), "Meridane finished the undo: 1 restored, 0 not restored, 0 failed");
+}
+
+using SingleInstanceTest = MainWindowTest;
+
+TEST_F(SingleInstanceTest, ASecondStartHandsItsPathsToTheFirstWindowAndEnds) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        GTEST_SKIP() << "no D-Bus session bus; run the tests under dbus-run-session";
+    SingleInstance first(bus);
+    Paths handed;
+    if (!first.registerAsPrimary([&](const auto& paths, const QString&) {
+            handed = paths;
+            window.content()->handleDrop(paths);
+        }))
+        GTEST_SKIP() << "a Meridane window is open on this session bus";
+
+    TempDir dir;
+    const std::filesystem::path latin1 = dir / "caf\xE9.heic";  // a name that is not UTF-8
+    // Started from another thread: this one's event loop answers the call
+    // the second start makes and waits for. Bytes, not texts, as arguments.
+    auto second = std::async(std::launch::async, [&] {
+        RunOptions options;
+        options.timeout = std::chrono::seconds(20);
+        options.environment = {"QT_QPA_PLATFORM=offscreen"};
+        return runProcess({MERIDANE_BINARY, (dir / "b.heic").native(), latin1.native()}, options);
+    });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return second.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 30000));
+    const RunResult ended = second.get();
+    EXPECT_FALSE(ended.timedOut) << "the second start opened a window of its own";
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    ASSERT_TRUE(waitForRunToFinish(window.run()));
+    EXPECT_EQ(handed, (Paths{dir / "b.heic", latin1}));
+    EXPECT_EQ(window.run().totalCount(), 2);
 }
 
 /// Answers each request with `response`, one byte every `trickleMs` if set.
@@ -108,12 +142,16 @@ TEST(UpdateCheckTest, OneDeadlineHttpsOnlyAndNoRequestWithoutAFeed) {
     EXPECT_LT(clock.elapsed(), 2500);
 
     EXPECT_EQ(checkAgainst(QUrl("http://example.org/f")).error, "The update feed address is not an https address.");
-    TinyHttpServer redirect("HTTP/1.1 302 Found\r\nLocation: http://example.org/f\r\nContent-Length: 0\r\n\r\n");
-    EXPECT_EQ(checkAgainst(redirect.url()).error, "The update server redirected to an address that is not https.");
-    TinyHttpServer plainPage(head + R"({"version":"0.2.0","url":"http://e.org/download"}           )");
-    EXPECT_EQ(checkAgainst(plainPage.url()).error, "The release feed does not name a valid https download page.");
-    TinyHttpServer localPage(head + R"({"version":"0.2.0","url":"http://127.0.0.1/get"}            )");
-    EXPECT_EQ(checkAgainst(localPage.url()).error, "The release feed does not name a valid https download page.");
+    const QString noPage = QStringLiteral("The release feed does not name a valid https download page.");
+    const std::pair<QByteArray, QString> refused[] = {
+        {"HTTP/1.1 302 Found\r\nLocation: http://example.org/f\r\nContent-Length: 0\r\n\r\n",
+         "The update server redirected to an address that is not https."},
+        {head + R"({"version":"0.2.0","url":"http://e.org/download"}           )", noPage},
+        {head + R"({"version":"0.2.0","url":"http://127.0.0.1/get"}            )", noPage}};
+    for (const auto& [response, error] : refused) {
+        TinyHttpServer server(response);
+        EXPECT_EQ(checkAgainst(server.url()).error, error) << response.toStdString();
+    }
     TinyHttpServer loop("");
     loop.answer("HTTP/1.1 302 Found\r\nLocation: " + loop.url().toEncoded() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(checkAgainst(loop.url()).error.toStdString(), "The update server sent too many redirects.");

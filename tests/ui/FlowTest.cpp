@@ -1,21 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Getting from one step of a run to the next in the window: choosing files,
-// dropping anywhere, writing what a dry run found, holding a run while the
-// stop question is open, undo and redo by name, and reviewing a big run.
+// Getting from one step of a run to the next: choosing, dropping, writing
+// what a dry run found, stopping, undo and redo, reviewing a big run.
 #include "SidecarBuilder.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "engine/RunHistory.h"
-#include "ui/ContentView.h"
 #include "ui/DropZone.h"
-#include "ui/MainWindow.h"
 #include "ui/MessageBar.h"
 #include "ui/PathText.h"
-#include "ui/ResultsModel.h"
-#include "ui/ResultsSection.h"
-#include "ui/RunFlow.h"
 #include "ui/RunTexts.h"
-#include "ui/UpdateChecker.h"
 #include "ui/WindowSize.h"
 
 #include <QAccessible>
@@ -26,24 +19,20 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <optional>
 #include <ctime>
+#include <functional>
 
 namespace meridane::ui {
 namespace {
 
 using namespace meridane::testing;
-using Paths = std::vector<std::filesystem::path>;
 
 Paths rowPaths(const BatchRun& run) {
     Paths paths;
@@ -53,29 +42,7 @@ Paths rowPaths(const BatchRun& run) {
     return paths;
 }
 
-class FlowTest : public ::testing::Test {
-protected:
-    explicit FlowTest(bool realPipeline = false) : window(new UpdateChecker(QUrl(), QStringLiteral("0.1.0"))) {
-        if (!realPipeline)
-            fake.emplace(&window.run());
-        window.run().setRunsFolder({});
-        flow().setConfirmation([this](const QString&, const QString& question, const QString& detail, const QString&) {
-            asked.push_back(question + QLatin1Char('\n') + detail);
-            return answer;
-        });
-        window.show();
-    }
-    RunFlow& flow() { return *window.flow(); }
-    ResultsSection& section() { return *window.content()->resultsSection(); }
-    bool runFiles(const Paths& paths) {
-        return window.content()->handleDrop(paths) && waitForRunToFinish(window.run());
-    }
-
-    MainWindow window;
-    std::optional<FakeRun> fake;
-    std::vector<QString> asked;
-    bool answer = true;
-};
+using FlowTest = MainWindowTest;
 
 TEST_F(FlowTest, OpenAndTheDropZoneAsAButtonFeedARunWithWhatTheChooserGives) {
     std::vector<RunFlow::Choose> asks;
@@ -89,10 +56,9 @@ TEST_F(FlowTest, OpenAndTheDropZoneAsAButtonFeedARunWithWhatTheChooserGives) {
     ASSERT_TRUE(waitForRunToFinish(window.run()));
     EXPECT_EQ(rowPaths(window.run()), chosen);
 
-    // The zone takes the focus and opens the chooser with Space, Enter and a
-    // screen reader's press; a cancelled chooser leaves the last run alone.
+    // Space, Enter and a screen reader's press open the chooser; a cancelled
+    // one leaves the last run alone.
     DropZone& zone = *window.content()->dropZone();
-    EXPECT_EQ(zone.focusPolicy(), Qt::StrongFocus);
     chosen = {};
     QTest::keyClick(&zone, Qt::Key_Space);
     QTest::keyClick(&zone, Qt::Key_Return);
@@ -112,29 +78,10 @@ TEST_F(FlowTest, OpenAndTheDropZoneAsAButtonFeedARunWithWhatTheChooserGives) {
     EXPECT_EQ(rowPaths(window.run()), chosen);
 }
 
-TEST_F(FlowTest, DropsLandAnywhereInTheWindowAndHighlightItWhileDragged) {
-    ASSERT_TRUE(runFiles({"/p/a.heic"}));  // the list is showing: drop on it
-    QWidget* list = section().list()->viewport();
-    QMimeData mime;
-    mime.setUrls({fileUrl("/p/b.heic")});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(list, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    EXPECT_TRUE(window.content()->dropZone()->isHighlighted());
-    EXPECT_TRUE(window.content()->dropZone()->isCompact()) << "a slim bar once results show";
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(list, &drop);
-    EXPECT_TRUE(drop.isAccepted());
-    EXPECT_FALSE(window.content()->dropZone()->isHighlighted());
-    ASSERT_TRUE(waitForRunToFinish(window.run()));
-    EXPECT_EQ(rowPaths(window.run()), Paths{"/p/b.heic"});
-}
-
 TEST_F(FlowTest, WritingADryRunsChangesWritesExactlyTheFilesThatWouldChange) {
     TempDir dir;
-    for (const char* name : {"a.heic", "failed.heic", "correct.heic", "b.heic"})
+    for (const char* name : {"a.heic", "failed.heic", "correct.heic", "b.heic", "new.heic"})  // new: not in the dry run
         writeFile(dir / name, "x");
-    writeFile(dir / "new.heic", "x");  // in the folder, but not in the dry run
     ASSERT_TRUE(runFiles({dir / "a.heic", dir / "failed.heic", dir / "correct.heic", dir / "b.heic"}));
     EXPECT_EQ(section().originLabel()->text(), "Dry run \u2014 nothing was written");
     QPushButton* write = section().writeChangesButton();
@@ -172,14 +119,15 @@ TEST_F(FlowTest, ASettingThatChangesTheWriteTakesBackTheDryRunsOffer) {
     QPushButton* write = section().writeChangesButton();
     MessageBar& bar = *window.content()->messageBar();
     const ProcessingOptionValues original = window.run().options();
-    const std::vector<std::pair<const char*, std::function<void(ProcessingOptionValues&)>>> changes{
-        {"sidecar name", [](ProcessingOptionValues& o) { o.sidecarNaming = SidecarNaming::full; }},
-        {"coordinate format", [](ProcessingOptionValues& o) { o.coordinateFormat = CoordinateFormat::dm; }},
-        {"always overwrite", [](ProcessingOptionValues& o) { o.alwaysOverwrite = !o.alwaysOverwrite; }},
-        {"apple only", [](ProcessingOptionValues& o) { o.appleOnly = !o.appleOnly; }},
+    using Change = void (*)(ProcessingOptionValues&);
+    const Change changes[] = {
+        [](ProcessingOptionValues& o) { o.sidecarNaming = SidecarNaming::full; },
+        [](ProcessingOptionValues& o) { o.coordinateFormat = CoordinateFormat::dm; },
+        [](ProcessingOptionValues& o) { o.alwaysOverwrite = !o.alwaysOverwrite; },
+        [](ProcessingOptionValues& o) { o.appleOnly = !o.appleOnly; },
     };
-    for (const auto& [name, change] : changes) {
-        SCOPED_TRACE(name);
+    for (const Change& change : changes) {
+        SCOPED_TRACE(&change - changes);
         window.run().setOptions(original);
         ASSERT_TRUE(runFiles(files));
         // Neither switch changes what a write does: the offer stays.
@@ -205,67 +153,76 @@ TEST_F(FlowTest, ASettingThatChangesTheWriteTakesBackTheDryRunsOffer) {
         EXPECT_FALSE(window.run().isProcessing());
         EXPECT_EQ(section().originLabel()->text(), "Dry run \u2014 nothing was written");
     }
-
-    // A dry run whose settings change while it goes shows nothing one write could do.
-    window.run().setOptions(original);
-    ASSERT_TRUE(window.content()->handleDrop({dir / "a.heic", dir / "hold.heic"}));
-    ProcessingOptionValues options = original;
-    options.sidecarNaming = SidecarNaming::full;
-    window.run().setOptions(options);
-    fake->release();
-    ASSERT_TRUE(waitForRunToFinish(window.run()));
-    EXPECT_EQ(window.run().results().size(), 2u);
-    EXPECT_FALSE(write->isVisible());
-    EXPECT_TRUE(flow().previewedFiles().empty());
-    window.run().setOptions(original);
 }
 
-// The switch takes effect for the files after it: a dry run turned off
-// while it goes has written files, and must not say that nothing was.
-TEST_F(FlowTest, ADryRunTurnedOffWhileItGoesIsNotCalledADryRunOnceItWrites) {
-    ASSERT_TRUE(window.content()->handleDrop({"/p/a.heic", "/p/hold.heic"}));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.run().processedCount() == 1; }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(section().originLabel()->text(), "Dry run \u2014 nothing was written");
-    ProcessingOptionValues options = window.run().options();
-    options.dryRun = false;
-    window.run().setOptions(options);
-    fake->release();
-    ASSERT_TRUE(waitForRunToFinish(window.run()));
-    EXPECT_EQ(section().originLabel()->text(), "Write run");
+// A change while a dry run goes applies to the files after it: such a run
+// shows nothing one write could do, and one turned into a write run that has
+// written files must not say that nothing was.
+TEST_F(FlowTest, ASettingChangedWhileADryRunGoesTakesEffectForTheFilesAfterIt) {
+    const ProcessingOptionValues original = window.run().options();
+    for (const bool write : {false, true}) {
+        fake.emplace(&window.run());
+        window.run().setOptions(original);
+        ASSERT_TRUE(window.content()->handleDrop({"/p/a.heic", "/p/hold.heic"}));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.run().processedCount() == 1; }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(section().originLabel()->text(), "Dry run \u2014 nothing was written");
+        ProcessingOptionValues options = original;
+        if (write)
+            options.dryRun = false;
+        else
+            options.sidecarNaming = SidecarNaming::full;
+        window.run().setOptions(options);
+        fake->release();
+        ASSERT_TRUE(waitForRunToFinish(window.run()));
+        EXPECT_EQ(window.run().results().size(), 2u);
+        EXPECT_EQ(section().originLabel()->text(), write ? "Write run" : "Dry run \u2014 nothing was written");
+        if (!write) {
+            EXPECT_FALSE(section().writeChangesButton()->isVisible());
+            EXPECT_TRUE(flow().previewedFiles().empty());
+        }
+    }
 }
 
-TEST_F(FlowTest, TheStopQuestionHoldsBackNewFilesAndKeepRunningGoesOn) {
+TEST_F(FlowTest, CtrlWAndCtrlQAskDuringARunAndTheQuestionHoldsBackNewFiles) {
     const Paths files{"/p/hold1.heic", "/p/hold2.heic", "/p/c.heic", "/p/d.heic", "/p/e.heic"};
-    for (const bool stop : {false, true}) {
+    for (const auto& [stop, key] : {std::pair{false, Qt::CTRL | Qt::Key_W}, std::pair{true, Qt::CTRL | Qt::Key_Q}}) {
         SCOPED_TRACE(stop ? "Stop and Close" : "Keep Running");
         FakeRun held(&window.run());
-        int startedWhileAsked = -1;
+        int asked = 0, startedWhileAsked = -1;
         window.setStopQuestion([&] {
             held.release();  // the files in flight finish while the question is open
             EXPECT_TRUE(QTest::qWaitFor([&] { return window.run().processedCount() == 2; }));
             QTest::qWait(100);
             startedWhileAsked = held.started();
-            return stop;
+            return ++asked, stop;
         });
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
         ASSERT_TRUE(window.content()->handleDrop(files));
         ASSERT_TRUE(QTest::qWaitFor([&] { return held.started() == 2; }));
-        window.close();
+        QTest::keyClick(&window, key.key(), key.keyboardModifiers());
         EXPECT_EQ(startedWhileAsked, 2) << "no file started while the question was open";
         ASSERT_TRUE(QTest::qWaitFor([&] { return !window.run().isProcessing(); }));
         EXPECT_EQ(window.run().processedCount(), stop ? 2 : 5);
         EXPECT_EQ(window.isVisible(), !stop);
+        QTest::keyClick(&window, key.key(), key.keyboardModifiers());  // asks nothing once the run is over
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(asked, 1);
     }
 }
 
-class UndoRedoTest : public FlowTest {
-protected:
-    UndoRedoTest() : FlowTest(/*realPipeline=*/true) {}
-};
+using UndoRedoTest = RealWindowTest;
 
 TEST_F(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItself) {
     // Times are shown in the local zone: one far from UTC shows it.
     const QByteArray savedZone = qgetenv("TZ");
+    const auto restore = qScopeGuard([&] {
+        QLocale::setDefault(QLocale::c());
+        savedZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", savedZone);
+        ::tzset();
+    });
     qputenv("TZ", "Asia/Kolkata");
     ::tzset();
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
@@ -283,9 +240,8 @@ TEST_F(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItse
     const std::vector<KeptRun> kept = RunHistory(dir / "runs").list();
     ASSERT_EQ(kept.size(), 2u);
     const auto shown = [](const KeptRun& keptRun) {
-        return QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(keptRun.started))
-            .toLocalTime()
-            .toString(QStringLiteral("HH:mm"));
+        const auto started = std::chrono::system_clock::to_time_t(keptRun.started);
+        return QDateTime::fromSecsSinceEpoch(started).toLocalTime().toString(QStringLiteral("HH:mm"));
     };
 
     flow().refresh();
@@ -307,35 +263,18 @@ TEST_F(UndoRedoTest, TheMenuNamesTheWriteRunItTakesBackAndNeverOffersTheUndoItse
     ASSERT_TRUE(waitForRunToFinish(run));
     EXPECT_EQ(readFile(dir / "IMG_0002.xmp"), written);
     EXPECT_FALSE(flow().redoAction()->isEnabled());
-
-    QLocale::setDefault(QLocale::c());
-    if (savedZone.isNull())
-        qunsetenv("TZ");
-    else
-        qputenv("TZ", savedZone);
-    ::tzset();
 }
 
-class ReviewTest : public ViewTest {
-protected:
-    QStringList names() {
-        QStringList shown;
-        for (int i = 0; i < model().rowCount(); ++i)
-            shown << model().index(i).data(ResultsModel::FileNameRole).toString();
-        shown.sort();
-        return shown;
-    }
-};
+using ReviewTest = ViewTest;
 
 TEST_F(ReviewTest, FilterAndSearchNarrowTheRowsAndTheSummaryCountsThemAll) {
     ASSERT_TRUE(runFiles({"/p/a.heic", "/p/failed1.heic", "/p/correct.heic", "/p/failed2.heic", "/p/b.heic"}));
     EXPECT_EQ(section().summaryLabel()->text(), "5 files: 2 would update, 1 already correct, 2 failed");
-    struct Case {
+    const struct Case {
         int filter;
         const char* search;
         QStringList shown;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {2, "", {"failed1.heic", "failed2.heic"}},
         {2, "FAILED2", {"failed2.heic"}},
         {1, "", {"a.heic", "b.heic"}},
@@ -343,10 +282,12 @@ TEST_F(ReviewTest, FilterAndSearchNarrowTheRowsAndTheSummaryCountsThemAll) {
         {0, "Corr", {"correct.heic"}},
         {0, "", {"a.heic", "b.heic", "correct.heic", "failed1.heic", "failed2.heic"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         section().filterButton(c.filter)->click();
         section().searchField()->setText(QString::fromLatin1(c.search));
-        EXPECT_EQ(names(), c.shown) << c.filter << " " << c.search;
+        QStringList names = lines(ResultsModel::FileNameRole);
+        names.sort();
+        EXPECT_EQ(names, c.shown) << c.filter << " " << c.search;
         EXPECT_TRUE(section().list()->isVisible()) << "the list stays while a filter matches nothing";
     }
     section().filterButton(2)->click();
@@ -402,7 +343,7 @@ TEST_F(ReviewTest, SeveralRowsAreCopiedInOrderAndRepeatedNamesShowTheirFolder) {
     ASSERT_EQ(model().rowCount(), 3);
     std::map<QString, QStringList> folders;
     for (int i = 0; i < 3; ++i)
-        folders[model().index(i).data().toString()] << model().index(i).data(ResultsModel::FolderRole).toString();
+        folders[lines(Qt::DisplayRole)[i]] << lines(ResultsModel::FolderRole)[i];
     EXPECT_EQ(folders["failed.heic"], QStringList{""}) << "a name seen once needs no folder";
     folders["IMG_0004.heic"].sort();
     EXPECT_EQ(folders["IMG_0004.heic"], (QStringList{"one", "two/sub"}));
@@ -415,7 +356,7 @@ TEST_F(ReviewTest, SeveralRowsAreCopiedInOrderAndRepeatedNamesShowTheirFolder) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), line(0) + "\n" + line(2));
     QTest::keySequence(&list, QKeySequence::SelectAll);
     QTest::keySequence(&list, QKeySequence::Copy);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), line(0) + "\n" + line(1) + "\n" + line(2));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), lines().join('\n'));
 }
 
 TEST_F(ReviewTest, TheNewestRowIsCurrentUntilTheUserMoves) {

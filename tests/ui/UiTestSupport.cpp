@@ -5,8 +5,6 @@
 #include <QLocale>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
 namespace meridane::testing {
 
 FakeRun::FakeRun(BatchRun* other) : run_(other ? *other : ownRun_) {

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the window tests: a batch run whose files are turned into
-// results by their names, and a wait for the run to end.
+// results by their names, a wait for the run to end, the window and its content.
 #pragma once
 
 #include "engine/BatchRun.h"
 #include "engine/ProcessingOptions.h"
 #include "ui/ContentView.h"
+#include "ui/MainWindow.h"
 #include "ui/ResultsModel.h"
 #include "ui/ResultsSection.h"
+#include "ui/RunFlow.h"
+#include "ui/UpdateChecker.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +21,8 @@
 #include <utility>
 
 namespace meridane::testing {
+
+using Paths = std::vector<std::filesystem::path>;
 
 /// A batch run (its own or a window's) whose pipeline answers by the file's
 /// name: "failed…" fails, "correct…" is already correct, "long…" fails with a
@@ -55,14 +60,49 @@ protected:
     ui::ResultsSection& section() { return *view.resultsSection(); }
     ui::ResultsModel& model() { return *section().model(); }
     QString line(int row) { return model().index(row).data(ui::ResultsModel::LineRole).toString(); }
-    bool runFiles(const std::vector<std::filesystem::path>& paths) {
-        return view.handleDrop(paths) && waitForRunToFinish(run);
+    /// Every row's text in that role, in the list's order.
+    QStringList lines(int role = ui::ResultsModel::LineRole) {
+        QStringList all;
+        for (int i = 0; i < model().rowCount(); ++i)
+            all << model().index(i).data(role).toString();
+        return all;
     }
+    bool runFiles(const Paths& paths) { return view.handleDrop(paths) && waitForRunToFinish(run); }
 
     ScopedProcessingOptions savedOptions{ProcessingOptionValues{}};
     BatchRun run;
     std::optional<FakeRun> fake;
     ui::ContentView view;
+};
+
+/// The main window, keeping no runs, on a FakeRun unless the test reads and
+/// writes its files for real; it notes each confirmation and gives `answer`.
+class MainWindowTest : public ::testing::Test {
+protected:
+    explicit MainWindowTest(bool realPipeline = false) : window(new ui::UpdateChecker(QUrl(), QStringLiteral("0.1.0"))) {
+        if (!realPipeline)
+            fake.emplace(&window.run());
+        window.run().setRunsFolder({});
+        flow().setConfirmation([this](const QString&, const QString& question, const QString& detail, const QString&) {
+            asked.push_back(question + QLatin1Char('\n') + detail);
+            return answer;
+        });
+        window.show();
+    }
+    ui::RunFlow& flow() { return *window.flow(); }
+    ui::ResultsSection& section() { return *window.content()->resultsSection(); }
+    bool runFiles(const Paths& paths) {
+        return window.content()->handleDrop(paths) && waitForRunToFinish(window.run());
+    }
+
+    ui::MainWindow window;
+    std::optional<FakeRun> fake;
+    std::vector<QString> asked;
+    bool answer = true;
+};
+
+struct RealWindowTest : MainWindowTest {
+    RealWindowTest() : MainWindowTest(/*realPipeline=*/true) {}
 };
 
 }  // namespace meridane::testing

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window as people drive it: drops as a file manager sends them, rows
-// that wrap, the keyboard, what screen readers are told, closing mid-run.
+// The window as people drive it: drops as a file manager sends them, landing
+// anywhere, rows that wrap, the keyboard, what screen readers are told.
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "base/Diagnostics.h"
-#include "ui/ContentView.h"
 #include "ui/DropZone.h"
+#include "ui/MessageBar.h"
 #include "ui/PathText.h"
 #include "ui/ProgressBlock.h"
-#include "ui/ResultsModel.h"
-#include "ui/ResultsSection.h"
 #include "ui/UiStyle.h"
 
 #include <QAccessible>
@@ -25,8 +23,6 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <map>
 
@@ -34,7 +30,6 @@ namespace meridane::ui {
 namespace {
 
 using namespace meridane::testing;
-using Paths = std::vector<std::filesystem::path>;
 
 class WindowTest : public ViewTest {
 protected:
@@ -46,7 +41,7 @@ protected:
     Paths revealed;
 };
 
-TEST_F(WindowTest, ADropAsAFileManagerSendsItReachesALatin1NameAndLeavesOutOtherItems) {
+TEST_F(WindowTest, DropsAsAFileManagerSendsThemReachALatin1NameLeaveOutOtherItemsAndLandAnywhere) {
     TempDir dir;
     writeFile(dir / "caf\xE9.HEIC", "x");
     diag::LineCapture lines;
@@ -66,6 +61,21 @@ TEST_F(WindowTest, ADropAsAFileManagerSendsItReachesALatin1NameAndLeavesOutOther
     EXPECT_TRUE(lines.contains("[DEBUG] notes.txt is not a supported media file"));
     EXPECT_EQ(line(0).toStdString(), "caf\uFFFD.HEIC: [Dry Run] Would Update:\n\u2022 a\n\u2022 b");
     EXPECT_EQ(progressText(1, 9876543210, "a\nb\x1B"), QStringLiteral("Processed 1/9876543210 \u2022 a\\x0Ab\\x1B"));
+
+    // The list is showing: a drop lands on it too, lighting the slim zone while dragged.
+    mime.setUrls({fileUrl("/p/b.heic")});
+    QDragEnterEvent overList(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list().viewport(), &overList);
+    EXPECT_TRUE(overList.isAccepted());
+    EXPECT_TRUE(view.dropZone()->isHighlighted());
+    EXPECT_TRUE(view.dropZone()->isCompact()) << "a slim bar once results show";
+    QDropEvent onList(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(list().viewport(), &onList);
+    EXPECT_TRUE(onList.isAccepted());
+    EXPECT_FALSE(view.dropZone()->isHighlighted());
+    ASSERT_TRUE(waitForRunToFinish(run));
+    ASSERT_EQ(run.totalCount(), 1);
+    EXPECT_EQ(run.results().at(0).filePath, "/p/b.heic");
 }
 
 TEST_F(WindowTest, RowsWrapTheirWholeTextAndWrapAgainWhenTheWindowIsResized) {
@@ -132,7 +142,7 @@ TEST_F(WindowTest, TheButtonsOnASelectedRowAreReadableOnTheHighlight) {
     }
 }
 
-TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) {
+TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryControl) {
     ASSERT_TRUE(runFiles({"/p/failed.heic"}));
     list().setCurrentIndex(row(0));
     const std::tuple<QWidget*, QAccessible::Role, QString> controls[] = {
@@ -144,7 +154,9 @@ TEST_F(WindowTest, ScreenReadersAreToldTheNameAndRoleOfEveryRowButtonAndSwitch) 
         {section().copyAllButton(), QAccessible::Button, "Copy All Results"},
         {view.findChild<QProgressBar*>("progressBar"), QAccessible::ProgressBar, "Progress"},
         {section().filterButton(2), QAccessible::CheckBox, "Problems"},
-        {section().searchField(), QAccessible::EditableText, "Search names"}};
+        {section().searchField(), QAccessible::EditableText, "Search names"},
+        {view.messageBar(), QAccessible::AlertMessage, "Messages"},
+        {view.messageBar()->closeButton(), QAccessible::Button, "Close Message"}};
     for (const auto& [widget, role, name] : controls) {
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
         ASSERT_NE(accessible, nullptr) << name.toStdString();
